@@ -1,0 +1,44 @@
+# The two commands of the README:
+#   make demo   the service on loopback with its SQLite file, and the client
+#               scanning this machine under Wine, ending in a report address
+#   make test   every test, native and under Wine
+# Both run the bootstrap first, so a fresh Debian machine needs nothing else.
+
+.PHONY: all bootstrap build native win32 release test test-native test-win32 demo bench clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap.sh
+
+native: bootstrap
+	cmake --preset native >/dev/null
+	cmake --build --preset native
+
+release: bootstrap
+	cmake --preset release >/dev/null
+	cmake --build --preset release
+
+win32: bootstrap
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32
+
+build: native win32
+
+test: build
+	scripts/run-tests.sh
+
+test-native: native
+	ctest --preset native
+
+test-win32: win32
+	scripts/run-tests.sh win32
+
+demo: release win32
+	scripts/demo.sh
+
+bench: release win32
+	scripts/run-benchmarks.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,63 @@
+// Program entry: run settings, single-instance guard, text styles, frame,
+// message loop.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "client/app/application.h"
+#include "client/app/text_styles.h"
+#include "client/gui/frame.h"
+#include "client/resources/resource.h"
+#include "client/win32/unique.h"
+#include "client/win32/wide.h"
+#include "core/app/string_ids.h"
+
+using namespace zorvane;
+
+namespace {
+
+// Null when another copy of the program holds the mutex (possibly under
+// another user, which shows as access denied).
+win32::UniqueHandle takeSingleInstanceMutex()
+{
+    SetLastError(0);
+    win32::UniqueHandle mutex(CreateMutexW(nullptr, TRUE, L"Global\\Zorvane GUI Process"));
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
+        return {};
+    return mutex;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    client::setRunSettings(readCommandLine(client::splitCommandLine(GetCommandLineW())));
+
+    win32::UniqueHandle mutex = takeSingleInstanceMutex();
+    if (!mutex) {
+        const std::u16string caption = win32::loadText(instance, text::kErrorCaption);
+        const std::u16string message = win32::loadText(instance, text::kAlreadyScanning);
+        MessageBoxW(nullptr, win32::wide(message), win32::wide(caption), MB_OK);
+        return 1;
+    }
+
+    client::createTextStyles();
+    client::setInstance(instance);
+    client::setProgramIcon(LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM)));
+
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+
+    if (!client::createFrame()) {
+        client::releaseTextStyles();
+        return 1;
+    }
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        IsDialogMessageW(client::frameWindow(), &message);
+
+    mutex.reset();
+    client::releaseTextStyles();
+    return 0;
+}

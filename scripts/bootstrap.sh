@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every system package that building, testing and running Zorvane needs.
+# Idempotent: a second run only checks what is installed and returns in seconds.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
+  libz-mingw-w64-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libssl-dev libsqlite3-dev sqlite3
+  libcpp-httplib-dev nlohmann-json3-dev libcli11-dev
+  wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick
+  curl ca-certificates procps time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  as_root=(sudo)
+fi
+
+echo "bootstrap: installing ${missing[*]}" >&2
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,38 @@
+#pragma once
+// Helpers for the Windows tests: start a program of the build tree, find its
+// windows, wait for it to end.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "client/win32/unique.h"
+
+namespace zorvane::testing {
+
+struct RunningProgram {
+    win32::UniqueHandle process;
+    DWORD processId = 0;
+};
+
+// Starts `program` (a path relative to the build tree or absolute) with the
+// given argument text. Empty result when it cannot be started.
+std::optional<RunningProgram> startProgram(const std::wstring& program, const std::wstring& arguments);
+
+// The full path of zorvane.exe in the build tree.
+std::wstring zorvaneExe();
+// The full path of a test program built from tests/win32/programs/<name>.cpp.
+std::wstring testProgram(const std::wstring& name);
+
+// Polls for a top-level window of the given process (any process when 0)
+// with this class (null: any) and title, for up to `timeoutMs`.
+HWND waitForWindow(DWORD processId, const wchar_t* className, const wchar_t* title, DWORD timeoutMs);
+
+// Waits for the program to end; its exit code, or none on timeout.
+std::optional<DWORD> waitForExit(const RunningProgram& program, DWORD timeoutMs);
+
+// Ends the program if it still runs (best effort, for test clean-up).
+void stopProgram(RunningProgram& program);
+
+}  // namespace zorvane::testing
