@@ -42,4 +42,25 @@ bool createFrame()
 
 HWND frameWindow() { return gFrame; }
 
+namespace {
+// Keeps the shared state and shows nothing, until the wizard pages exist.
+class DetachedProgressView : public ProgressView {
+public:
+    ProgressState& state() override { return state_; }
+    void invalidate() override {}
+    void postToBar(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    void showProgressPage() override {}
+    void setProgressPageVisible(bool) override {}
+
+private:
+    ProgressState state_;
+};
+}  // namespace
+
+ProgressView& progressView()
+{
+    static DetachedProgressView view;
+    return view;
+}
+
 }  // namespace zorvane::client

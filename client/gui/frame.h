@@ -2,11 +2,15 @@
 
 #include <windows.h>
 
+#include "core/scan/progress.h"
+
 namespace zorvane::client {
 
 // Creates the frame window. True when it exists.
 bool createFrame();
 // The frame window, or null before createFrame.
 HWND frameWindow();
+// The progress page as the worker sees it.
+ProgressView& progressView();
 
 }  // namespace zorvane::client
