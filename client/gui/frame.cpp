@@ -57,6 +57,19 @@ private:
 };
 }  // namespace
 
+class DetachedFrameNotifier : public FrameNotifier {
+public:
+    void storeResultsAddress(const std::u16string&) override {}
+    void postScanComplete() override {}
+    void openAddress(const std::u16string&) override {}
+};
+
+FrameNotifier& frameNotifier()
+{
+    static DetachedFrameNotifier notifier;
+    return notifier;
+}
+
 ProgressView& progressView()
 {
     static DetachedProgressView view;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "core/exchange/frame_notifier.h"
 #include "core/scan/progress.h"
 
 namespace zorvane::client {
@@ -12,5 +13,7 @@ bool createFrame();
 HWND frameWindow();
 // The progress page as the worker sees it.
 ProgressView& progressView();
+// The frame as the exchange driver sees it.
+FrameNotifier& frameNotifier();
 
 }  // namespace zorvane::client
