@@ -5,13 +5,17 @@
 
 namespace zorvane {
 
-// "path.pathFull", "path.file", "path.path" and "path.lpath" of the scanned file.
+// "path.pathFull", "path.file", "path.path" and "path.lpath" of the scanned
+// file: the path as received, then its lower-cased file name, directory and
+// generalised directory. A path without a backslash has no "path.file".
 class PathInfoExtractor : public InfoExtractor {
 public:
     explicit PathInfoExtractor(PathOperations& paths) : InfoExtractor("path"), paths_(paths) {}
 
+    void extract(const std::u16string& path) override;
+
 private:
-    [[maybe_unused]] PathOperations& paths_;
+    PathOperations& paths_;
 };
 
 }  // namespace zorvane
