@@ -16,6 +16,7 @@ namespace {
 
 // Every path buffer handed to Windows; a result that does not fit is a failure.
 constexpr DWORD kPathCapacity = 2080;
+constexpr std::size_t kLongPathInputLimit = 1024;
 
 // Length results of the kernel32 path calls: 0 is a failure, and a result
 // of the capacity or more is the size the text would have needed.
@@ -44,6 +45,11 @@ std::optional<std::u16string> Win32PathSystem::tempPath()
 
 std::optional<std::u16string> Win32PathSystem::longPathName(const std::u16string& path)
 {
+    // Wine's GetLongPathNameW overruns a fixed buffer of 1024 characters on
+    // longer input. No file reachable without the "\\?\" form has so long a
+    // name, and the result could hardly fit anyway, so such text stays as it is.
+    if (path.size() >= kLongPathInputLimit)
+        return std::nullopt;
     wchar_t buffer[kPathCapacity];
     return fittingResult(GetLongPathNameW(win32::wide(path), buffer, kPathCapacity), buffer);
 }

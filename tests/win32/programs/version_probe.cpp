@@ -1,0 +1,2 @@
+// Carries the version resource of version_probe.rc; does nothing when run.
+int wmain() { return 0; }
