@@ -48,29 +48,22 @@ public:
     }
 
 private:
-    const void* queryRaw(const std::u16string& subBlock, UINT* length)
-    {
-        void* value = nullptr;
-        if (!VerQueryValueW(data_.get(), win32::wide(subBlock), &value, length) || value == nullptr)
-            return nullptr;
-        return value;
-    }
-
     // The value of a sub-block when it lies wholly inside the block and holds
     // at least `minimumBytes`; `unit` is the size of one counted length unit.
     const void* query(const std::u16string& subBlock, UINT minimumBytes, UINT* lengthOut = nullptr,
                       UINT unit = 1)
     {
+        void* value = nullptr;
         UINT length = 0;
-        const void* value = queryRaw(subBlock, &length);
-        if (value == nullptr)
+        if (!VerQueryValueW(data_.get(), win32::wide(subBlock), &value, &length) || value == nullptr)
             return nullptr;
-        const auto* begin = static_cast<const std::uint8_t*>(value);
-        const std::uint8_t* end = data_.get() + size_;
-        if (begin < data_.get() || begin > end)
+        const auto begin = reinterpret_cast<std::uintptr_t>(value);
+        const auto blockBegin = reinterpret_cast<std::uintptr_t>(data_.get());
+        const std::uintptr_t blockEnd = blockBegin + size_;
+        if (begin < blockBegin || begin > blockEnd)
             return nullptr;
         const std::uint64_t bytes = std::uint64_t{length} * unit;
-        if (bytes < minimumBytes || bytes > static_cast<std::uint64_t>(end - begin))
+        if (bytes < minimumBytes || bytes > blockEnd - begin)
             return nullptr;
         if (lengthOut != nullptr)
             *lengthOut = length;
