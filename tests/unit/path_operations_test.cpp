@@ -17,6 +17,19 @@ struct Case {
     std::u16string expected;
 };
 
+std::string narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+
+// Applies `operation` to a copy of each input and compares with the expected text.
+template <typename Operation>
+void expectRewrites(std::initializer_list<Case> cases, Operation operation)
+{
+    for (const Case& c : cases) {
+        std::u16string text = c.input;
+        operation(text);
+        EXPECT_EQ(text, c.expected) << narrow(c.input);
+    }
+}
+
 class PathOperationsTest : public ::testing::Test {
 protected:
     FakePathSystem fake = FakePathSystem::typicalWindows();
@@ -61,30 +74,27 @@ TEST_F(PathOperationsTest, GeneraliseReplacesTheLongestLeadingFolder)
 {
     fake.setDriveType(u'E', DriveType::Cdrom).setDriveType(u'F', DriveType::Removable);
     PathOperations paths(fake);
-    const Case cases[] = {
-        {u"c:\\windows\\system32", u"%system%"},
-        {u"c:\\windows\\system32\\drivers", u"%system%\\drivers"},
-        {u"c:\\windows", u"%windir%"},
-        {u"c:\\windowsupdate", u"c:\\windowsupdate"},
-        {u"c:\\windows\\system32x", u"%windir%\\system32x"},
-        {u"c:\\program files\\common files\\microsoft shared", u"%programfilescommon%\\microsoft shared"},
-        {u"c:\\program files\\app", u"%programfiles%\\app"},
-        {u"C:\\DOCUMENTS AND SETTINGS\\OWNER\\start menu\\programs\\startup", u"%startup%"},
-        {u"c:\\documents and settings\\owner\\local settings\\temp\\x", u"%temp%\\x"},
-        {u"c:\\documents and settings\\owner\\app", u"%userprofile%\\app"},
-        {u"e:\\setup", u"%cdrom%\\setup"},
-        {u"e:", u"%cdrom%"},
-        {u"f:\\setup", u"f:\\setup"},
-        {u"c:\\tools", u"c:\\tools"},
-        {u"c:", u"c:"},
-        {u"setup", u"setup"},
-        {u"", u""},
-    };
-    for (const Case& c : cases) {
-        std::u16string text = c.input;
-        paths.generalisePath(text);
-        EXPECT_EQ(text, c.expected);
-    }
+    expectRewrites(
+        {
+            {u"c:\\windows\\system32", u"%system%"},
+            {u"c:\\windows\\system32\\drivers", u"%system%\\drivers"},
+            {u"c:\\windows", u"%windir%"},
+            {u"c:\\windowsupdate", u"c:\\windowsupdate"},
+            {u"c:\\windows\\system32x", u"%windir%\\system32x"},
+            {u"c:\\program files\\common files\\microsoft shared", u"%programfilescommon%\\microsoft shared"},
+            {u"c:\\program files\\app", u"%programfiles%\\app"},
+            {u"C:\\DOCUMENTS AND SETTINGS\\OWNER\\start menu\\programs\\startup", u"%startup%"},
+            {u"c:\\documents and settings\\owner\\local settings\\temp\\x", u"%temp%\\x"},
+            {u"c:\\documents and settings\\owner\\app", u"%userprofile%\\app"},
+            {u"e:\\setup", u"%cdrom%\\setup"},
+            {u"e:", u"%cdrom%"},
+            {u"f:\\setup", u"f:\\setup"},
+            {u"c:\\tools", u"c:\\tools"},
+            {u"c:", u"c:"},
+            {u"setup", u"setup"},
+            {u"", u""},
+        },
+        [&](std::u16string& text) { paths.generalisePath(text); });
 }
 
 TEST_F(PathOperationsTest, GeneraliseProbesOnlyDriveLetterPaths)
@@ -104,23 +114,20 @@ TEST_F(PathOperationsTest, NormaliseRewritesHowWindowsReportsPaths)
                       u"C:\\Program Files\\Long Name App\\application.exe")
         .addFile(u"C:\\WINDOWS\\system32\\drivers\\disk.sys");
     PathOperations paths(fake);
-    const Case cases[] = {
-        {u"c:\\progra~1\\longna~1\\applic~1.exe", u"C:\\Program Files\\Long Name App\\application.exe"},
-        {u"\\??\\C:\\WINDOWS\\system32\\drivers\\disk.sys", u"C:\\WINDOWS\\system32\\drivers\\disk.sys"},
-        {u"\\SystemRoot\\system32\\drivers\\disk.sys", u"C:\\WINDOWS\\system32\\drivers\\disk.sys"},
-        {u"\\systemroot\\system32\\drivers\\disk.sys", u"\\systemroot\\system32\\drivers\\disk.sys"},
-        {u"\\??\\c:\\absent.sys", u"C:\\absent.sys"},
-        {u"%SystemRoot%\\system32\\drivers\\disk.sys", u"C:\\WINDOWS\\system32\\drivers\\disk.sys"},
-        {u"d:\\absent\\file.exe", u"D:\\absent\\file.exe"},
-        {u"\\\\server\\share\\x.exe", u"\\\\server\\share\\x.exe"},
-        {u"a", u"a"},
-        {u"", u""},
-    };
-    for (const Case& c : cases) {
-        std::u16string text = c.input;
-        paths.normalisePath(text);
-        EXPECT_EQ(text, c.expected);
-    }
+    expectRewrites(
+        {
+            {u"c:\\progra~1\\longna~1\\applic~1.exe", u"C:\\Program Files\\Long Name App\\application.exe"},
+            {u"\\??\\C:\\WINDOWS\\system32\\drivers\\disk.sys", u"C:\\WINDOWS\\system32\\drivers\\disk.sys"},
+            {u"\\SystemRoot\\system32\\drivers\\disk.sys", u"C:\\WINDOWS\\system32\\drivers\\disk.sys"},
+            {u"\\systemroot\\system32\\drivers\\disk.sys", u"\\systemroot\\system32\\drivers\\disk.sys"},
+            {u"\\??\\c:\\absent.sys", u"C:\\absent.sys"},
+            {u"%SystemRoot%\\system32\\drivers\\disk.sys", u"C:\\WINDOWS\\system32\\drivers\\disk.sys"},
+            {u"d:\\absent\\file.exe", u"D:\\absent\\file.exe"},
+            {u"\\\\server\\share\\x.exe", u"\\\\server\\share\\x.exe"},
+            {u"a", u"a"},
+            {u"", u""},
+        },
+        [&](std::u16string& text) { paths.normalisePath(text); });
 }
 
 TEST_F(PathOperationsTest, NormaliseKeepsSystemRootWhenWindowsNamesNoWindowsFolder)
@@ -136,22 +143,19 @@ TEST_F(PathOperationsTest, ExpandReplacesKnownTokensAndContinuesAfterUnknownOnes
 {
     fake.setEnvironment(u"A", u"alpha-long-value").setEnvironment(u"LONGNAME", u"b").setEnvironment(u"EMPTY", u"");
     PathOperations paths(fake);
-    const Case cases[] = {
-        {u"%A%%LONGNAME%", u"alpha-long-valueb"},
-        {u"x%LONGNAME%\\%A%\\y", u"xb\\alpha-long-value\\y"},
-        {u"%NOPE%\\%A%", u"%NOPE%\\alpha-long-value"},
-        {u"100%\\%A%", u"100%\\%A%"},
-        {u"%EMPTY%x", u"x"},
-        {u"%%", u"%%"},
-        {u"%A", u"%A"},
-        {u"%a%", u"alpha-long-value"},
-        {u"no tokens", u"no tokens"},
-    };
-    for (const Case& c : cases) {
-        std::u16string text = c.input;
-        paths.expandEnvironmentTokens(text);
-        EXPECT_EQ(text, c.expected);
-    }
+    expectRewrites(
+        {
+            {u"%A%%LONGNAME%", u"alpha-long-valueb"},
+            {u"x%LONGNAME%\\%A%\\y", u"xb\\alpha-long-value\\y"},
+            {u"%NOPE%\\%A%", u"%NOPE%\\alpha-long-value"},
+            {u"100%\\%A%", u"100%\\%A%"},
+            {u"%EMPTY%x", u"x"},
+            {u"%%", u"%%"},
+            {u"%A", u"%A"},
+            {u"%a%", u"alpha-long-value"},
+            {u"no tokens", u"no tokens"},
+        },
+        [&](std::u16string& text) { paths.expandEnvironmentTokens(text); });
 }
 
 TEST_F(PathOperationsTest, ExpandedValuesAreNotScannedAgainAndAreCachedForTheRun)
@@ -196,28 +200,25 @@ TEST_F(PathOperationsTest, ResolveCommandFindsTheFileACommandRuns)
         .addFile(u"C:\\tools\\svc.exe")
         .setEnvironment(u"TOOLS", u"C:\\tools");
     PathOperations paths(fake);
-    const Case cases[] = {
-        {u"\"C:\\Program Files\\My App\\app.exe\" /s /q", u"C:\\Program Files\\My App\\app.exe"},
-        {u"C:\\Program Files\\My App\\app.exe /s /q", u"C:\\Program Files\\My App\\app.exe"},
-        {u"  C:\\Program Files\\My App\\app.exe\t", u"C:\\Program Files\\My App\\app.exe"},
-        {u"c:\\program files\\my app\\app", u"C:\\program files\\my app\\app.exe"},
-        {u"%TOOLS%\\svc.exe -k netsvcs", u"C:\\tools\\svc.exe"},
-        {u"\"%TOOLS%\\svc.exe\"", u"C:\\tools\\svc.exe"},
-        {u"notepad.exe readme.txt", u"C:\\WINDOWS\\system32\\notepad.exe"},
-        {u"rundll32.exe shell32.dll,Control_RunDLL", u"C:\\WINDOWS\\system32\\shell32.dll"},
-        {u"C:\\WINDOWS\\System32\\RUNDLL32.EXE C:\\PROGRA~1\\MYAPP~1\\helper.dll,Run now",
-         u"C:\\Program Files\\My App\\helper.dll"},
-        {u"\"C:\\WINDOWS\\system32\\rundll32.exe\" shell32.dll,Control_RunDLL", u"C:\\WINDOWS\\system32\\shell32.dll"},
-        {u"\"C:\\WINDOWS\\system32\\rundll32.exe\"   shell32.dll,Entry", u"C:\\WINDOWS\\system32\\shell32.dll"},
-        {u"rundll32.exe", u"C:\\WINDOWS\\system32\\rundll32.exe"},
-        {u"rundll32.exe /nocomma", u"C:\\WINDOWS\\system32\\rundll32.exe"},
-        {u"explorer.exe", u"C:\\WINDOWS\\explorer.exe"},
-    };
-    for (const Case& c : cases) {
-        std::u16string command = c.input;
-        EXPECT_TRUE(paths.resolveCommandFile(command)) << std::string(c.input.begin(), c.input.end());
-        EXPECT_EQ(command, c.expected);
-    }
+    expectRewrites(
+        {
+            {u"\"C:\\Program Files\\My App\\app.exe\" /s /q", u"C:\\Program Files\\My App\\app.exe"},
+            {u"C:\\Program Files\\My App\\app.exe /s /q", u"C:\\Program Files\\My App\\app.exe"},
+            {u"  C:\\Program Files\\My App\\app.exe\t", u"C:\\Program Files\\My App\\app.exe"},
+            {u"c:\\program files\\my app\\app", u"C:\\program files\\my app\\app.exe"},
+            {u"%TOOLS%\\svc.exe -k netsvcs", u"C:\\tools\\svc.exe"},
+            {u"\"%TOOLS%\\svc.exe\"", u"C:\\tools\\svc.exe"},
+            {u"notepad.exe readme.txt", u"C:\\WINDOWS\\system32\\notepad.exe"},
+            {u"rundll32.exe shell32.dll,Control_RunDLL", u"C:\\WINDOWS\\system32\\shell32.dll"},
+            {u"C:\\WINDOWS\\System32\\RUNDLL32.EXE C:\\PROGRA~1\\MYAPP~1\\helper.dll,Run now",
+             u"C:\\Program Files\\My App\\helper.dll"},
+            {u"\"C:\\WINDOWS\\system32\\rundll32.exe\" shell32.dll,Control_RunDLL", u"C:\\WINDOWS\\system32\\shell32.dll"},
+            {u"\"C:\\WINDOWS\\system32\\rundll32.exe\"   shell32.dll,Entry", u"C:\\WINDOWS\\system32\\shell32.dll"},
+            {u"rundll32.exe", u"C:\\WINDOWS\\system32\\rundll32.exe"},
+            {u"rundll32.exe /nocomma", u"C:\\WINDOWS\\system32\\rundll32.exe"},
+            {u"explorer.exe", u"C:\\WINDOWS\\explorer.exe"},
+        },
+        [&](std::u16string& text) { EXPECT_TRUE(paths.resolveCommandFile(text)); });
 }
 
 TEST_F(PathOperationsTest, ResolveCommandFailsWithoutChangingTheCommand)
@@ -258,17 +259,14 @@ TEST_F(PathOperationsTest, ResolveShortcutSetsTheTargetOnlyOnSuccess)
 
 TEST(PathText, TrimAndLowerFoldOnlyWhatTheyShould)
 {
-    const Case trims[] = {
-        {u" \t\r\n\v\fx y\f\v\n\r\t ", u"x y"},
-        {u"   ", u""},
-        {u"", u""},
-        {u"\u00a0x\u00a0", u"\u00a0x\u00a0"},
-    };
-    for (const Case& c : trims) {
-        std::u16string text = c.input;
-        PathOperations::trimWhitespace(text);
-        EXPECT_EQ(text, c.expected);
-    }
+    expectRewrites(
+        {
+            {u" \t\r\n\v\fx y\f\v\n\r\t ", u"x y"},
+            {u"   ", u""},
+            {u"", u""},
+            {u"\u00a0x\u00a0", u"\u00a0x\u00a0"},
+        },
+        [](std::u16string& text) { PathOperations::trimWhitespace(text); });
     std::u16string mixed = u"C:\\ÄÖ\\AZaz@[`{\u0130";
     PathOperations::toLowerAscii(mixed);
     EXPECT_EQ(mixed, u"c:\\ÄÖ\\azaz@[`{\u0130");
