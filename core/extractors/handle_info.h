@@ -4,10 +4,14 @@
 
 namespace zorvane {
 
-// Stores the size of the scanned file, read from its open handle.
+// "handle.filesize": the scanned file's 64-bit size, read from its open
+// handle. When the size cannot be read, the value is empty and "ERROR" gets
+// the reason. The handle is neither read nor moved.
 class HandleInfoExtractor : public InfoExtractor {
 public:
     HandleInfoExtractor() : InfoExtractor("handle") {}
+
+    void extractFromHandle(OpenFile& file) override;
 };
 
 }  // namespace zorvane

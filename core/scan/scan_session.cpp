@@ -1,0 +1,170 @@
+#include "core/scan/scan_session.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "core/app/run_settings.h"
+#include "core/app/string_ids.h"
+#include "core/extractors/path_operations.h"
+#include "core/scan/clock.h"
+#include "core/scan/conversions.h"
+#include "core/scan/keys.h"
+#include "core/scan/process_system.h"
+#include "core/scan/progress.h"
+
+namespace zorvane {
+
+bool runScanPhases(ScanPhases& phases, ProgressView& view)
+{
+    ProgressState& state = view.state();
+    if (!phases.collectSystemInfo()) {
+        setStatusText(view, text::kInitialisationFailed);
+        return false;
+    }
+
+    const std::size_t files = phases.enumerateTargets();
+    const std::int32_t maximum =
+        static_cast<std::int32_t>(std::min<std::size_t>(files, std::numeric_limits<std::int32_t>::max()));
+    if (state.position <= maximum) {
+        state.maximum = maximum;
+        view.postToBar(pbm::kSetStep, 1, 0);
+        view.postToBar(pbm::kSetRange, 0, maximum);
+    }
+    setStatusText(view, text::kScanningProcesses);
+
+    for (;;) {
+        if (state.cancel)
+            return false;
+        const bool more = phases.scanNextFile();
+        if (!state.cancel) {
+            if (state.position > state.maximum) {
+                state.cancel = true;
+            } else {
+                ++state.position;
+                view.postToBar(pbm::kStepIt, 0, 0);
+            }
+        }
+        if (!more)
+            return true;
+    }
+}
+
+ScanSession::ScanSession(const ScanServices& services)
+    : services_(services),
+      pathCursor_(pathSet_.end()),
+      network_(services.network),
+      pathInfo_(services.paths),
+      registry_(services.registry, services.paths),
+      version_(services.versions),
+      wmi_(services.wmi, services.paths, services.clock)
+{
+    startTick_ = services_.clock.tickCount();
+
+    // Without these privileges, processes and files that need them are
+    // skipped later; that is all.
+    for (const char16_t* privilege : {u"SeDebugPrivilege", u"SeBackupPrivilege", u"SeRestorePrivilege"})
+        services_.privileges.enablePrivilege(privilege);
+
+    imageConsumers_ = {&hash_};
+    fileExtractors_ = {&pathInfo_, &version_, &registry_, &wmi_};
+    processHandlers_ = {&network_, &wmi_};
+    allExtractors_ = {&handleInfo_, &hash_, &pathInfo_, &network_, &registry_, &version_, &wmi_};
+}
+
+bool ScanSession::runScanPhases() { return zorvane::runScanPhases(*this, services_.progress); }
+
+bool ScanSession::collectSystemInfo()
+{
+    const bool ok = wmi_.collectScanWide();
+    network_.collectSocketTable();
+    if (!ok)
+        return false;
+    for (const auto& [name, value] : wmi_.scanWideTable())
+        scanRecord_[narrowLatin1(name)] = value;
+    const std::u16string* visible = scanRecord_.find(keys::kTotalVisibleMemorySize);
+    totalVisibleMemory_ = visible ? static_cast<double>(parseDecimalInt64(*visible)) : 0;
+    return true;
+}
+
+std::size_t ScanSession::enumerateTargets()
+{
+    enumerateProcesses(services_.processes, services_.paths, pathSet_, processesByImage_);
+    for (std::u16string path : wmi_.extraFiles()) {
+        services_.paths.normalisePath(path);
+        // The empty path stands for processes without a readable module name.
+        if (!path.empty())
+            pathSet_.insert(std::move(path));
+    }
+    pathCursor_ = pathSet_.begin();
+    processList_.clear();
+    return pathSet_.size();
+}
+
+bool ScanSession::scanNextFile()
+{
+    const std::int32_t limit = services_.settings.recordLimit;
+    if ((limit >= 0 && processList_.size() >= static_cast<std::size_t>(limit)) || pathCursor_ == pathSet_.end()) {
+        finishScan();
+        return false;
+    }
+    const std::u16string path = *pathCursor_;
+
+    ProcessRecord working;
+    bindAll(&working);
+    readImageFile({fileExtractors_, handleInfo_, imageConsumers_}, services_.files, path);
+
+    const auto entries = processesByImage_.find(path);
+    if (entries == processesByImage_.end() || entries->second.empty()) {
+        processList_.push_back(working);
+    } else {
+        for (const ProcessEntry& entry : entries->second) {
+            ProcessRecord record = working;
+            record.insertIfAbsent(keys::kModuleList, entry.moduleList);
+            for (InfoExtractor* handler : processHandlers_) {
+                handler->bind(&record);
+                handler->onProcess(entry.processId);
+            }
+            processList_.push_back(std::move(record));
+        }
+    }
+    bindAll(nullptr);
+    ++pathCursor_;
+    return true;
+}
+
+void ScanSession::finishScan()
+{
+    for (ProcessRecord& record : processList_) {
+        deriveStartupMethod(record);
+        deriveNetworkUsage(record);
+        deriveMemoryUsage(record, totalVisibleMemory_);
+    }
+    const std::uint32_t elapsed = services_.clock.tickCount() - startTick_;
+    scanRecord_[keys::kScanningTime] = formatInt64(elapsed);
+    scanRecord_[keys::kMaxClientMemUsage] = formatInt64(wmi_.ownPeakWorkingSetSize());
+}
+
+void ScanSession::bindAll(ProcessRecord* record)
+{
+    for (InfoExtractor* extractor : allExtractors_)
+        extractor->bind(record);
+}
+
+void runScanWorker(const ScanServices& services, const ScanResultsHandler& exchange)
+{
+    ProgressView& view = services.progress;
+    setStatusText(view, text::kPreparing);
+    setHeadlineText(view, text::kAnalyzing);
+    const std::int32_t position = std::min<std::int32_t>(0, view.state().maximum);
+    view.state().position = position;
+    view.postToBar(pbm::kSetPos, static_cast<std::uintptr_t>(position), 0);
+    view.showProgressPage();
+
+    ScanSession session(services);
+    if (session.runScanPhases()) {
+        view.setProgressPageVisible(true);
+        exchange(session.processList(), session.scanRecord());
+    }
+}
+
+}  // namespace zorvane

@@ -1,0 +1,319 @@
+// The scan session and the worker body over fakes: phases, progress, the
+// record limit, cancel, and which records a scan produces.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/app/run_settings.h"
+#include "core/app/string_ids.h"
+#include "core/extractors/path_operations.h"
+#include "core/scan/conversions.h"
+#include "core/scan/keys.h"
+#include "core/scan/scan_session.h"
+#include "fakes/fake_clock.h"
+#include "fakes/fake_file_system.h"
+#include "fakes/fake_process_system.h"
+#include "fakes/fake_progress_view.h"
+
+using namespace zorvane;
+using fakes::FakeFile;
+using fakes::FakeProgressView;
+using Kind = FakeProgressView::Kind;
+using Event = FakeProgressView::Event;
+
+namespace {
+
+// Every service a session reaches, staged.
+struct SessionRig {
+    fakes::FakeProcessSystem processes;
+    fakes::FakePrivilegeSystem privileges;
+    fakes::FakeFileSystem files;
+    fakes::FakeClock clock;
+    PathSystem pathSystem;
+    PathOperations paths{pathSystem};
+    VersionResources versions;
+    RegistryReader registry;
+    WmiQuery wmi;
+    NetworkSystem network;
+    FakeProgressView progress;
+    RunSettings settings;
+
+    ScanServices services()
+    {
+        return {processes, privileges, files, clock, paths, versions, registry, wmi, network, progress, settings};
+    }
+
+    // Processes 1 and 2 run one.exe, process 3 runs two.exe; both images
+    // load shared.dll.
+    void stageTwoImagesAndASharedDll()
+    {
+        processes.processes = {
+            {1, {u"C:\\app\\one.exe", u"C:\\app\\shared.dll"}},
+            {2, {u"C:\\app\\one.exe", u"C:\\app\\shared.dll", u"C:\\app\\extra.dll"}},
+            {3, {u"C:\\app\\two.exe", u"C:\\app\\shared.dll"}},
+        };
+        files.add(u"C:\\app\\one.exe", FakeFile::ofSize(100));
+        files.add(u"C:\\app\\two.exe", FakeFile::ofSize(200));
+        files.add(u"C:\\app\\shared.dll", FakeFile::ofSize(70000));
+        files.add(u"C:\\app\\extra.dll", FakeFile::ofSize(0));
+    }
+};
+
+std::u16string valueOf(const ProcessRecord& record, std::string_view key)
+{
+    const std::u16string* value = record.find(key);
+    return value ? *value : u"<absent>";
+}
+
+// Phases scripted by the test: how many files, and how many steps say "more".
+struct ScriptedPhases : ScanPhases {
+    bool systemInfoOk = true;
+    std::size_t files = 0;
+    int stepsWithMore = 0;
+    std::function<void()> onStep;
+    int enumerations = 0;
+    int steps = 0;
+
+    bool collectSystemInfo() override { return systemInfoOk; }
+    std::size_t enumerateTargets() override
+    {
+        ++enumerations;
+        return files;
+    }
+    bool scanNextFile() override
+    {
+        ++steps;
+        if (onStep)
+            onStep();
+        return steps <= stepsWithMore;
+    }
+};
+
+std::vector<std::string> extractorNames(std::span<InfoExtractor* const> list)
+{
+    std::vector<std::string> names;
+    for (const InfoExtractor* extractor : list)
+        names.push_back(extractor->name());
+    return names;
+}
+
+}  // namespace
+
+TEST(ScanSession, ExtractorListsHaveTheFixedEventOrder)
+{
+    SessionRig rig;
+    ScanSession session(rig.services());
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(extractorNames(session.fileExtractors()), (Names{"path", "ver", "reg", "wmi"}));
+    EXPECT_EQ(extractorNames(session.imageConsumers()), (Names{"hash"}));
+    EXPECT_EQ(extractorNames(session.processHandlers()), (Names{"net", "wmi"}));
+    EXPECT_EQ(extractorNames(session.allExtractors()), (Names{"handle", "hash", "path", "net", "reg", "ver", "wmi"}));
+}
+
+TEST(ScanSession, EnablesDebugBackupAndRestorePrivilegesAndIgnoresRefusal)
+{
+    SessionRig rig;
+    rig.privileges.grants = false;
+    rig.stageTwoImagesAndASharedDll();
+    ScanSession session(rig.services());
+    EXPECT_EQ(rig.privileges.requested,
+              (std::vector<std::u16string>{u"SeDebugPrivilege", u"SeBackupPrivilege", u"SeRestorePrivilege"}));
+    EXPECT_TRUE(session.runScanPhases());
+    EXPECT_EQ(session.processList().size(), 5u);
+}
+
+TEST(ScanSession, EachFileIsReadOnceAndEachProcessGetsItsOwnRecord)
+{
+    SessionRig rig;
+    rig.stageTwoImagesAndASharedDll();
+    ScanSession session(rig.services());
+    ASSERT_TRUE(session.runScanPhases());
+
+    for (const auto* path : {u"C:\\app\\one.exe", u"C:\\app\\two.exe", u"C:\\app\\shared.dll", u"C:\\app\\extra.dll"})
+        EXPECT_EQ(rig.files.opensOf(path), 1) << narrowLatin1(path);
+    EXPECT_EQ(rig.files.openHandles, 0);
+    EXPECT_EQ(rig.processes.openHandles, 0);
+
+    // Path order: extra.dll, one.exe (processes 1 and 2), shared.dll, two.exe (process 3).
+    const auto& list = session.processList();
+    ASSERT_EQ(list.size(), 5u);
+    EXPECT_EQ(valueOf(list[0], keys::kHandleFileSize), u"0");
+    EXPECT_FALSE(list[0].contains(keys::kModuleList));
+
+    // Two processes of one image share the file facts, each with its own module list.
+    EXPECT_EQ(valueOf(list[1], keys::kHandleFileSize), u"100");
+    EXPECT_EQ(valueOf(list[2], keys::kHandleFileSize), u"100");
+    EXPECT_EQ(valueOf(list[1], keys::kModuleList), u"C:\\app\\shared.dll");
+    EXPECT_EQ(valueOf(list[2], keys::kModuleList), u"C:\\app\\shared.dll,C:\\app\\extra.dll");
+
+    // The DLL that no process has as its image: one record, no module list.
+    EXPECT_EQ(valueOf(list[3], keys::kHandleFileSize), u"70000");
+    EXPECT_FALSE(list[3].contains(keys::kModuleList));
+
+    EXPECT_EQ(valueOf(list[4], keys::kHandleFileSize), u"200");
+    EXPECT_EQ(valueOf(list[4], keys::kModuleList), u"C:\\app\\shared.dll");
+}
+
+TEST(ScanSession, FileThatCannotBeOpenedStillGetsARecord)
+{
+    SessionRig rig;
+    rig.processes.processes = {{7, {u"C:\\gone.exe", u"C:\\gone.dll"}}};
+    ScanSession session(rig.services());
+    ASSERT_TRUE(session.runScanPhases());
+    ASSERT_EQ(session.processList().size(), 2u);
+    EXPECT_FALSE(session.processList()[1].contains(keys::kHandleFileSize));
+    EXPECT_EQ(valueOf(session.processList()[1], keys::kModuleList), u"C:\\gone.dll");
+}
+
+TEST(ScanSession, LimitZeroScansNothingButWritesTheTimings)
+{
+    SessionRig rig;
+    rig.stageTwoImagesAndASharedDll();
+    rig.settings.recordLimit = 0;
+    rig.clock.tick = 0xFFFFFF00u;  // the difference wraps like GetTickCount
+    ScanSession session(rig.services());
+    rig.clock.tick = 0x100;
+    ASSERT_TRUE(session.runScanPhases());
+
+    EXPECT_TRUE(session.processList().empty());
+    EXPECT_TRUE(rig.files.opens.empty());
+    EXPECT_EQ(valueOf(session.scanRecord(), keys::kScanningTime), u"512");
+    EXPECT_EQ(valueOf(session.scanRecord(), keys::kMaxClientMemUsage), u"-1");
+}
+
+TEST(ScanSession, LimitIsTestedOnlyAtTheStartOfAStep)
+{
+    SessionRig rig;
+    rig.stageTwoImagesAndASharedDll();
+    rig.settings.recordLimit = 2;
+    ScanSession session(rig.services());
+    ASSERT_TRUE(session.runScanPhases());
+    // extra.dll gives one record, one.exe two more; then the limit holds.
+    EXPECT_EQ(session.processList().size(), 3u);
+    EXPECT_EQ(rig.files.opensOf(u"C:\\app\\shared.dll"), 0);
+}
+
+TEST(ScanSession, NFilesGiveRangeNAndNPlusOneSteps)
+{
+    SessionRig rig;
+    rig.stageTwoImagesAndASharedDll();
+    ScanSession session(rig.services());
+    ASSERT_TRUE(session.runScanPhases());
+
+    const std::vector<Event> range = {{Kind::Post, pbm::kSetStep, 1, 0}, {Kind::Post, pbm::kSetRange, 0, 4}};
+    std::vector<Event> setup;
+    for (const Event& event : rig.progress.events)
+        if (event.kind == Kind::Post && event.message != pbm::kStepIt)
+            setup.push_back({event.kind, event.message, event.wParam, event.lParam});
+    EXPECT_EQ(setup, range);
+    EXPECT_EQ(rig.progress.posts(pbm::kStepIt).size(), 5u);
+    EXPECT_EQ(rig.progress.state().maximum, 4);
+    EXPECT_EQ(rig.progress.state().position, 5);
+    EXPECT_FALSE(rig.progress.state().cancel);
+    EXPECT_EQ(rig.progress.state().statusTextId, text::kScanningProcesses);
+}
+
+TEST(ScanSession, CancelDuringEnumerationStopsBeforeTheFirstFile)
+{
+    SessionRig rig;
+    rig.stageTwoImagesAndASharedDll();
+    rig.progress.onPost = [&](const Event& event) {
+        if (event.message == pbm::kSetRange)
+            rig.progress.state().cancel = true;
+    };
+    ScanSession session(rig.services());
+    EXPECT_FALSE(session.runScanPhases());
+    EXPECT_TRUE(rig.files.opens.empty());
+    EXPECT_TRUE(session.processList().empty());
+    EXPECT_TRUE(rig.progress.posts(pbm::kStepIt).empty());
+}
+
+TEST(ScanPhasesProgress, FailingScanWidePhaseShows107AndGoesNoFurther)
+{
+    FakeProgressView view;
+    ScriptedPhases phases;
+    phases.systemInfoOk = false;
+    EXPECT_FALSE(runScanPhases(phases, view));
+    EXPECT_EQ(phases.enumerations, 0);
+    EXPECT_EQ(phases.steps, 0);
+    EXPECT_EQ(view.events, (std::vector<Event>{{Kind::Invalidate, 0, 0, 0, text::kInitialisationFailed, 0}}));
+}
+
+TEST(ScanPhasesProgress, StepsBeyondTheMaximumSetTheCancelFlag)
+{
+    FakeProgressView view;
+    ScriptedPhases phases;
+    phases.files = 1;
+    phases.stepsWithMore = 100;
+    EXPECT_FALSE(runScanPhases(phases, view));
+    // Positions 0 -> 1 -> 2 are stepped; the third step finds 2 > 1 and cancels.
+    EXPECT_EQ(phases.steps, 3);
+    EXPECT_EQ(view.posts(pbm::kStepIt).size(), 2u);
+    EXPECT_TRUE(view.state().cancel);
+}
+
+TEST(ScanPhasesProgress, CancelDuringTheFinalStepDoesNotStopTheScan)
+{
+    FakeProgressView view;
+    ScriptedPhases phases;
+    phases.files = 2;
+    phases.stepsWithMore = 2;
+    phases.onStep = [&] {
+        if (phases.steps == 3)
+            view.state().cancel = true;
+    };
+    EXPECT_TRUE(runScanPhases(phases, view));
+    EXPECT_EQ(view.posts(pbm::kStepIt).size(), 2u);
+}
+
+TEST(ScanPhasesProgress, RangeIsLeftAloneWhenThePositionIsAlreadyPastIt)
+{
+    FakeProgressView view;
+    view.state().position = 5;
+    view.state().maximum = 9;
+    ScriptedPhases phases;
+    phases.files = 2;
+    EXPECT_TRUE(runScanPhases(phases, view));
+    EXPECT_TRUE(view.posts(pbm::kSetRange).empty());
+    EXPECT_TRUE(view.posts(pbm::kSetStep).empty());
+    EXPECT_EQ(view.state().maximum, 9);
+}
+
+TEST(ScanWorker, ShowsTheProgressPageScansAndHandsTheResultsToTheExchange)
+{
+    SessionRig rig;
+    rig.stageTwoImagesAndASharedDll();
+    rig.progress.state().maximum = 7;
+    rig.progress.state().position = 7;
+    int exchanges = 0;
+    runScanWorker(rig.services(), [&](std::vector<ProcessRecord>& list, ProcessRecord& scanRecord) {
+        ++exchanges;
+        EXPECT_EQ(list.size(), 5u);
+        EXPECT_TRUE(scanRecord.contains(keys::kScanningTime));
+        EXPECT_EQ(rig.progress.events.back(), (Event{Kind::SetVisible, 0, 0, 1, text::kScanningProcesses,
+                                                     text::kAnalyzing}));
+        return true;
+    });
+    EXPECT_EQ(exchanges, 1);
+
+    const std::vector<Event> start(rig.progress.events.begin(), rig.progress.events.begin() + 4);
+    EXPECT_EQ(start, (std::vector<Event>{
+                         {Kind::Invalidate, 0, 0, 0, text::kPreparing, 0},
+                         {Kind::Invalidate, 0, 0, 0, text::kPreparing, text::kAnalyzing},
+                         {Kind::Post, pbm::kSetPos, 0, 0, text::kPreparing, text::kAnalyzing},
+                         {Kind::ShowProgressPage, 0, 0, 0, text::kPreparing, text::kAnalyzing},
+                     }));
+}
+
+TEST(ScanWorker, CancelledScanIsNotSent)
+{
+    SessionRig rig;
+    rig.stageTwoImagesAndASharedDll();
+    rig.progress.state().cancel = true;
+    bool sent = false;
+    runScanWorker(rig.services(), [&](std::vector<ProcessRecord>&, ProcessRecord&) { return sent = true; });
+    EXPECT_FALSE(sent);
+    EXPECT_TRUE(rig.files.opens.empty());
+}
