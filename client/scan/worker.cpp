@@ -1,8 +1,37 @@
-// Placeholder until the scan engine lands.
 #include "client/scan/worker.h"
+
+#include "client/app/application.h"
+#include "client/exchange/exchange_wiring.h"
+#include "client/gui/frame.h"
+#include "client/win32/adapters.h"
+#include "core/extractors/network_info.h"
+#include "core/extractors/registry_info.h"
+#include "core/extractors/version_info.h"
+#include "core/extractors/wmi_info.h"
+#include "core/scan/clock.h"
+#include "core/scan/file_system.h"
+#include "core/scan/process_system.h"
+#include "core/scan/scan_session.h"
 
 namespace zorvane::client {
 
-DWORD WINAPI scanThreadMain(LPVOID) { return 0; }
+DWORD WINAPI scanThreadMain(LPVOID)
+{
+    const auto processes = makeProcessSystem();
+    const auto privileges = makePrivilegeSystem();
+    const auto files = makeFileSystem();
+    const auto clock = makeClock();
+    const auto versions = makeVersionResources();
+    const auto registry = makeRegistryReader();
+    const auto wmi = makeWmiQuery();
+    const auto network = makeNetworkSystem();
+    const ScanServices services{*processes, *privileges, *files,   *clock,   processPathOperations(),
+                                *versions,  *registry,   *wmi,     *network, progressView(),
+                                runSettings()};
+    runScanWorker(services, [](std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord) {
+        return exchangeScanResults(processList, scanRecord);
+    });
+    return 0;
+}
 
 }  // namespace zorvane::client
