@@ -69,41 +69,24 @@ struct EnumerationRig {
 
 }  // namespace
 
-TEST(ProcessEnumeration, UsesTheFixedBufferSizes)
-{
-    FakeProcessSystem system({{4, {u"C:\\a.exe"}}});
-    EnumerationRig rig;
-    rig.run(system);
-    EXPECT_EQ(system.idCapacity, 2048u);
-    EXPECT_EQ(system.moduleCapacity, 2048u);
-    EXPECT_EQ(system.nameCapacity, 2080u);
-}
-
 TEST(ProcessEnumeration, ImageIsTheFirstReadableModuleAndTheRestFormTheModuleList)
 {
     FakeProcessSystem system({
         {10, {u"C:\\app\\one.exe", u"C:\\w\\m2.dll", u"C:\\w\\m3.dll"}},
         {11, {std::nullopt, u"C:\\app\\two.exe", std::nullopt, u"C:\\w\\m2.dll"}},
-        {12, {u"C:\\app\\alone.exe"}},
+        {9, {u"C:\\app\\one.exe"}},
     });
     EnumerationRig rig;
     rig.run(system);
 
-    ASSERT_EQ(rig.byImage.size(), 3u);
-    EXPECT_EQ(rig.byImage[u"C:\\app\\one.exe"], (std::vector<ProcessEntry>{{10, u"C:\\w\\m2.dll,C:\\w\\m3.dll"}}));
-    EXPECT_EQ(rig.byImage[u"C:\\app\\two.exe"], (std::vector<ProcessEntry>{{11, u"C:\\w\\m2.dll"}}));
-    EXPECT_EQ(rig.byImage[u"C:\\app\\alone.exe"], (std::vector<ProcessEntry>{{12, u""}}));
-    EXPECT_EQ(rig.pathSet, (PathSet{u"C:\\app\\alone.exe", u"C:\\app\\one.exe", u"C:\\app\\two.exe",
-                                    u"C:\\w\\m2.dll", u"C:\\w\\m3.dll"}));
-}
-
-TEST(ProcessEnumeration, ProcessesSharingAnImageKeepEnumerationOrder)
-{
-    FakeProcessSystem system({{30, {u"C:\\s.exe", u"C:\\x.dll"}}, {20, {u"C:\\s.exe"}}});
-    EnumerationRig rig;
-    rig.run(system);
-    EXPECT_EQ(rig.pathSet, (PathSet{u"C:\\s.exe", u"C:\\x.dll"}));
-    EXPECT_EQ(rig.byImage[u"C:\\s.exe"], (std::vector<ProcessEntry>{{30, u"C:\\x.dll"}, {20, u""}}));
+    EXPECT_EQ(rig.byImage, (ProcessesByImage{
+                               {u"C:\\app\\one.exe", {{10, u"C:\\w\\m2.dll,C:\\w\\m3.dll"}, {9, u""}}},
+                               {u"C:\\app\\two.exe", {{11, u"C:\\w\\m2.dll"}}},
+                           }));
+    EXPECT_EQ(rig.pathSet, (PathSet{u"C:\\app\\one.exe", u"C:\\app\\two.exe", u"C:\\w\\m2.dll", u"C:\\w\\m3.dll"}));
+    EXPECT_EQ(system.idCapacity, 2048u);
+    EXPECT_EQ(system.moduleCapacity, 2048u);
+    EXPECT_EQ(system.nameCapacity, 2080u);
 }
 
 TEST(ProcessEnumeration, ProcessesThatCannotBeReadAreLeftOutAndEveryHandleIsClosed)
@@ -125,17 +108,6 @@ TEST(ProcessEnumeration, ProcessesThatCannotBeReadAreLeftOutAndEveryHandleIsClos
     EXPECT_EQ(system.openHandles, 0);
 }
 
-TEST(ProcessEnumeration, FailedProcessListChangesNothing)
-{
-    FakeProcessSystem system({{4, {u"C:\\a.exe"}}});
-    system.enumerationFails = true;
-    EnumerationRig rig;
-    rig.pathSet.insert(u"C:\\kept.dll");
-    rig.run(system);
-    EXPECT_EQ(rig.pathSet, (PathSet{u"C:\\kept.dll"}));
-    EXPECT_TRUE(rig.byImage.empty());
-}
-
 TEST(ImageFile, OpenPathIsTheLongFormForDriveAndNetworkPaths)
 {
     EXPECT_EQ(makeOpenPath(u"C:\\Windows\\notepad.exe"), u"\\\\?\\C:\\Windows\\notepad.exe");
@@ -144,36 +116,29 @@ TEST(ImageFile, OpenPathIsTheLongFormForDriveAndNetworkPaths)
     EXPECT_EQ(makeOpenPath(u""), u"\\\\?\\");
 }
 
-TEST(ImageFile, EventsFollowTheFixedCallingOrder)
-{
-    ImageRig rig;
-    rig.files.add(u"C:\\a.dll", FakeFile::ofSize(10));
-    rig.read(u"C:\\a.dll");
-    EXPECT_EQ(rig.log, concat(kExtractsOfA, {"handle:handle", "hash:begin", "hash:data 10", "hash:end"}));
-    EXPECT_EQ(rig.files.opensOf(u"C:\\a.dll"), 1);
-    EXPECT_EQ(rig.files.openHandles, 0);
-}
-
-TEST(ImageFile, FilesAreReadInBlocksOf64KiB)
+TEST(ImageFile, ExtractsThenHandleThenTheDataIn64KiBBlocks)
 {
     const struct {
         std::size_t size;
+        std::optional<int> failReadsAfter;
         std::vector<std::string> data;
     } cases[] = {
-        {0, {}},
-        {1, {"hash:data 1"}},
-        {65536, {"hash:data 65536"}},
-        {65537, {"hash:data 65536", "hash:data 1"}},
-        {3 * 65536, {"hash:data 65536", "hash:data 65536", "hash:data 65536"}},
+        {0, {}, {}},
+        {65536, {}, {"hash:data 65536"}},
+        {65537, {}, {"hash:data 65536", "hash:data 1"}},
+        {3 * 65536, 1, {"hash:data 65536"}},  // a read error ends the data, not the image
     };
     for (const auto& c : cases) {
         ImageRig rig;
-        rig.files.add(u"C:\\a.dll", FakeFile::ofSize(c.size));
+        FakeFile file = FakeFile::ofSize(c.size);
+        file.failReadsAfter = c.failReadsAfter;
+        rig.files.add(u"C:\\a.dll", file);
         rig.read(u"C:\\a.dll");
-        std::vector<std::string> expected = concat(kExtractsOfA, {"handle:handle", "hash:begin"});
-        expected = concat(expected, c.data);
+        std::vector<std::string> expected = concat(concat(kExtractsOfA, {"handle:handle", "hash:begin"}), c.data);
         expected.push_back("hash:end");
         EXPECT_EQ(rig.log, expected) << "size " << c.size;
+        EXPECT_EQ(rig.files.opensOf(u"C:\\a.dll"), 1);
+        EXPECT_EQ(rig.files.openHandles, 0);
     }
 }
 
@@ -200,134 +165,74 @@ TEST(ImageFile, FilesThatCannotBeReadGetOnlyTheExtractCalls)
     }
 }
 
-TEST(ImageFile, ReadErrorEndsTheDataButStillEndsTheImage)
+namespace {
+
+// Runs `derive` on a record holding `inputs` and returns the derived key's
+// value, or none when it was not written.
+template <typename Derive>
+std::optional<std::u16string> derived(std::initializer_list<std::pair<std::string_view, std::u16string>> inputs,
+                                      std::string_view key, Derive derive)
 {
-    ImageRig rig;
-    FakeFile file = FakeFile::ofSize(3 * 65536);
-    file.failReadsAfter = 1;
-    rig.files.add(u"C:\\a.dll", file);
-    rig.read(u"C:\\a.dll");
-    EXPECT_EQ(rig.log, concat(kExtractsOfA, {"handle:handle", "hash:begin", "hash:data 65536", "hash:end"}));
+    ProcessRecord record;
+    for (const auto& [name, value] : inputs)
+        record[name] = value;
+    derive(record);
+    const std::u16string* value = record.find(key);
+    return value ? std::optional(*value) : std::nullopt;
 }
 
-TEST(ReferenceValues, StartupMethodPrefersServiceThenStartupCommandThenParent)
+}  // namespace
+
+TEST(ReferenceValues, StartupNetworkAndMemoryRules)
 {
-    const std::u16string service = u"HKLM\\SYSTEM\\CurrentControlSet\\Services\\Spooler";
-    const struct {
-        std::u16string location, startup, parent;
-        const char16_t* expected;  // null: not written
-    } cases[] = {
-        {service, u"HKCU\\...\\Run", u"4", u"2"},
-        {u"HKLM\\system\\currentcontrolset\\services\\x", u"", u"4", u"1"},  // case-sensitive
-        {u"HKLM\\Software\\Approved", u"Startup", u"4", u"3"},
-        {u"", u"", u"4", u"1"},
-        {u"", u"", u"", nullptr},
+    const auto startup = [](std::u16string location, std::u16string command, std::u16string parent) {
+        return derived({{keys::kRegLocation, location}, {keys::kWmiStartupLocation, command},
+                        {keys::kWmiParentProcessId, parent}},
+                       keys::kRefStartupMethod, deriveStartupMethod);
     };
-    for (const auto& c : cases) {
-        ProcessRecord record;
-        if (!c.location.empty())
-            record[keys::kRegLocation] = c.location;
-        if (!c.startup.empty())
-            record[keys::kWmiStartupLocation] = c.startup;
-        if (!c.parent.empty())
-            record[keys::kWmiParentProcessId] = c.parent;
-        deriveStartupMethod(record);
-        if (c.expected)
-            EXPECT_EQ(record[keys::kRefStartupMethod], c.expected);
-        else
-            EXPECT_FALSE(record.contains(keys::kRefStartupMethod));
-        // The three inputs are read by index access and so are present afterwards.
-        EXPECT_TRUE(record.contains(keys::kRegLocation) && record.contains(keys::kWmiStartupLocation) &&
-                    record.contains(keys::kWmiParentProcessId));
-    }
-}
+    EXPECT_EQ(startup(u"HKLM\\SYSTEM\\CurrentControlSet\\Services\\Spooler", u"Run", u"4"), u"2");
+    EXPECT_EQ(startup(u"HKLM\\system\\currentcontrolset\\services\\x", u"", u"4"), u"1");
+    EXPECT_EQ(startup(u"", u"Startup", u"4"), u"3");
+    EXPECT_EQ(startup(u"", u"", u""), std::nullopt);
 
-TEST(ReferenceValues, NetworkUsageRanksInternetAboveLocalClasses)
-{
-    const struct {
-        const char16_t* ports;
-        const char16_t* expected;
-    } cases[] = {
-        {u"TCP:80:LOOPBACK,TCP:443:INTERNET", u"2"},
-        {u"UDP:53:DEFAULT", u"2"},
-        {u"UDP:137:BROADCAST", u"1"},
-        {u"TCP:445:ETHERNET", u"1"},
-        {u"TCP:1025:LOOPBACK", u"1"},
-        {u"TCP:1025:loopback", nullptr},
-        {u"", nullptr},
+    const auto network = [](std::u16string ports) {
+        return derived({{keys::kNetNetworkPorts, ports}}, keys::kRefNetworkUsage, deriveNetworkUsage);
     };
-    for (const auto& c : cases) {
-        ProcessRecord record;
-        record[keys::kNetNetworkPorts] = c.ports;
-        deriveNetworkUsage(record);
-        if (c.expected)
-            EXPECT_EQ(record[keys::kRefNetworkUsage], c.expected) << narrowLatin1(c.ports);
-        else
-            EXPECT_FALSE(record.contains(keys::kRefNetworkUsage)) << narrowLatin1(c.ports);
-    }
-}
+    EXPECT_EQ(network(u"TCP:80:LOOPBACK,TCP:443:INTERNET"), u"2");
+    EXPECT_EQ(network(u"UDP:53:DEFAULT"), u"2");
+    EXPECT_EQ(network(u"UDP:137:BROADCAST,TCP:445:ETHERNET"), u"1");
+    EXPECT_EQ(network(u"TCP:1025:loopback"), std::nullopt);
 
-TEST(ReferenceValues, MemoryUsageIsTheWorkingSetShareOfVisibleMemory)
-{
-    const struct {
-        const char16_t* workingSet;
-        double visibleKilobytes;
-        const char16_t* expected;
-    } cases[] = {
-        {u"10485760", 1024000, u"0.010000"},
-        // 3 GiB of 4 GiB: a 32-bit reading would saturate at 2 GiB.
-        {u"3221225472", 4194304, u"0.750000"},
-        {u"0", 1024000, u"0.000000"},
-        {u"10485760", 0, nullptr},
-        {u"", 1024000, nullptr},
+    const auto memory = [](std::u16string workingSet, double visibleKilobytes) {
+        return derived({{keys::kWmiWorkingSetSize, workingSet}}, keys::kRefMemoryUsage,
+                       [&](ProcessRecord& record) { deriveMemoryUsage(record, visibleKilobytes); });
     };
-    for (const auto& c : cases) {
-        ProcessRecord record;
-        record[keys::kWmiWorkingSetSize] = c.workingSet;
-        deriveMemoryUsage(record, c.visibleKilobytes);
-        if (c.expected)
-            EXPECT_EQ(record[keys::kRefMemoryUsage], c.expected) << narrowLatin1(c.workingSet);
-        else
-            EXPECT_FALSE(record.contains(keys::kRefMemoryUsage)) << narrowLatin1(c.workingSet);
-    }
+    EXPECT_EQ(memory(u"10485760", 1024000), u"0.010000");
+    EXPECT_EQ(memory(u"3221225472", 4194304), u"0.750000");  // past 2 GiB: read as 64-bit
+    EXPECT_EQ(memory(u"10485760", 0), std::nullopt);
+    EXPECT_EQ(memory(u"", 1024000), std::nullopt);
 }
 
-TEST(HandleInfo, StoresTheFull64BitSizeFromTheHandle)
+TEST(HandleInfo, StoresThe64BitSizeOrAnEmptyValueAndTheError)
 {
     const struct {
-        std::uint64_t size;
+        std::optional<std::uint64_t> size;  // none: the information cannot be read
         const char16_t* expected;
-    } cases[] = {{0, u"0"}, {65537, u"65537"}, {4294967296ull + 1, u"4294967297"}};
+    } cases[] = {{0, u"0"}, {4294967296ull + 1, u"4294967297"}, {std::nullopt, u""}};
     for (const auto& c : cases) {
         FakeFileSystem files;
         FakeFile file;
         file.reportedSize = c.size;
+        file.informationFails = !c.size;
         files.add(u"C:\\big.bin", file);
-        auto open = files.openForScan(makeOpenPath(u"C:\\big.bin"));
-        ASSERT_TRUE(open);
+        const auto open = files.openForScan(makeOpenPath(u"C:\\big.bin"));
         ProcessRecord record;
         HandleInfoExtractor extractor;
         extractor.bind(&record);
         extractor.extractFromHandle(*open);
-        EXPECT_EQ(record[keys::kHandleFileSize], c.expected);
-        EXPECT_FALSE(record.contains(keys::kError));
+        EXPECT_EQ(record.find(keys::kHandleFileSize) ? *record.find(keys::kHandleFileSize) : u"<absent>", c.expected);
+        const std::u16string error = u"handle:GetFileInformationByHandle failed for handle " +
+                                     widenLatin1(std::to_string(open->handleValue()));
+        EXPECT_EQ(record.find(keys::kError) ? *record.find(keys::kError) : u"", c.size ? u"" : error);
     }
-}
-
-TEST(HandleInfo, UnreadableSizeLeavesAnEmptyValueAndTheHandleInTheError)
-{
-    FakeFileSystem files;
-    FakeFile file = FakeFile::ofSize(4);
-    file.informationFails = true;
-    files.add(u"C:\\a.dll", file);
-    auto open = files.openForScan(makeOpenPath(u"C:\\a.dll"));
-    ASSERT_TRUE(open);
-    ProcessRecord record;
-    HandleInfoExtractor extractor;
-    extractor.bind(&record);
-    extractor.extractFromHandle(*open);
-    ASSERT_TRUE(record.contains(keys::kHandleFileSize));
-    EXPECT_EQ(record[keys::kHandleFileSize], u"");
-    EXPECT_EQ(record[keys::kError],
-              u"handle:GetFileInformationByHandle failed for handle " + widenLatin1(std::to_string(open->handleValue())));
 }

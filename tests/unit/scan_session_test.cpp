@@ -112,24 +112,15 @@ TEST(ScanSession, ExtractorListsHaveTheFixedEventOrder)
     EXPECT_EQ(extractorNames(session.allExtractors()), (Names{"handle", "hash", "path", "net", "reg", "ver", "wmi"}));
 }
 
-TEST(ScanSession, EnablesDebugBackupAndRestorePrivilegesAndIgnoresRefusal)
-{
-    SessionRig rig;
-    rig.privileges.grants = false;
-    rig.stageTwoImagesAndASharedDll();
-    ScanSession session(rig.services());
-    EXPECT_EQ(rig.privileges.requested,
-              (std::vector<std::u16string>{u"SeDebugPrivilege", u"SeBackupPrivilege", u"SeRestorePrivilege"}));
-    EXPECT_TRUE(session.runScanPhases());
-    EXPECT_EQ(session.processList().size(), 5u);
-}
-
 TEST(ScanSession, EachFileIsReadOnceAndEachProcessGetsItsOwnRecord)
 {
     SessionRig rig;
     rig.stageTwoImagesAndASharedDll();
+    rig.privileges.grants = false;
     ScanSession session(rig.services());
-    ASSERT_TRUE(session.runScanPhases());
+    EXPECT_EQ(rig.privileges.requested,
+              (std::vector<std::u16string>{u"SeDebugPrivilege", u"SeBackupPrivilege", u"SeRestorePrivilege"}));
+    ASSERT_TRUE(session.runScanPhases()) << "refused privileges are no reason to stop";
 
     for (const auto* path : {u"C:\\app\\one.exe", u"C:\\app\\two.exe", u"C:\\app\\shared.dll", u"C:\\app\\extra.dll"})
         EXPECT_EQ(rig.files.opensOf(path), 1) << narrowLatin1(path);
@@ -156,43 +147,23 @@ TEST(ScanSession, EachFileIsReadOnceAndEachProcessGetsItsOwnRecord)
     EXPECT_EQ(valueOf(list[4], keys::kModuleList), u"C:\\app\\shared.dll");
 }
 
-TEST(ScanSession, FileThatCannotBeOpenedStillGetsARecord)
+TEST(ScanSession, RecordLimitIsTestedAtTheStartOfEachStepAndTimingsAreWritten)
 {
-    SessionRig rig;
-    rig.processes.processes = {{7, {u"C:\\gone.exe", u"C:\\gone.dll"}}};
-    ScanSession session(rig.services());
-    ASSERT_TRUE(session.runScanPhases());
-    ASSERT_EQ(session.processList().size(), 2u);
-    EXPECT_FALSE(session.processList()[1].contains(keys::kHandleFileSize));
-    EXPECT_EQ(valueOf(session.processList()[1], keys::kModuleList), u"C:\\gone.dll");
-}
+    // Limit 2: extra.dll gives one record, one.exe two more; then the limit holds.
+    for (const auto& [limit, records] : {std::pair{0, 0u}, std::pair{2, 3u}}) {
+        SessionRig rig;
+        rig.stageTwoImagesAndASharedDll();
+        rig.settings.recordLimit = limit;
+        rig.clock.tick = 0xFFFFFF00u;  // the difference wraps like GetTickCount's
+        ScanSession session(rig.services());
+        rig.clock.tick = 0x100;
+        ASSERT_TRUE(session.runScanPhases());
 
-TEST(ScanSession, LimitZeroScansNothingButWritesTheTimings)
-{
-    SessionRig rig;
-    rig.stageTwoImagesAndASharedDll();
-    rig.settings.recordLimit = 0;
-    rig.clock.tick = 0xFFFFFF00u;  // the difference wraps like GetTickCount
-    ScanSession session(rig.services());
-    rig.clock.tick = 0x100;
-    ASSERT_TRUE(session.runScanPhases());
-
-    EXPECT_TRUE(session.processList().empty());
-    EXPECT_TRUE(rig.files.opens.empty());
-    EXPECT_EQ(valueOf(session.scanRecord(), keys::kScanningTime), u"512");
-    EXPECT_EQ(valueOf(session.scanRecord(), keys::kMaxClientMemUsage), u"-1");
-}
-
-TEST(ScanSession, LimitIsTestedOnlyAtTheStartOfAStep)
-{
-    SessionRig rig;
-    rig.stageTwoImagesAndASharedDll();
-    rig.settings.recordLimit = 2;
-    ScanSession session(rig.services());
-    ASSERT_TRUE(session.runScanPhases());
-    // extra.dll gives one record, one.exe two more; then the limit holds.
-    EXPECT_EQ(session.processList().size(), 3u);
-    EXPECT_EQ(rig.files.opensOf(u"C:\\app\\shared.dll"), 0);
+        EXPECT_EQ(session.processList().size(), records) << limit;
+        EXPECT_EQ(rig.files.opensOf(u"C:\\app\\shared.dll"), 0);
+        EXPECT_EQ(valueOf(session.scanRecord(), keys::kScanningTime), u"512");
+        EXPECT_EQ(valueOf(session.scanRecord(), keys::kMaxClientMemUsage), u"-1");
+    }
 }
 
 TEST(ScanSession, NFilesGiveRangeNAndNPlusOneSteps)
@@ -202,20 +173,16 @@ TEST(ScanSession, NFilesGiveRangeNAndNPlusOneSteps)
     ScanSession session(rig.services());
     ASSERT_TRUE(session.runScanPhases());
 
-    const std::vector<Event> range = {{Kind::Post, pbm::kSetStep, 1, 0}, {Kind::Post, pbm::kSetRange, 0, 4}};
-    std::vector<Event> setup;
-    for (const Event& event : rig.progress.events)
-        if (event.kind == Kind::Post && event.message != pbm::kStepIt)
-            setup.push_back({event.kind, event.message, event.wParam, event.lParam});
-    EXPECT_EQ(setup, range);
+    ASSERT_GE(rig.progress.events.size(), 2u);
+    EXPECT_EQ(rig.progress.events[0], (Event{Kind::Post, pbm::kSetStep, 1, 0}));
+    EXPECT_EQ(rig.progress.events[1], (Event{Kind::Post, pbm::kSetRange, 0, 4}));
     EXPECT_EQ(rig.progress.posts(pbm::kStepIt).size(), 5u);
-    EXPECT_EQ(rig.progress.state().maximum, 4);
     EXPECT_EQ(rig.progress.state().position, 5);
     EXPECT_FALSE(rig.progress.state().cancel);
     EXPECT_EQ(rig.progress.state().statusTextId, text::kScanningProcesses);
 }
 
-TEST(ScanSession, CancelDuringEnumerationStopsBeforeTheFirstFile)
+TEST(ScanSession, CancelDuringEnumerationStopsBeforeTheFirstFileAndNothingIsSent)
 {
     SessionRig rig;
     rig.stageTwoImagesAndASharedDll();
@@ -223,10 +190,10 @@ TEST(ScanSession, CancelDuringEnumerationStopsBeforeTheFirstFile)
         if (event.message == pbm::kSetRange)
             rig.progress.state().cancel = true;
     };
-    ScanSession session(rig.services());
-    EXPECT_FALSE(session.runScanPhases());
+    bool sent = false;
+    runScanWorker(rig.services(), [&](std::vector<ProcessRecord>&, ProcessRecord&) { return sent = true; });
+    EXPECT_FALSE(sent);
     EXPECT_TRUE(rig.files.opens.empty());
-    EXPECT_TRUE(session.processList().empty());
     EXPECT_TRUE(rig.progress.posts(pbm::kStepIt).empty());
 }
 
@@ -241,21 +208,18 @@ TEST(ScanPhasesProgress, FailingScanWidePhaseShows107AndGoesNoFurther)
     EXPECT_EQ(view.events, (std::vector<Event>{{Kind::Invalidate, 0, 0, 0, text::kInitialisationFailed, 0}}));
 }
 
-TEST(ScanPhasesProgress, StepsBeyondTheMaximumSetTheCancelFlag)
+TEST(ScanPhasesProgress, StepsPastTheMaximumCancelButACancelInTheFinalStepDoesNot)
 {
-    FakeProgressView view;
-    ScriptedPhases phases;
-    phases.files = 1;
-    phases.stepsWithMore = 100;
-    EXPECT_FALSE(runScanPhases(phases, view));
+    FakeProgressView runaway;
+    ScriptedPhases endless;
+    endless.files = 1;
+    endless.stepsWithMore = 100;
+    EXPECT_FALSE(runScanPhases(endless, runaway));
     // Positions 0 -> 1 -> 2 are stepped; the third step finds 2 > 1 and cancels.
-    EXPECT_EQ(phases.steps, 3);
-    EXPECT_EQ(view.posts(pbm::kStepIt).size(), 2u);
-    EXPECT_TRUE(view.state().cancel);
-}
+    EXPECT_EQ(endless.steps, 3);
+    EXPECT_EQ(runaway.posts(pbm::kStepIt).size(), 2u);
+    EXPECT_TRUE(runaway.state().cancel);
 
-TEST(ScanPhasesProgress, CancelDuringTheFinalStepDoesNotStopTheScan)
-{
     FakeProgressView view;
     ScriptedPhases phases;
     phases.files = 2;
@@ -266,19 +230,6 @@ TEST(ScanPhasesProgress, CancelDuringTheFinalStepDoesNotStopTheScan)
     };
     EXPECT_TRUE(runScanPhases(phases, view));
     EXPECT_EQ(view.posts(pbm::kStepIt).size(), 2u);
-}
-
-TEST(ScanPhasesProgress, RangeIsLeftAloneWhenThePositionIsAlreadyPastIt)
-{
-    FakeProgressView view;
-    view.state().position = 5;
-    view.state().maximum = 9;
-    ScriptedPhases phases;
-    phases.files = 2;
-    EXPECT_TRUE(runScanPhases(phases, view));
-    EXPECT_TRUE(view.posts(pbm::kSetRange).empty());
-    EXPECT_TRUE(view.posts(pbm::kSetStep).empty());
-    EXPECT_EQ(view.state().maximum, 9);
 }
 
 TEST(ScanWorker, ShowsTheProgressPageScansAndHandsTheResultsToTheExchange)
@@ -305,15 +256,4 @@ TEST(ScanWorker, ShowsTheProgressPageScansAndHandsTheResultsToTheExchange)
                          {Kind::Post, pbm::kSetPos, 0, 0, text::kPreparing, text::kAnalyzing},
                          {Kind::ShowProgressPage, 0, 0, 0, text::kPreparing, text::kAnalyzing},
                      }));
-}
-
-TEST(ScanWorker, CancelledScanIsNotSent)
-{
-    SessionRig rig;
-    rig.stageTwoImagesAndASharedDll();
-    rig.progress.state().cancel = true;
-    bool sent = false;
-    runScanWorker(rig.services(), [&](std::vector<ProcessRecord>&, ProcessRecord&) { return sent = true; });
-    EXPECT_FALSE(sent);
-    EXPECT_TRUE(rig.files.opens.empty());
 }

@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -145,18 +146,6 @@ std::u16string temporaryFolder()
     return win32::fromWide(folder, length);
 }
 
-std::string readWholeFile(const std::u16string& path)
-{
-    win32::UniqueFileHandle file(CreateFileW(win32::wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string text;
-    char chunk[256];
-    DWORD count = 0;
-    while (file && ReadFile(file.get(), chunk, sizeof chunk, &count, nullptr) && count > 0)
-        text.append(chunk, count);
-    return text;
-}
-
 // Runs a host tool (md5sum, sha1sum) on a host file and returns the first
 // word it prints. Wine starts host programs but neither redirects their
 // output nor lets a caller wait for them, so the tool writes a file under
@@ -186,12 +175,10 @@ std::optional<std::string> hostDigest(const std::string& tool, const std::string
     for (int waited = 0; waited < 60000 && GetFileAttributesW(win32::wide(resultPath)) == INVALID_FILE_ATTRIBUTES;
          waited += 50)
         Sleep(50);
-    const std::string output = readWholeFile(resultPath);
+    std::string digest;
+    std::ifstream(narrowLatin1(resultPath)) >> digest;
     DeleteFileW(win32::wide(resultPath));
-    const std::size_t end = output.find(' ');
-    if (end == std::string::npos || end == 0)
-        return std::nullopt;
-    return output.substr(0, end);
+    return digest.empty() ? std::nullopt : std::optional(digest);
 }
 
 // A file in the temp folder, removed at the end of the test.
@@ -292,7 +279,7 @@ TEST(ScanFileAdapter, DirectoryOpensButGetsNoImageEvents)
     EXPECT_FALSE(rig.record.contains(keys::kHandleFileSize));
 }
 
-TEST(ScanPrivileges, UnknownPrivilegeIsRefused)
+TEST(ScanPrivileges, EnablesAHeldPrivilegeAndRefusesAnUnknownOne)
 {
     const auto privileges = client::makePrivilegeSystem();
     EXPECT_FALSE(privileges->enablePrivilege(u"SeNoSuchPrivilege"));
