@@ -11,6 +11,7 @@
 #include "core/scan/keys.h"
 #include "core/scan/process_collection.h"
 #include "fakes/fake_file_system.h"
+#include "fakes/fake_path_system.h"
 #include "fakes/fake_process_system.h"
 
 using namespace zorvane;
@@ -59,7 +60,7 @@ std::vector<std::string> concat(std::vector<std::string> head, const std::vector
 }
 
 struct EnumerationRig {
-    PathSystem pathSystem;
+    fakes::FakePathSystem pathSystem;
     PathOperations paths{pathSystem};
     PathSet pathSet;
     ProcessesByImage byImage;

@@ -14,8 +14,10 @@
 #include "core/scan/scan_session.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_file_system.h"
+#include "fakes/fake_path_system.h"
 #include "fakes/fake_process_system.h"
 #include "fakes/fake_progress_view.h"
+#include "fakes/fake_version_resources.h"
 
 using namespace zorvane;
 using fakes::FakeFile;
@@ -31,9 +33,9 @@ struct SessionRig {
     fakes::FakePrivilegeSystem privileges;
     fakes::FakeFileSystem files;
     fakes::FakeClock clock;
-    PathSystem pathSystem;
+    fakes::FakePathSystem pathSystem;
     PathOperations paths{pathSystem};
-    VersionResources versions;
+    fakes::FakeVersionResources versions;
     RegistryReader registry;
     WmiQuery wmi;
     NetworkSystem network;
