@@ -1,25 +1,164 @@
 #pragma once
+// "net.NetworkPorts": the TCP and UDP ports each process holds open, each
+// with the class of the IPv4 address it is bound to.
+//
+// Once per scan, collectSocketTable walks the system handle table, finds the
+// handles named "\Device\Tcp" or "\Device\Udp" and asks the transport for
+// their local address. On systems whose sockets are not such handles (Vista
+// and later) the pass finds none and the owner-pid port tables stand in.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/scan/info_extractor.h"
 
 namespace zorvane {
 
-// The operating-system side: the system handle table and socket queries.
-class NetworkSystem {
-public:
-    virtual ~NetworkSystem() = default;
+// An IPv4 address as its four octets, first octet first (network order).
+using Ipv4Address = std::array<std::uint8_t, 4>;
+
+struct SystemHandleEntry {
+    std::uint32_t processId = 0;
+    std::uint8_t objectType = 0;
+    std::uint8_t flags = 0;
+    std::uint16_t handle = 0;
+    std::uint32_t grantedAccess = 0;
 };
 
-// "net.NetworkPorts": the TCP and UDP ports each process holds open.
+struct LocalEndpoint {
+    Ipv4Address address{};
+    std::uint16_t port = 0;  // host byte order
+};
+
+struct PortTableRow {
+    std::uint32_t processId = 0;
+    LocalEndpoint local;
+};
+
+struct ObjectNameResult {
+    enum class Status {
+        Named,
+        Unnamed,   // the object has no name or the query failed
+        TimedOut,  // no answer within the timeout, or no helper could run the query
+    };
+    Status status = Status::Unnamed;
+    std::u16string name;
+};
+
+// The operating-system side of the network pass.
+class NetworkSystem {
+public:
+    // A handle duplicated into this process; closed on destruction.
+    class DuplicatedHandle {
+    public:
+        virtual ~DuplicatedHandle() = default;
+        // Some handles (a synchronous pipe with a pending wait) never answer a
+        // name query; the query gives up after `timeoutMs` and the handle is
+        // then unusable.
+        virtual ObjectNameResult queryName(std::uint32_t timeoutMs) = 0;
+        // The local address of a "\Device\Tcp" or "\Device\Udp" handle.
+        virtual std::optional<LocalEndpoint> queryAddress() = 0;
+    };
+
+    // A process opened for handle duplication; closed on destruction.
+    class OpenedProcess {
+    public:
+        virtual ~OpenedProcess() = default;
+        // Null when the handle cannot be duplicated.
+        virtual std::unique_ptr<DuplicatedHandle> duplicate(std::uint16_t handle) = 0;
+    };
+
+    virtual ~NetworkSystem() = default;
+
+    // Whether the system offers the entry points the handle pass needs.
+    virtual bool hasEntryPoints() = 0;
+    // The current user's "ProxyServer" text when "ProxyEnable" is set; none
+    // when proxying is off or the settings cannot be read.
+    virtual std::optional<std::u16string> readProxyServer() = 0;
+    // The system handle table; none when it cannot be read.
+    virtual std::optional<std::vector<SystemHandleEntry>> readHandleTable() = 0;
+    // Null when the process cannot be opened.
+    virtual std::unique_ptr<OpenedProcess> openProcess(std::uint32_t processId) = 0;
+    // The IPv4 TCP rows, then the UDP rows, of the owner-pid port tables;
+    // none when neither table can be read (the calls exist from XP SP2 on).
+    virtual std::optional<std::vector<PortTableRow>> readPortTables() = 0;
+};
+
+enum class AddressClass : std::uint32_t {
+    Internet = 1,
+    Ethernet = 2,
+    Broadcast = 4,
+    Loopback = 8,
+    Default = 16,
+};
+
+// "INTERNET", "ETHERNET", "BROADCAST", "LOOPBACK" or "DEFAULT".
+std::string_view addressClassName(AddressClass addressClass);
+
+// A private or link-local address equal to the proxy's is INTERNET: traffic
+// to it leaves through the proxy.
+AddressClass classifyAddress(const Ipv4Address& address, const std::optional<Ipv4Address>& proxy);
+
+// The proxy address from a "ProxyServer" text: the part before the first
+// ":", when it is a dotted IPv4 address (four decimal parts of 0 to 255).
+// Host names and the per-protocol form ("http=...") give none.
+std::optional<Ipv4Address> parseProxyAddress(std::u16string_view proxyServer);
+
+// A SystemHandleInformation buffer: a 32-bit count, then 16-byte entries.
+// A count larger than the buffer holds is cut to the entries present.
+std::vector<SystemHandleEntry> parseSystemHandleTable(const std::uint8_t* data, std::size_t size);
+
+// A TDI_ADDRESS_INFO: the port at byte 12 (network order), the address at 14.
+// None when the buffer is shorter than 18 bytes.
+std::optional<LocalEndpoint> parseTdiAddressInfo(const std::uint8_t* data, std::size_t size);
+
+// An OBJECT_NAME_INFORMATION of the 32-bit layout: the name's byte length at
+// byte 0, its characters after the 8-byte header. A length beyond the buffer
+// is cut to the characters present.
+std::u16string parseObjectNameInformation(const std::uint8_t* data, std::size_t size);
+
 class NetworkInfoExtractor : public InfoExtractor {
 public:
+    // Long enough for any answering query on a loaded machine; a handle that
+    // does not answer costs this once.
+    static constexpr std::uint32_t kNameQueryTimeoutMs = 500;
+
     explicit NetworkInfoExtractor(NetworkSystem& system) : InfoExtractor("net"), system_(system) {}
 
-    // Placeholder until the network pass lands: no socket list.
-    bool collectSocketTable() { return false; }
+    // The scan-wide pass. True when the socket list was built; without a
+    // list no record gets "net.NetworkPorts". Each call replaces the list.
+    bool collectSocketTable();
+
+    // Stores "NetworkPorts" for the bound record: the process's items
+    // "port|CLASS", distinct, ordered as text and joined by ",". Empty when
+    // the process holds no port; nothing at all when there is no list.
+    void onProcess(std::uint32_t processId) override;
 
 private:
-    [[maybe_unused]] NetworkSystem& system_;
+    struct SocketEntry {
+        std::uint32_t processId;
+        AddressClass addressClass;
+        std::uint16_t port;
+    };
+
+    void readProxyAddress();
+    // Returns whether any "\Device\Tcp" or "\Device\Udp" handle was seen.
+    bool examineHandles(const std::vector<SystemHandleEntry>& table);
+    void addPortTableRows();
+    // False, with a trace, when the list is full; callers stop adding then.
+    bool addSocket(std::uint32_t processId, const LocalEndpoint& local);
+
+    NetworkSystem& system_;
+    std::optional<std::vector<SocketEntry>> sockets_;
+    // Half the system's handle count at collection time.
+    std::size_t capacity_ = 0;
+    std::optional<Ipv4Address> proxyAddress_;
 };
 
 }  // namespace zorvane
