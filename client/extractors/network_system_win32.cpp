@@ -1,9 +1,256 @@
-// Placeholder until the Win32 handle-table walk lands.
+// The network pass over the Win32 system: the system handle table, handle
+// duplication, object names, the TDI address query, the proxy setting and the
+// owner-pid port tables.
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "client/extractors/network_name_query_win32.h"
 #include "client/win32/adapters.h"
+#include "client/win32/unique.h"
+#include "client/win32/wide.h"
 #include "core/extractors/network_info.h"
 
 namespace zorvane::client {
 
-std::unique_ptr<NetworkSystem> makeNetworkSystem() { return std::make_unique<NetworkSystem>(); }
+namespace {
+
+using NtQuerySystemInformationFunction = LONG(NTAPI*)(ULONG informationClass, PVOID buffer, ULONG length,
+                                                      PULONG returnLength);
+using DeviceIoControlFunction = BOOL(WINAPI*)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+using GetExtendedTcpTableFunction = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+using GetExtendedUdpTableFunction = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, UDP_TABLE_CLASS, ULONG);
+
+constexpr ULONG kSystemHandleInformation = 16;
+constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+constexpr DWORD kProcessAccess = PROCESS_DUP_HANDLE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+constexpr DWORD kDuplicateAccess = GENERIC_ALL | STANDARD_RIGHTS_ALL;
+constexpr DWORD kIoctlTdiQueryInformation = 0x210012;
+constexpr std::uint8_t kTdiQueryAddressInfo = 3;
+// The handle table can grow between the call that measures it and the call
+// that reads it, so the read is retried a few times with room to spare.
+constexpr int kHandleTableAttempts = 8;
+constexpr std::size_t kHandleTableSlack = 4096;
+constexpr std::size_t kMaxHandleTable = 256u << 20;
+constexpr int kPortTableAttempts = 4;
+
+// Looked up once per process; the pass needs all three.
+struct EntryPoints {
+    NtQuerySystemInformationFunction querySystemInformation = nullptr;
+    NtQueryObjectFunction queryObject = nullptr;
+    DeviceIoControlFunction deviceIoControl = nullptr;
+};
+
+const EntryPoints& entryPoints()
+{
+    static const EntryPoints points = [] {
+        EntryPoints found;
+        if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
+            found.querySystemInformation = reinterpret_cast<NtQuerySystemInformationFunction>(
+                reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
+            found.queryObject = reinterpret_cast<NtQueryObjectFunction>(
+                reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
+        }
+        if (HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll")) {
+            found.deviceIoControl = reinterpret_cast<DeviceIoControlFunction>(
+                reinterpret_cast<void*>(GetProcAddress(kernel32, "DeviceIoControl")));
+        }
+        return found;
+    }();
+    return points;
+}
+
+// Calls one of the GetExtended*Table functions until its buffer is large
+// enough; none when the call fails.
+template <typename Function, typename TableClass>
+std::optional<std::vector<std::uint8_t>> readOwnerTable(Function function, TableClass tableClass)
+{
+    std::vector<std::uint8_t> buffer;
+    DWORD size = 0;
+    for (int attempt = 0; attempt < kPortTableAttempts; ++attempt) {
+        const DWORD result = function(buffer.empty() ? nullptr : buffer.data(), &size, FALSE, AF_INET, tableClass, 0);
+        if (result == NO_ERROR)
+            return buffer;
+        if (result != ERROR_INSUFFICIENT_BUFFER)
+            return std::nullopt;
+        buffer.assign(static_cast<std::size_t>(size) + 1024, 0);
+        size = static_cast<DWORD>(buffer.size());
+    }
+    return std::nullopt;
+}
+
+// The rows of a MIB_TCPTABLE_OWNER_PID or MIB_UDPTABLE_OWNER_PID: a count,
+// then rows; a count beyond the buffer is cut to the rows present.
+template <typename Table, typename Row>
+void appendRows(const std::vector<std::uint8_t>& buffer, std::vector<PortTableRow>& rows)
+{
+    constexpr std::size_t kRowsAt = offsetof(Table, table);
+    if (buffer.size() < kRowsAt)
+        return;
+    DWORD count = 0;
+    std::memcpy(&count, buffer.data(), sizeof count);
+    const std::size_t present = std::min<std::size_t>(count, (buffer.size() - kRowsAt) / sizeof(Row));
+    for (std::size_t i = 0; i < present; ++i) {
+        Row row;
+        std::memcpy(&row, buffer.data() + kRowsAt + i * sizeof(Row), sizeof row);
+        PortTableRow out;
+        out.processId = row.dwOwningPid;
+        std::memcpy(out.local.address.data(), &row.dwLocalAddr, 4);
+        out.local.port = ntohs(static_cast<u_short>(row.dwLocalPort));
+        rows.push_back(out);
+    }
+}
+
+class Win32DuplicatedHandle : public NetworkSystem::DuplicatedHandle {
+public:
+    Win32DuplicatedHandle(NameQueryGuard& names, win32::UniqueHandle handle) : names_(names), handle_(std::move(handle))
+    {
+    }
+
+    ObjectNameResult queryName(std::uint32_t timeoutMs) override
+    {
+        if (!handle_)
+            return {ObjectNameResult::Status::TimedOut, {}};
+        return names_.queryName(handle_, timeoutMs);
+    }
+
+    std::optional<LocalEndpoint> queryAddress() override
+    {
+        if (!handle_)
+            return std::nullopt;
+        // TDI_REQUEST_QUERY_INFORMATION: zero but for QueryType at byte 16.
+        std::uint8_t request[24] = {};
+        request[16] = kTdiQueryAddressInfo;
+        std::uint8_t info[128] = {};
+        DWORD returned = 0;
+        if (!entryPoints().deviceIoControl(handle_.get(), kIoctlTdiQueryInformation, request, sizeof request, info,
+                                           sizeof info, &returned, nullptr))
+            return std::nullopt;
+        return parseTdiAddressInfo(info, sizeof info);
+    }
+
+private:
+    NameQueryGuard& names_;
+    win32::UniqueHandle handle_;
+};
+
+class Win32OpenedProcess : public NetworkSystem::OpenedProcess {
+public:
+    Win32OpenedProcess(NameQueryGuard& names, win32::UniqueHandle process) : names_(names), process_(std::move(process))
+    {
+    }
+
+    std::unique_ptr<NetworkSystem::DuplicatedHandle> duplicate(std::uint16_t handle) override
+    {
+        win32::UniqueHandle duplicate;
+        const HANDLE source = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle));
+        if (!DuplicateHandle(process_.get(), source, GetCurrentProcess(), duplicate.put(), kDuplicateAccess, FALSE, 0))
+            return nullptr;
+        return std::make_unique<Win32DuplicatedHandle>(names_, std::move(duplicate));
+    }
+
+private:
+    NameQueryGuard& names_;
+    win32::UniqueHandle process_;
+};
+
+class Win32NetworkSystem : public NetworkSystem {
+public:
+    Win32NetworkSystem() : names_(entryPoints().queryObject) {}
+
+    bool hasEntryPoints() override
+    {
+        const EntryPoints& points = entryPoints();
+        return points.querySystemInformation && points.queryObject && points.deviceIoControl;
+    }
+
+    std::optional<std::u16string> readProxyServer() override
+    {
+        win32::UniqueKey key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
+                          KEY_READ, key.put()) != ERROR_SUCCESS)
+            return std::nullopt;
+        DWORD enabled = 0;
+        DWORD size = sizeof enabled;
+        if (RegQueryValueExW(key.get(), L"ProxyEnable", nullptr, nullptr, reinterpret_cast<BYTE*>(&enabled), &size) !=
+                ERROR_SUCCESS ||
+            enabled == 0)
+            return std::nullopt;
+        wchar_t server[256] = {};
+        size = sizeof server;
+        if (RegQueryValueExW(key.get(), L"ProxyServer", nullptr, nullptr, reinterpret_cast<BYTE*>(server), &size) !=
+            ERROR_SUCCESS)
+            return std::nullopt;
+        // The stored text need not end with a terminator.
+        const std::size_t units = std::min<std::size_t>(size / sizeof(wchar_t), 256);
+        return win32::fromWide(server, std::find(server, server + units, L'\0') - server);
+    }
+
+    std::optional<std::vector<SystemHandleEntry>> readHandleTable() override
+    {
+        const auto query = entryPoints().querySystemInformation;
+        if (!query)
+            return std::nullopt;
+        std::vector<std::uint8_t> buffer(20);
+        ULONG returned = 0;
+        LONG status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
+        for (int attempt = 1; status == kStatusInfoLengthMismatch && attempt < kHandleTableAttempts; ++attempt) {
+            const std::size_t next =
+                std::max<std::size_t>(static_cast<std::size_t>(returned), buffer.size() * 2) + kHandleTableSlack;
+            if (next > kMaxHandleTable)
+                return std::nullopt;
+            buffer.assign(next, 0);
+            returned = 0;
+            status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
+        }
+        if (status != 0)
+            return std::nullopt;
+        return parseSystemHandleTable(buffer.data(), buffer.size());
+    }
+
+    std::unique_ptr<OpenedProcess> openProcess(std::uint32_t processId) override
+    {
+        win32::UniqueHandle process(OpenProcess(kProcessAccess, FALSE, processId));
+        if (!process)
+            return nullptr;
+        return std::make_unique<Win32OpenedProcess>(names_, std::move(process));
+    }
+
+    // Looked up at run time: Windows 2000 and XP before SP2 lack both calls.
+    std::optional<std::vector<PortTableRow>> readPortTables() override
+    {
+        win32::UniqueLibrary library(LoadLibraryW(L"iphlpapi.dll"));
+        if (!library)
+            return std::nullopt;
+        const auto tcp = reinterpret_cast<GetExtendedTcpTableFunction>(
+            reinterpret_cast<void*>(GetProcAddress(library.get(), "GetExtendedTcpTable")));
+        const auto udp = reinterpret_cast<GetExtendedUdpTableFunction>(
+            reinterpret_cast<void*>(GetProcAddress(library.get(), "GetExtendedUdpTable")));
+        std::optional<std::vector<std::uint8_t>> tcpTable;
+        std::optional<std::vector<std::uint8_t>> udpTable;
+        if (tcp)
+            tcpTable = readOwnerTable(tcp, TCP_TABLE_OWNER_PID_ALL);
+        if (udp)
+            udpTable = readOwnerTable(udp, UDP_TABLE_OWNER_PID);
+        if (!tcpTable && !udpTable)
+            return std::nullopt;
+        std::vector<PortTableRow> rows;
+        if (tcpTable)
+            appendRows<MIB_TCPTABLE_OWNER_PID, MIB_TCPROW_OWNER_PID>(*tcpTable, rows);
+        if (udpTable)
+            appendRows<MIB_UDPTABLE_OWNER_PID, MIB_UDPROW_OWNER_PID>(*udpTable, rows);
+        return rows;
+    }
+
+private:
+    NameQueryGuard names_;
+};
+
+}  // namespace
+
+std::unique_ptr<NetworkSystem> makeNetworkSystem() { return std::make_unique<Win32NetworkSystem>(); }
 
 }  // namespace zorvane::client

@@ -125,9 +125,10 @@ std::u16string parseObjectNameInformation(const std::uint8_t* data, std::size_t 
 
 class NetworkInfoExtractor : public InfoExtractor {
 public:
-    // Long enough for any answering query on a loaded machine; a handle that
-    // does not answer costs this once.
-    static constexpr std::uint32_t kNameQueryTimeoutMs = 500;
+    // An answering query takes microseconds, even on a loaded machine; each
+    // handle that does not answer costs this once, and a busy system may have
+    // dozens.
+    static constexpr std::uint32_t kNameQueryTimeoutMs = 200;
 
     explicit NetworkInfoExtractor(NetworkSystem& system) : InfoExtractor("net"), system_(system) {}
 

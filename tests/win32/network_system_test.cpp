@@ -1,0 +1,297 @@
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "client/extractors/network_name_query_win32.h"
+#include "client/win32/adapters.h"
+#include "client/win32/unique.h"
+#include "core/extractors/network_info.h"
+#include "core/scan/keys.h"
+
+using namespace zorvane;
+
+namespace {
+
+std::wstring uniqueName(const wchar_t* stem) { return stem + std::to_wstring(GetCurrentProcessId()); }
+
+std::uint16_t handleValue(HANDLE handle)
+{
+    return static_cast<std::uint16_t>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+bool endsWith(const std::u16string& text, const std::wstring& tail)
+{
+    const std::u16string wanted(tail.begin(), tail.end());
+    return text.size() >= wanted.size() && text.compare(text.size() - wanted.size(), wanted.size(), wanted) == 0;
+}
+
+// A stand-in for NtQueryObject that answers with a fixed name, except for one
+// handle, whose query waits for ever.
+struct StagedQuery {
+    static constexpr int kMaxCalls = 64;
+    static inline HANDLE hanging = nullptr;
+    static inline HANDLE never = nullptr;  // an event nobody sets
+    static inline std::u16string name;
+    static inline DWORD threads[kMaxCalls];
+    static inline std::atomic<int> calls{0};
+
+    // Runs on the helper thread; it must not allocate, since it may be terminated.
+    static LONG NTAPI query(HANDLE handle, ULONG, PVOID buffer, ULONG length, PULONG returned)
+    {
+        const int call = calls.fetch_add(1);
+        if (call < kMaxCalls)
+            threads[call] = GetCurrentThreadId();
+        if (handle == hanging)
+            WaitForSingleObject(never, INFINITE);
+        const ULONG bytes = static_cast<ULONG>(name.size() * 2);
+        *returned = 8 + bytes;
+        if (length < 8 + bytes)
+            return static_cast<LONG>(0xC0000004);
+        auto* out = static_cast<std::uint8_t*>(buffer);
+        out[0] = static_cast<std::uint8_t>(bytes);
+        out[1] = static_cast<std::uint8_t>(bytes >> 8);
+        std::memcpy(out + 8, name.data(), bytes);
+        return 0;
+    }
+};
+
+DWORD WINAPI connectPipe(void* pipe) { return ConnectNamedPipe(static_cast<HANDLE>(pipe), nullptr); }
+
+win32::UniqueHandle newEvent() { return win32::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
+
+class WinsockSession {
+public:
+    WinsockSession() { ok_ = WSAStartup(MAKEWORD(2, 2), &data_) == 0; }
+    ~WinsockSession()
+    {
+        if (ok_)
+            WSACleanup();
+    }
+    bool ok() const { return ok_; }
+
+private:
+    WSADATA data_{};
+    bool ok_ = false;
+};
+
+// A socket bound to 127.0.0.1 on a free port; closed on destruction.
+class LoopbackSocket {
+public:
+    explicit LoopbackSocket(int type) : socket_(::socket(AF_INET, type, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        if (socket_ == INVALID_SOCKET || bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            (type == SOCK_STREAM && listen(socket_, 1) != 0) ||
+            getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+    }
+    ~LoopbackSocket()
+    {
+        if (socket_ != INVALID_SOCKET)
+            closesocket(socket_);
+    }
+    std::uint16_t port() const { return port_; }
+
+private:
+    SOCKET socket_;
+    std::uint16_t port_ = 0;
+};
+
+// Sets the current user's proxy values for the test and puts the previous
+// ones back afterwards.
+class ProxySettings {
+public:
+    ProxySettings()
+    {
+        RegCreateKeyExW(HKEY_CURRENT_USER, kPath, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key_.put(), nullptr);
+        saved_[0] = save(L"ProxyEnable");
+        saved_[1] = save(L"ProxyServer");
+    }
+    ~ProxySettings()
+    {
+        restore(L"ProxyEnable", saved_[0]);
+        restore(L"ProxyServer", saved_[1]);
+    }
+    void set(DWORD enable, const std::wstring& server, bool terminated = true)
+    {
+        RegSetValueExW(key_.get(), L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable),
+                       sizeof enable);
+        RegSetValueExW(key_.get(), L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                       static_cast<DWORD>((server.size() + (terminated ? 1 : 0)) * sizeof(wchar_t)));
+    }
+
+private:
+    static constexpr const wchar_t* kPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    struct Saved {
+        bool present = false;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+    };
+    Saved save(const wchar_t* name)
+    {
+        Saved saved;
+        DWORD size = 0;
+        if (RegQueryValueExW(key_.get(), name, nullptr, &saved.type, nullptr, &size) != ERROR_SUCCESS)
+            return saved;
+        saved.data.resize(size);
+        saved.present = RegQueryValueExW(key_.get(), name, nullptr, &saved.type, saved.data.data(), &size) ==
+                        ERROR_SUCCESS;
+        return saved;
+    }
+    void restore(const wchar_t* name, const Saved& saved)
+    {
+        if (saved.present)
+            RegSetValueExW(key_.get(), name, 0, saved.type, saved.data.data(), static_cast<DWORD>(saved.data.size()));
+        else
+            RegDeleteValueW(key_.get(), name);
+    }
+
+    win32::UniqueKey key_;
+    Saved saved_[2];
+};
+
+}  // namespace
+
+TEST(NetworkSystemWin32, ReadsTheHandleTableAndNamesOwnHandles)
+{
+    const std::wstring eventName = uniqueName(L"ZorvaneNetworkTest");
+    win32::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    ASSERT_TRUE(event);
+
+    auto system = client::makeNetworkSystem();
+    ASSERT_TRUE(system->hasEntryPoints());
+    const auto table = system->readHandleTable();
+    ASSERT_TRUE(table);
+    bool listed = false;
+    for (const SystemHandleEntry& entry : *table)
+        listed |= entry.processId == GetCurrentProcessId() && entry.handle == handleValue(event.get());
+    EXPECT_TRUE(listed);
+
+    auto self = system->openProcess(GetCurrentProcessId());
+    ASSERT_TRUE(self);
+    auto duplicate = self->duplicate(handleValue(event.get()));
+    ASSERT_TRUE(duplicate);
+    const ObjectNameResult name = duplicate->queryName(10000);
+    EXPECT_EQ(name.status, ObjectNameResult::Status::Named);
+    EXPECT_TRUE(endsWith(name.name, L"\\" + eventName));
+    EXPECT_FALSE(duplicate->queryAddress());
+
+    EXPECT_FALSE(self->duplicate(0xFFFC));
+}
+
+TEST(NetworkSystemWin32, APipeServerWaitingForAClientDoesNotStallThePass)
+{
+    const std::wstring pipeName = L"\\\\.\\pipe\\" + uniqueName(L"zorvane-network-");
+    win32::UniqueFileHandle pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                                  512, 512, 0, nullptr));
+    ASSERT_TRUE(pipe);
+    win32::UniqueHandle server(CreateThread(nullptr, 0, connectPipe, pipe.get(), 0, nullptr));
+    ASSERT_TRUE(server);
+    // Give the server time to enter its wait; the test holds either way.
+    Sleep(200);
+
+    auto system = client::makeNetworkSystem();
+    auto self = system->openProcess(GetCurrentProcessId());
+    ASSERT_TRUE(self);
+    auto duplicate = self->duplicate(handleValue(pipe.get()));
+    ASSERT_TRUE(duplicate);
+    const ObjectNameResult name = duplicate->queryName(NetworkInfoExtractor::kNameQueryTimeoutMs);
+    EXPECT_NE(name.status, ObjectNameResult::Status::Unnamed);
+
+    NetworkInfoExtractor extractor(*system);
+    EXPECT_TRUE(extractor.collectSocketTable());
+
+    win32::UniqueFileHandle client(
+        CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(client);
+    EXPECT_EQ(WaitForSingleObject(server.get(), 30000), WAIT_OBJECT_0);
+}
+
+TEST(NetworkNameQueryGuard, ReusesOneHelperAndReplacesOneThatHangs)
+{
+    win32::UniqueHandle never = newEvent();
+    StagedQuery::never = never.get();
+    // Longer than the guard's first buffer, so the query is repeated larger.
+    StagedQuery::name = u"\\Device\\" + std::u16string(700, u'x');
+    StagedQuery::calls = 0;
+    client::NameQueryGuard guard(&StagedQuery::query);
+
+    win32::UniqueHandle first = newEvent();
+    win32::UniqueHandle second = newEvent();
+    EXPECT_EQ(guard.queryName(first, 10000).name, StagedQuery::name);
+    EXPECT_EQ(guard.queryName(second, 10000).name, StagedQuery::name);
+    ASSERT_EQ(StagedQuery::calls.load(), 3);
+    EXPECT_EQ(StagedQuery::threads[0], StagedQuery::threads[2]);
+    EXPECT_NE(StagedQuery::threads[0], GetCurrentThreadId());
+
+    win32::UniqueHandle stuck = newEvent();
+    StagedQuery::hanging = stuck.get();
+    EXPECT_EQ(guard.queryName(stuck, 100).status, ObjectNameResult::Status::TimedOut);
+    EXPECT_FALSE(stuck);  // kept by the guard while its helper may still use it
+    EXPECT_EQ(guard.abandonedCount(), 1u);
+
+    const ObjectNameResult after = guard.queryName(first, 10000);
+    EXPECT_EQ(after.status, ObjectNameResult::Status::Named);
+    EXPECT_EQ(after.name, StagedQuery::name);
+    ASSERT_EQ(StagedQuery::calls.load(), 5);
+    EXPECT_NE(StagedQuery::threads[4], StagedQuery::threads[0]);
+    StagedQuery::hanging = nullptr;
+}
+
+TEST(NetworkSystemWin32, ReadsTheEnabledProxyOnly)
+{
+    ProxySettings settings;
+    auto system = client::makeNetworkSystem();
+    settings.set(1, L"10.1.2.3:8080");
+    EXPECT_EQ(system->readProxyServer(), std::optional<std::u16string>(u"10.1.2.3:8080"));
+    settings.set(1, L"10.9.9.9", false);
+    EXPECT_EQ(system->readProxyServer(), std::optional<std::u16string>(u"10.9.9.9"));
+    settings.set(0, L"10.1.2.3:8080");
+    EXPECT_EQ(system->readProxyServer(), std::nullopt);
+}
+
+TEST(NetworkSystemWin32, PortTablesListASocketThisTestOpened)
+{
+    WinsockSession winsock;
+    ASSERT_TRUE(winsock.ok());
+    LoopbackSocket tcp(SOCK_STREAM);
+    LoopbackSocket udp(SOCK_DGRAM);
+    ASSERT_NE(tcp.port(), 0);
+    ASSERT_NE(udp.port(), 0);
+
+    auto system = client::makeNetworkSystem();
+    const auto rows = system->readPortTables();
+    ASSERT_TRUE(rows);
+    int found = 0;
+    for (const PortTableRow& row : *rows) {
+        const bool ours = row.local.port == tcp.port() || row.local.port == udp.port();
+        if (ours && row.local.address == Ipv4Address{127, 0, 0, 1})
+            ++found;
+    }
+    EXPECT_EQ(found, 2);
+
+    // Wine has no "\Device\Tcp" handles, so the pass takes the tables. It
+    // reports owner pid 0 for every row, so look under both ids.
+    NetworkInfoExtractor extractor(*system);
+    ASSERT_TRUE(extractor.collectSocketTable());
+    std::u16string ports = u",";
+    for (std::uint32_t processId : {static_cast<std::uint32_t>(GetCurrentProcessId()), 0u}) {
+        ProcessRecord record;
+        extractor.bind(&record);
+        extractor.onProcess(processId);
+        ports += *record.find(keys::kNetNetworkPorts) + u",";
+    }
+    const std::wstring item = L"," + std::to_wstring(tcp.port()) + L"|LOOPBACK,";
+    EXPECT_NE(ports.find(std::u16string(item.begin(), item.end())), std::u16string::npos)
+        << std::string(ports.begin(), ports.end());
+}
