@@ -107,20 +107,19 @@ private:
     std::uint16_t port_ = 0;
 };
 
-// Sets the current user's proxy values for the test and puts the previous
-// ones back afterwards.
+// Writes the current user's proxy values; proxying is off again afterwards,
+// so that no later test goes through a proxy.
 class ProxySettings {
 public:
     ProxySettings()
     {
-        RegCreateKeyExW(HKEY_CURRENT_USER, kPath, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key_.put(), nullptr);
-        saved_[0] = save(L"ProxyEnable");
-        saved_[1] = save(L"ProxyServer");
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
+                        nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key_.put(), nullptr);
     }
     ~ProxySettings()
     {
-        restore(L"ProxyEnable", saved_[0]);
-        restore(L"ProxyServer", saved_[1]);
+        set(0, L"");
+        RegDeleteValueW(key_.get(), L"ProxyServer");
     }
     void set(DWORD enable, const std::wstring& server, bool terminated = true)
     {
@@ -131,33 +130,7 @@ public:
     }
 
 private:
-    static constexpr const wchar_t* kPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-    struct Saved {
-        bool present = false;
-        DWORD type = 0;
-        std::vector<BYTE> data;
-    };
-    Saved save(const wchar_t* name)
-    {
-        Saved saved;
-        DWORD size = 0;
-        if (RegQueryValueExW(key_.get(), name, nullptr, &saved.type, nullptr, &size) != ERROR_SUCCESS)
-            return saved;
-        saved.data.resize(size);
-        saved.present = RegQueryValueExW(key_.get(), name, nullptr, &saved.type, saved.data.data(), &size) ==
-                        ERROR_SUCCESS;
-        return saved;
-    }
-    void restore(const wchar_t* name, const Saved& saved)
-    {
-        if (saved.present)
-            RegSetValueExW(key_.get(), name, 0, saved.type, saved.data.data(), static_cast<DWORD>(saved.data.size()));
-        else
-            RegDeleteValueW(key_.get(), name);
-    }
-
     win32::UniqueKey key_;
-    Saved saved_[2];
 };
 
 }  // namespace

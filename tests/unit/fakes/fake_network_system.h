@@ -1,6 +1,7 @@
 #pragma once
 // A staged handle table for the network pass: each handle has an owner, an
-// optional name and address, and may never answer its name query.
+// optional name and address, and may fail to duplicate or never answer its
+// name query.
 
 #include <cstdint>
 #include <memory>
@@ -18,13 +19,12 @@ public:
     struct Handle {
         std::uint32_t processId = 0;
         std::uint16_t value = 0;
-        std::optional<std::u16string> name;  // none: the object has no name
+        std::optional<std::u16string> name;
         std::optional<LocalEndpoint> address;
         bool hangs = false;
         bool duplicable = true;
     };
 
-    // Staging.
     bool entryPoints = true;
     bool handleTableReadable = true;
     std::optional<std::u16string> proxyServer;
@@ -32,20 +32,19 @@ public:
     std::optional<std::vector<PortTableRow>> portTables;
     std::vector<Handle> handles;
 
-    // Observations.
     int processOpens = 0;
     int portTableReads = 0;
-    std::vector<std::uint16_t> addressQueries;
+    int addressQueries = 0;
     int openDuplicates = 0;
 
+    // Handle values are 4, 8, 12, ... in the order added.
     Handle& addHandle(std::uint32_t processId, std::optional<std::u16string> name = std::nullopt)
     {
-        Handle handle;
+        Handle& handle = handles.emplace_back();
         handle.processId = processId;
-        handle.value = static_cast<std::uint16_t>(4 * (handles.size() + 1));
+        handle.value = static_cast<std::uint16_t>(4 * handles.size());
         handle.name = std::move(name);
-        handles.push_back(handle);
-        return handles.back();
+        return handle;
     }
     Handle& addTcp(std::uint32_t processId, Ipv4Address address, std::uint16_t port)
     {
@@ -68,12 +67,8 @@ public:
         if (!handleTableReadable)
             return std::nullopt;
         std::vector<SystemHandleEntry> table;
-        for (const Handle& handle : handles) {
-            SystemHandleEntry entry;
-            entry.processId = handle.processId;
-            entry.handle = handle.value;
-            table.push_back(entry);
-        }
+        for (const Handle& handle : handles)
+            table.push_back({handle.processId, 0, 0, handle.value, 0});
         return table;
     }
 
@@ -110,7 +105,7 @@ private:
         }
         std::optional<LocalEndpoint> queryAddress() override
         {
-            system_.addressQueries.push_back(handle_.value);
+            ++system_.addressQueries;
             return handle_.address;
         }
 
