@@ -107,20 +107,26 @@ private:
     std::uint16_t port_ = 0;
 };
 
-// Writes the current user's proxy values; proxying is off again afterwards,
-// so that no later test goes through a proxy.
+// Proxy values under a scratch key that stands in for HKEY_CURRENT_USER in
+// this process only, so that tests running beside this one keep their own.
 class ProxySettings {
 public:
-    ProxySettings()
+    ProxySettings() : scratchName_(uniqueName(L"Software\\ZorvaneNetworkTest"))
     {
-        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
-                        nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key_.put(), nullptr);
+        RegCreateKeyExW(HKEY_CURRENT_USER, scratchName_.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                        nullptr, scratch_.put(), nullptr);
+        overridden_ = RegOverridePredefKey(HKEY_CURRENT_USER, scratch_.get()) == ERROR_SUCCESS;
+        RegCreateKeyExW(scratch_.get(), L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
+                        nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, key_.put(), nullptr);
     }
     ~ProxySettings()
     {
-        set(0, L"");
-        RegDeleteValueW(key_.get(), L"ProxyServer");
+        key_.reset();
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        scratch_.reset();
+        RegDeleteTreeW(HKEY_CURRENT_USER, scratchName_.c_str());
     }
+    bool ok() const { return overridden_ && key_; }
     void set(DWORD enable, const std::wstring& server, bool terminated = true)
     {
         RegSetValueExW(key_.get(), L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable),
@@ -130,7 +136,10 @@ public:
     }
 
 private:
+    std::wstring scratchName_;
+    win32::UniqueKey scratch_;
     win32::UniqueKey key_;
+    bool overridden_ = false;
 };
 
 }  // namespace
@@ -224,6 +233,7 @@ TEST(NetworkNameQueryGuard, ReusesOneHelperAndReplacesOneThatHangs)
 TEST(NetworkSystemWin32, ReadsTheEnabledProxyOnly)
 {
     ProxySettings settings;
+    ASSERT_TRUE(settings.ok());
     auto system = client::makeNetworkSystem();
     settings.set(1, L"10.1.2.3:8080");
     EXPECT_EQ(system->readProxyServer(), std::optional<std::u16string>(u"10.1.2.3:8080"));
