@@ -31,10 +31,11 @@ constexpr DWORD kDuplicateAccess = GENERIC_ALL | STANDARD_RIGHTS_ALL;
 constexpr DWORD kIoctlTdiQueryInformation = 0x210012;
 constexpr std::uint8_t kTdiQueryAddressInfo = 3;
 // The handle table can grow between the call that measures it and the call
-// that reads it, so the read is retried a few times with room to spare.
-constexpr int kHandleTableAttempts = 8;
+// that reads it, and some systems report no length for it; so the read is
+// retried, each time at least twice as large, with room to spare.
+constexpr int kHandleTableAttempts = 12;
 constexpr std::size_t kHandleTableSlack = 4096;
-constexpr std::size_t kMaxHandleTable = 256u << 20;
+constexpr std::size_t kMaxHandleTable = 64u << 20;
 constexpr int kPortTableAttempts = 4;
 
 // Looked up once per process; the pass needs all three.
