@@ -9,7 +9,7 @@
 #include "fakes/fake_network_system.h"
 
 using namespace zorvane;
-using zorvane::testing::FakeNetworkSystem;
+using zorvane::fakes::FakeNetworkSystem;
 
 namespace {
 

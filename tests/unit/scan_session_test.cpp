@@ -14,6 +14,7 @@
 #include "core/scan/scan_session.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_file_system.h"
+#include "fakes/fake_network_system.h"
 #include "fakes/fake_path_system.h"
 #include "fakes/fake_process_system.h"
 #include "fakes/fake_progress_view.h"
@@ -38,7 +39,7 @@ struct SessionRig {
     fakes::FakeVersionResources versions;
     RegistryReader registry;
     WmiQuery wmi;
-    NetworkSystem network;
+    fakes::FakeNetworkSystem network;
     FakeProgressView progress;
     RunSettings settings;
 

@@ -12,7 +12,7 @@
 
 #include "core/extractors/network_info.h"
 
-namespace zorvane::testing {
+namespace zorvane::fakes {
 
 class FakeNetworkSystem : public NetworkSystem {
 public:
@@ -132,4 +132,4 @@ private:
     };
 };
 
-}  // namespace zorvane::testing
+}  // namespace zorvane::fakes
