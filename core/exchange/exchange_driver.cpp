@@ -1,0 +1,106 @@
+#include "core/exchange/exchange_driver.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "core/app/run_settings.h"
+#include "core/app/string_ids.h"
+#include "core/exchange/frame_notifier.h"
+#include "core/scan/clock.h"
+#include "core/scan/keys.h"
+#include "core/scan/progress.h"
+#include "core/scan/trace.h"
+#include "protocol/initialise_reply.h"
+
+namespace zorvane {
+
+ScanExchange::ScanExchange(HttpTransport& transport, const RunSettings& settings)
+    : connection(transport, settings.host, settings.port)
+{
+}
+
+namespace {
+
+void setPosition(ProgressView& view, std::uint32_t bytesWritten)
+{
+    ProgressState& state = view.state();
+    const std::int32_t maximum = state.maximum;
+    const std::int32_t position =
+        static_cast<std::int32_t>(std::min<std::int64_t>(bytesWritten, std::max<std::int32_t>(maximum, 0)));
+    state.position = position;
+    view.postToBar(pbm::kSetPos, static_cast<std::uintptr_t>(position), 0);
+}
+
+// Both exchanges; false on the first failure.
+bool runExchanges(ScanExchange& exchange, std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord,
+                  const ExchangeServices& services, std::u16string& resultsAddress)
+{
+    ProgressView& view = services.progress;
+
+    protocol::buildInitialiseFields(processList, exchange.fields);
+    // The digests go uncompressed; a failed encoding is never sent.
+    if (!protocol::encodeFields(exchange.fields, false))
+        return false;
+    if (!exchange.connection.startPost(services.settings.initialisePath, exchange.fields))
+        return false;
+    exchange.connection.writeBody();
+    std::u16string reply;
+    if (!exchange.connection.finishPost(reply))
+        return false;
+    if (!protocol::applyInitialiseReply(processList, scanRecord, reply))
+        return false;
+
+    exchange.fields = protocol::buildSubmitFields(exchange.encoder, scanRecord, processList);
+    if (exchange.compress && !protocol::encodeFields(exchange.fields, true))
+        return false;
+    const auto target = protocol::submitTarget(services.settings.submitPathTemplate, scanRecord[keys::kScanId]);
+    if (!target || !exchange.connection.startPost(*target, exchange.fields))
+        return false;
+
+    const std::uint32_t bodyLength = exchange.connection.bodyLength();
+    view.state().maximum = static_cast<std::int32_t>(std::min<std::uint32_t>(bodyLength, std::numeric_limits<std::int32_t>::max()));
+    view.postToBar(pbm::kSetStep, 1, 0);
+    view.postToBar(pbm::kSetRange, 0, static_cast<std::intptr_t>(view.state().maximum.load()));
+    exchange.connection.writeBody([&view](std::uint32_t written) { setPosition(view, written); });
+
+    setStatusText(view, text::kServerProcessing);
+    return exchange.connection.finishPost(resultsAddress);
+}
+
+}  // namespace
+
+bool exchangeWithServer(std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord,
+                        const ExchangeServices& services)
+{
+    ProgressView& view = services.progress;
+    view.state().position = 0;
+    view.postToBar(pbm::kSetPos, 0, 0);
+    setStatusText(view, text::kCommunicating);
+    setHeadlineText(view, text::kGettingResults);
+
+    std::u16string resultsAddress;
+    {
+        ScanExchange exchange(services.transport, services.settings);
+        if (!runExchanges(exchange, processList, scanRecord, services, resultsAddress)) {
+            setStatusText(view, text::kSendFailed);
+            return false;
+        }
+    }
+
+    if (services.settings.openBrowser) {
+        if (resultsAddress.size() > kMaxResultsAddress) {
+            // A cut address would lead nowhere; the result page shows none.
+            traceDiagnostic(u"The results address returned from server is too long to open.\n");
+        } else {
+            setStatusText(view, text::kOpeningResults);
+            services.clock.sleep(kBrowserPauseMs);
+            services.frame.storeResultsAddress(resultsAddress);
+            services.frame.openAddress(resultsAddress);
+        }
+    }
+    view.setProgressPageVisible(false);
+    services.frame.postScanComplete();
+    return true;
+}
+
+}  // namespace zorvane

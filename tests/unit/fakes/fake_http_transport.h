@@ -1,0 +1,153 @@
+#pragma once
+// A scripted HttpTransport: each request gets the next scripted reply, every
+// call is logged, and any operation can be made to fail.
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/exchange/http_transport.h"
+#include "core/scan/conversions.h"
+
+namespace zorvane::testing {
+
+class FakeHttpTransport : public HttpTransport {
+public:
+    struct Reply {
+        std::u16string status = u"200";
+        std::string body;
+    };
+    struct Request {
+        std::u16string verb;
+        std::u16string target;
+        std::vector<std::u16string> headers;
+        std::uint32_t announcedLength = 0;
+        std::string body;
+        std::vector<std::uint32_t> writeSizes;
+    };
+
+    // Operations by name ("openSession", "connect", "openRequest",
+    // "addRequestHeader", "sendRequest", "write", "endRequest",
+    // "queryStatusCode", "read") that fail.
+    std::set<std::string> failing;
+    // Writes report 0 bytes while set.
+    bool writeNothing = false;
+    // Writes accept at most this many bytes per call.
+    std::uint32_t writeLimit = UINT32_MAX;
+
+    std::deque<Reply> replies;
+    std::vector<Request> requests;
+    std::vector<std::string> calls;
+    int sessionsOpen = 0, connectionsOpen = 0, requestsOpen = 0;
+
+    bool openSession(std::u16string_view agent) override
+    {
+        calls.push_back("openSession " + toUtf8(agent));
+        if (failing.contains("openSession"))
+            return false;
+        ++sessionsOpen;
+        return true;
+    }
+    bool connect(std::u16string_view host, std::uint16_t port) override
+    {
+        calls.push_back("connect " + toUtf8(host) + ":" + std::to_string(port));
+        if (failing.contains("connect"))
+            return false;
+        ++connectionsOpen;
+        return true;
+    }
+    bool openRequest(std::u16string_view verb, std::u16string_view target) override
+    {
+        calls.push_back("openRequest " + toUtf8(verb) + " " + toUtf8(target));
+        if (failing.contains("openRequest"))
+            return false;
+        ++requestsOpen;
+        Request request;
+        request.verb = verb;
+        request.target = target;
+        requests.push_back(std::move(request));
+        return true;
+    }
+    bool addRequestHeader(std::u16string_view line) override
+    {
+        calls.push_back("addRequestHeader");
+        requests.back().headers.emplace_back(line);
+        return !failing.contains("addRequestHeader");
+    }
+    bool sendRequest(std::uint32_t totalLength) override
+    {
+        calls.push_back("sendRequest " + std::to_string(totalLength));
+        requests.back().announcedLength = totalLength;
+        return !failing.contains("sendRequest");
+    }
+    std::optional<std::uint32_t> write(const char* data, std::uint32_t size) override
+    {
+        calls.push_back("write " + std::to_string(size));
+        if (failing.contains("write"))
+            return std::nullopt;
+        const std::uint32_t n = writeNothing ? 0 : std::min(size, writeLimit);
+        requests.back().body.append(data, n);
+        requests.back().writeSizes.push_back(n);
+        return n;
+    }
+    bool endRequest() override
+    {
+        calls.push_back("endRequest");
+        if (failing.contains("endRequest"))
+            return false;
+        current_ = replies.empty() ? Reply{u"404", "no scripted reply"} : replies.front();
+        if (!replies.empty())
+            replies.pop_front();
+        readOffset_ = 0;
+        return true;
+    }
+    std::optional<std::u16string> queryStatusCode() override
+    {
+        calls.push_back("queryStatusCode");
+        if (failing.contains("queryStatusCode"))
+            return std::nullopt;
+        return current_.status;
+    }
+    std::optional<std::uint32_t> read(char* buffer, std::uint32_t size) override
+    {
+        calls.push_back("read " + std::to_string(size));
+        if (failing.contains("read"))
+            return std::nullopt;
+        const std::size_t n = std::min<std::size_t>(size, current_.body.size() - readOffset_);
+        std::memcpy(buffer, current_.body.data() + readOffset_, n);
+        readOffset_ += n;
+        return static_cast<std::uint32_t>(n);
+    }
+    void closeRequest() override
+    {
+        calls.push_back("closeRequest");
+        --requestsOpen;
+    }
+    void closeConnection() override
+    {
+        calls.push_back("closeConnection");
+        --connectionsOpen;
+    }
+    void closeSession() override
+    {
+        calls.push_back("closeSession");
+        --sessionsOpen;
+    }
+
+    std::size_t count(std::string_view prefix) const
+    {
+        return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [&](const std::string& call) {
+            return call.rfind(prefix, 0) == 0;
+        }));
+    }
+
+private:
+    Reply current_;
+    std::size_t readOffset_ = 0;
+};
+
+}  // namespace zorvane::testing
