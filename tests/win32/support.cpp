@@ -15,18 +15,6 @@ std::wstring moduleDirectory()
     return slash == std::wstring::npos ? std::wstring() : full.substr(0, slash);
 }
 
-std::wstring buildTreePath(const std::wstring& relative)
-{
-    // The test program lives in <build>/tests/win32.
-    std::wstring dir = moduleDirectory();
-    for (int up = 0; up < 2; ++up) {
-        const auto slash = dir.find_last_of(L"\\/");
-        if (slash != std::wstring::npos)
-            dir.resize(slash);
-    }
-    return dir + L"\\" + relative;
-}
-
 struct WindowSearch {
     DWORD processId;
     const wchar_t* className;
@@ -57,6 +45,18 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
 }
 
 }  // namespace
+
+std::wstring buildTreePath(const std::wstring& relative)
+{
+    // The test program lives in <build>/tests/win32.
+    std::wstring dir = moduleDirectory();
+    for (int up = 0; up < 2; ++up) {
+        const auto slash = dir.find_last_of(L"\\/");
+        if (slash != std::wstring::npos)
+            dir.resize(slash);
+    }
+    return dir + L"\\" + relative;
+}
 
 std::wstring zorvaneExe() { return buildTreePath(L"zorvane.exe"); }
 

@@ -20,6 +20,9 @@ struct RunningProgram {
 // given argument text. Empty result when it cannot be started.
 std::optional<RunningProgram> startProgram(const std::wstring& program, const std::wstring& arguments);
 
+// The full path of `relative` (backslashes) inside the build tree.
+std::wstring buildTreePath(const std::wstring& relative);
+
 // The full path of zorvane.exe in the build tree.
 std::wstring zorvaneExe();
 // The full path of a test program built from tests/win32/programs/<name>.cpp.
