@@ -187,15 +187,3 @@ TEST(ServerConnection, AFailedEndOfRequestReadsNothingAndClosesTheRequest)
     EXPECT_EQ(transport.requestsOpen, 0);
     EXPECT_EQ(connection.state(), ServerConnection::State::connected);
 }
-
-TEST(ServerConnection, ThePortIsSixteenBitsAndCloseEndsTheObject)
-{
-    FakeHttpTransport transport;
-    ServerConnection connection(transport, u"h", 65536 + 81);
-    ASSERT_TRUE(connection.startPost(u"t", {}));
-    EXPECT_EQ(transport.calls[1], "connect h:81");
-    connection.close();
-    EXPECT_EQ(connection.state(), ServerConnection::State::closed);
-    EXPECT_EQ(transport.sessionsOpen + transport.connectionsOpen + transport.requestsOpen, 0);
-    EXPECT_FALSE(connection.startPost(u"t", {}));
-}

@@ -145,20 +145,6 @@ TEST_F(ExchangeDriver, AWrongStaticIdCountNeverSendsTheSubmitRequest)
     EXPECT_EQ(scan["scanId"], u"1");
 }
 
-TEST_F(ExchangeDriver, AnyTransportFailureShows104)
-{
-    for (const char* failing : {"connect", "sendRequest", "endRequest"}) {
-        FakeHttpTransport failingTransport;
-        failingTransport.failing.insert(failing);
-        failingTransport.replies = {{u"200", "1|1,2|t|a"}, {u"200", "http://x/"}};
-        events.clear();
-        ExchangeServices broken{failingTransport, view, frame, clock, settings};
-        EXPECT_FALSE(exchangeWithServer(processes, scan, broken)) << failing;
-        EXPECT_EQ(events.back(), "repaint 104/120") << failing;
-    }
-    EXPECT_EQ(frame.scanCompletePosts, 0);
-}
-
 TEST_F(ExchangeDriver, AScanIdWithALineBreakIsRefusedBeforeTheSubmit)
 {
     transport.replies = {{u"200", "1\r\nX-Injected: 1|1,2|t|a"}, {u"200", "http://x/"}};

@@ -279,14 +279,6 @@ TEST(AbbreviateValues, FirstOccurrenceOfEachFragmentInListOrder)
     }
 }
 
-TEST(AbbreviationTables, PlaceholdersNameThePosition)
-{
-    EXPECT_EQ(abbreviationPlaceholder(kAbbreviations[1], 11), u"%(b)s");
-    EXPECT_EQ(abbreviationPlaceholder(kAbbreviations[4], 10), u"10");
-    EXPECT_EQ(kAbbreviations[1].fragments.size(), 12u);
-    EXPECT_EQ(kAbbreviations[4].fragments[10], u"dhcp");
-}
-
 TEST(ModuleList, PathsBecomeStaticIdsAndUnknownOnesEmpty)
 {
     RequestEncoder encoder;

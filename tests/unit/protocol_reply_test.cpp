@@ -89,12 +89,6 @@ TEST_F(InitialiseReply, AWrongIdCountStillStoresTheScanValuesButNoProcessValue)
     EXPECT_EQ(four[3]["staticId"], u"");
 }
 
-TEST_F(InitialiseReply, AnEmptyProcessListNeedsOneEmptyId)
-{
-    std::vector<ProcessRecord> none;
-    EXPECT_FALSE(applyInitialiseReply(none, scan, u"1||t|a")) << "an empty list still splits into one element";
-}
-
 TEST_F(InitialiseReply, AScanIdThatWouldBreakTheRequestIsRefused)
 {
     for (std::u16string_view reply :
