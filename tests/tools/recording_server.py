@@ -5,6 +5,7 @@ Tests talk to it over HTTP. Each test uses its own channel: the first segment
 of the request target ("/CHANNEL/..."), so tests running at the same time do
 not see each other's requests or replies.
 
+  POST /_control/channel          a channel name never handed out before.
   POST /_control/script/CHANNEL   body: one reply per line, "STATUS HEXBODY"
                                   (HEXBODY may be empty). Replies are queued
                                   and used in order by the channel's requests.
@@ -42,6 +43,7 @@ lock = threading.Lock()
 scripts = collections.defaultdict(collections.deque)
 logs = collections.defaultdict(list)
 connection_numbers = itertools.count(1)
+channel_numbers = itertools.count(1)
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -75,6 +77,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         target = self.path
+        if target == "/_control/channel":
+            self.reply(200, ("c%d" % next(channel_numbers)).encode("ascii"))
+            return
         if target.startswith("/_control/script/"):
             channel = target[len("/_control/script/"):]
             try:

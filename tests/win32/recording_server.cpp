@@ -3,7 +3,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <atomic>
 #include <cctype>
 #include <fstream>
 
@@ -90,9 +89,12 @@ std::optional<RecordingServer> RecordingServer::attach()
     int port = 0;
     if (!(portFile >> port) || port <= 0 || port > 65535)
         return std::nullopt;
-    static std::atomic<int> counter{0};
-    const std::string channel = "t" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-    return RecordingServer(static_cast<std::uint16_t>(port), channel);
+    RecordingServer server(static_cast<std::uint16_t>(port), "");
+    auto channel = server.control("POST", "/_control/channel", "");
+    if (!channel || channel->empty())
+        return std::nullopt;
+    server.channel_ = *channel;
+    return server;
 }
 
 std::optional<std::string> RecordingServer::control(std::string_view method, std::string_view path,

@@ -26,8 +26,8 @@ struct RecordedRequest {
 
 class RecordingServer {
 public:
-    // Empty when the fixture's server is not running (its port file is
-    // missing) or Winsock cannot start.
+    // Attaches to the fixture's server with a fresh channel. Empty when the
+    // server is not running (its port file is missing) or does not answer.
     static std::optional<RecordingServer> attach();
 
     std::uint16_t port() const { return port_; }
