@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "client/app/application.h"
 #include "client/scan/worker.h"
 #include "client/gui/frame.h"
 #include "client/win32/adapters.h"
@@ -24,6 +25,9 @@
 #include "core/scan/process_collection.h"
 #include "core/scan/process_system.h"
 #include "core/scan/progress.h"
+#include "protocol/base64url.h"
+#include "protocol/form_fields.h"
+#include "recording_server.h"
 
 using namespace zorvane;
 
@@ -287,12 +291,33 @@ TEST(ScanPrivileges, EnablesAHeldPrivilegeAndRefusesAnUnknownOne)
     EXPECT_TRUE(privileges->enablePrivilege(u"SeBackupPrivilege"));
 }
 
-TEST(ScanWorkerThread, ScansTheMachineToTheEndOfItsFiles)
+TEST(ScanWorkerThread, ScansTheMachineToTheEndOfItsFilesAndSendsTheRecords)
 {
+    // The exchange goes to the loopback recording server, which refuses it.
+    auto server = zorvane::testing::RecordingServer::attach();
+    ASSERT_TRUE(server) << "the recording server of the ctest fixture is not running";
+    RunSettings settings;
+    settings.host = u"127.0.0.1";
+    settings.port = server->port();
+    const std::string prefix = server->prefix();
+    settings.initialisePath = std::u16string(prefix.begin(), prefix.end()) + u"initialise";
+    client::setRunSettings(settings);
+
     EXPECT_EQ(client::scanThreadMain(nullptr), 0u);
     const ProgressState& state = client::progressView().state();
     EXPECT_GT(state.maximum.load(), 10) << "every module of every Wine process is a file to scan";
-    EXPECT_EQ(state.position.load(), state.maximum.load() + 1);
     EXPECT_FALSE(state.cancel.load());
-    EXPECT_EQ(state.headlineTextId.load(), 119);
+    EXPECT_EQ(state.headlineTextId.load(), 120) << "the exchange ran";
+    EXPECT_EQ(state.statusTextId.load(), 104) << "and failed with the server's 404";
+
+    const auto requests = server->requests();
+    ASSERT_TRUE(requests);
+    ASSERT_EQ(requests->size(), 1u);
+    const auto fields = protocol::parseBody((*requests)[0].body);
+    ASSERT_TRUE(fields && fields->contains("md5s"));
+    const auto digests = protocol::base64UrlDecode(fields->at("md5s"));
+    ASSERT_TRUE(digests);
+    EXPECT_EQ(digests->size() % 16, 0u);
+    EXPECT_GE(static_cast<std::int32_t>(digests->size() / 16), state.maximum.load())
+        << "every scanned file has at least one record";
 }
