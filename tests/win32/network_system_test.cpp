@@ -13,6 +13,7 @@
 #include "client/win32/unique.h"
 #include "core/extractors/network_info.h"
 #include "core/scan/keys.h"
+#include "winsock_session.h"
 
 using namespace zorvane;
 
@@ -64,21 +65,6 @@ struct StagedQuery {
 DWORD WINAPI connectPipe(void* pipe) { return ConnectNamedPipe(static_cast<HANDLE>(pipe), nullptr); }
 
 win32::UniqueHandle newEvent() { return win32::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
-
-class WinsockSession {
-public:
-    WinsockSession() { ok_ = WSAStartup(MAKEWORD(2, 2), &data_) == 0; }
-    ~WinsockSession()
-    {
-        if (ok_)
-            WSACleanup();
-    }
-    bool ok() const { return ok_; }
-
-private:
-    WSADATA data_{};
-    bool ok_ = false;
-};
 
 // A socket bound to 127.0.0.1 on a free port; closed on destruction.
 class LoopbackSocket {
@@ -245,7 +231,7 @@ TEST(NetworkSystemWin32, ReadsTheEnabledProxyOnly)
 
 TEST(NetworkSystemWin32, PortTablesListASocketThisTestOpened)
 {
-    WinsockSession winsock;
+    zorvane::testing::WinsockSession winsock;
     ASSERT_TRUE(winsock.ok());
     LoopbackSocket tcp(SOCK_STREAM);
     LoopbackSocket udp(SOCK_DGRAM);

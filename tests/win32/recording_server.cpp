@@ -7,25 +7,11 @@
 #include <fstream>
 
 #include "support.h"
+#include "winsock_session.h"
 
 namespace zorvane::testing {
 
 namespace {
-
-class WinsockSession {
-public:
-    WinsockSession() { ok_ = WSAStartup(MAKEWORD(2, 2), &data_) == 0; }
-    ~WinsockSession()
-    {
-        if (ok_)
-            WSACleanup();
-    }
-    bool ok() const { return ok_; }
-
-private:
-    WSADATA data_{};
-    bool ok_ = false;
-};
 
 class Socket {
 public:
