@@ -40,7 +40,8 @@ bool applyInitialiseReply(std::vector<ProcessRecord>& processList, ProcessRecord
         ProcessRecord& record = processList[k];
         if (!id.empty() && id.front() == u'-') {
             id.erase(0, 1);
-            record[keys::kCorvUnknown] = u"1";
+            // assign(count, unit): mingw GCC 12 at -O3 warns falsely (-Wrestrict) on a literal.
+            record[keys::kCorvUnknown].assign(1, u'1');
         } else {
             record[keys::kCorvUnknown].clear();
         }

@@ -80,7 +80,8 @@ void prepareRecordsForSubmit(ProcessRecord& scanRecord, std::vector<ProcessRecor
         record[keys::kDynCount] = formatInt64(count++);
         record[keys::kScanId] = scanId;
         if (!record[keys::kCorvUnknown].empty()) {
-            record[keys::kServerStaticRef] = u"0";
+            // assign(count, unit): mingw GCC 12 at -O3 warns falsely (-Wrestrict) on a literal.
+            record[keys::kServerStaticRef].assign(1, u'0');
             record[keys::kServerStaticCrid] = u"-1";
         }
     }
