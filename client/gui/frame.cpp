@@ -1,79 +1,261 @@
-// Placeholder frame: an empty dialog that closes on Esc or the close box.
-// The wizard replaces it.
 #include "client/gui/frame.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string_view>
+
 #include "client/app/application.h"
+#include "client/gui/browser.h"
+#include "client/gui/messages.h"
 #include "client/resources/resource.h"
+#include "client/scan/worker.h"
+#include "client/win32/wide.h"
+#include "core/app/string_ids.h"
 
 namespace zorvane::client {
 
 namespace {
 
-HWND gFrame = nullptr;
+constexpr DWORD kWorkerWaitMs = 7000;
 
-INT_PTR CALLBACK frameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM)
+GuiCommon gGui;
+
+}  // namespace
+
+GuiCommon& gui() { return gGui; }
+
+GuiCommon::GuiCommon()
+    : dialogBrush_(CreateSolidBrush(RGB(236, 233, 216))),
+      pageBrush_(CreateSolidBrush(RGB(248, 248, 246))),
+      busyCursor_(LoadCursorW(nullptr, IDC_APPSTARTING)),
+      workerRoutine_(scanThreadMain)
+{
+}
+
+bool GuiCommon::createFrame()
+{
+    instance_ = instance();
+    icon_ = programIcon();
+    if (instance_ == nullptr)
+        return false;
+    HWND frame = CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_FRAME), nullptr, procedure, 0);
+    if (frame == nullptr)
+        return false;
+    frame_ = frame;
+    for (GuiCommonMember* page : {static_cast<GuiCommonMember*>(&start_), static_cast<GuiCommonMember*>(&progress_),
+                                  static_cast<GuiCommonMember*>(&result_)})
+        page->setParent(frame);
+    start_.create(instance_, IDD_START);
+    progress_.create(instance_, IDD_PROGRESS);
+    result_.create(instance_, IDD_RESULT);
+    if (runSettings().unattended)
+        PostMessageW(start_.window(), WM_COMMAND, IDC_START_BUTTON, 0);
+    showPage(start_);
+    return true;
+}
+
+bool GuiCommon::startScan()
+{
+    if (worker_)
+        return false;
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(nullptr, 0, workerRoutine_, nullptr, 0, &threadId);
+    if (thread == nullptr) {
+        const std::u16string text = win32::loadText(instance_, text::kOutOfMemory);
+        const std::u16string caption = win32::loadText(instance_, text::kErrorCaption);
+        MessageBoxW(nullptr, win32::wide(text), win32::wide(caption), MB_OK);
+        return false;
+    }
+    worker_.reset(thread);
+    return true;
+}
+
+void GuiCommon::storeResultsAddress(const std::u16string& address)
+{
+    const std::size_t length = address.size() < resultsAddress_.size() ? address.size() : 0;
+    std::copy_n(address.begin(), length, resultsAddress_.begin());
+    resultsAddress_[length] = u'\0';
+}
+
+void GuiCommon::onScanComplete()
+{
+    worker_.reset();
+    if (runSettings().unattended) {
+        PostMessageW(frame_, msg::kCloseRequest, 0, 0);
+        return;
+    }
+    InvalidateRect(result_.window(), nullptr, TRUE);
+    const std::u16string_view address(resultsAddress_.data());
+    const std::size_t length = std::min(address.size(), addressDisplay_.size() - 1);
+    std::copy_n(address.begin(), length, addressDisplay_.begin());
+    addressDisplay_[length] = u'\0';
+    showPage(result_);
+}
+
+void GuiCommon::shutdown()
+{
+    if (closing_)
+        return;
+    closing_ = true;
+    EnableWindow(GetDlgItem(progress_.window(), IDC_PROGRESS_CANCEL), FALSE);
+    EnableWindow(GetDlgItem(result_.window(), IDC_RESULT_CLOSE), FALSE);
+    const std::u16string closing = win32::loadText(instance_, text::kClosingPleaseWait);
+    setTitle(&closing);
+
+    if (worker_) {
+        if (WaitForSingleObject(worker_.get(), kWorkerWaitMs) == WAIT_TIMEOUT)
+            TerminateThread(worker_.get(), 0);
+        worker_.reset();
+    }
+    if (icon_) {
+        SetClassLongPtrW(frame_, GCLP_HICON, static_cast<LONG_PTR>(previousClassIcon_));
+        DestroyIcon(icon_);
+        icon_ = nullptr;
+    }
+    // Sent rather than posted: once the frame is forgotten, the message
+    // loop no longer dispatches to the pages.
+    for (GuiCommonMember* page : {static_cast<GuiCommonMember*>(&start_), static_cast<GuiCommonMember*>(&progress_),
+                                  static_cast<GuiCommonMember*>(&result_)}) {
+        if (page->window())
+            SendMessageW(page->window(), WM_DESTROY, 0, 0);
+    }
+    currentPage_ = nullptr;
+    frame_ = nullptr;
+    PostQuitMessage(0);
+}
+
+void GuiCommon::setTitle(const std::u16string* suffix)
+{
+    std::u16string title = win32::loadText(instance_, text::kTitle);
+    if (suffix)
+        title += u" - " + *suffix;
+    SetWindowTextW(frame_, win32::wide(title));
+}
+
+void GuiCommon::showPage(GuiCommonMember& page)
+{
+    if (GuiCommonMember* current = currentPage_.load(); current && current->window())
+        ShowWindow(current->window(), SW_HIDE);
+    currentPage_ = &page;
+    ShowWindow(page.window(), SW_SHOW);
+    SetFocus(page.window());
+}
+
+void GuiCommon::showProgressPageFromAnyThread()
+{
+    HWND frame = frame_;
+    if (frame == nullptr)
+        return;
+    if (GetWindowThreadProcessId(frame, nullptr) == GetCurrentThreadId()) {
+        showPage(progress_);
+        return;
+    }
+    // From the worker: the window calls must not wait for the main thread,
+    // which may itself be waiting for the worker to end. ShowWindowAsync
+    // and a posted WM_NEXTDLGCTL keep the order of the visible effects.
+    if (GuiCommonMember* previous = currentPage_.exchange(&progress_); previous && previous->window())
+        ShowWindowAsync(previous->window(), SW_HIDE);
+    ShowWindowAsync(progress_.window(), SW_SHOW);
+    PostMessageW(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(progress_.window()), TRUE);
+}
+
+INT_PTR CALLBACK GuiCommon::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return gGui.handle(window, message, wParam, lParam);
+}
+
+INT_PTR GuiCommon::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL)
-            DestroyWindow(window);
+        frame_ = window;
+        previousClassIcon_ = SetClassLongPtrW(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon_));
         return TRUE;
     case WM_CLOSE:
-        DestroyWindow(window);
-        return TRUE;
+    case msg::kCloseRequest:
+        if (!closing_)
+            PostMessageW(window, WM_DESTROY, 0, 0);
+        return FALSE;
     case WM_DESTROY:
-        PostQuitMessage(0);
+        shutdown();
         return TRUE;
+    case WM_DRAWITEM: {
+        const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        FillRect(item.hDC, &item.rcItem, pageBrush());
+        return TRUE;
+    }
+    case WM_COMMAND:
+        if (LOWORD(wParam) != IDCANCEL)
+            return FALSE;
+        PostMessageW(window, msg::kCloseRequest, 0, 0);
+        return TRUE;
+    case WM_CTLCOLORDLG:
+        return reinterpret_cast<INT_PTR>(dialogBrush_.get());
+    case msg::kStartScan:
+        return startScan();
+    case msg::kScanComplete:
+        onScanComplete();
+        return TRUE;
+    case msg::kShowStartPage:
+        showPage(start_);
+        return TRUE;
+    case msg::kOpenAddress: {
+        const auto* text = reinterpret_cast<const char16_t*>(wParam);
+        if (text != nullptr && *text != u'\0')
+            openAddress(std::u16string(text));
+        return TRUE;
+    }
     }
     return FALSE;
 }
 
-}  // namespace
-
-bool createFrame()
-{
-    if (instance() == nullptr)
-        return false;
-    gFrame = CreateDialogParamW(instance(), MAKEINTRESOURCEW(IDD_FRAME), nullptr, frameProcedure, 0);
-    return gFrame != nullptr;
-}
-
-HWND frameWindow() { return gFrame; }
-
 namespace {
-// Keeps the shared state and shows nothing, until the wizard pages exist.
-class DetachedProgressView : public ProgressView {
-public:
-    ProgressState& state() override { return state_; }
-    void invalidate() override {}
-    void postToBar(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
-    void showProgressPage() override {}
-    void setProgressPageVisible(bool) override {}
 
-private:
-    ProgressState state_;
+class FrameProgressView : public ProgressView {
+public:
+    ProgressState& state() override { return gGui.progressPage().state(); }
+    void invalidate() override { InvalidateRect(gGui.progressPage().window(), nullptr, TRUE); }
+    void postToBar(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override
+    {
+        HWND bar = GetDlgItem(gGui.progressPage().window(), IDC_PROGRESS_BAR);
+        // PBM_SETRANGE packs the maximum into 16 bits; the 32-bit form
+        // carries a maximum of any size.
+        if (message == pbm::kSetRange)
+            PostMessageW(bar, PBM_SETRANGE32, 0, lParam);
+        else
+            PostMessageW(bar, message, wParam, lParam);
+    }
+    void showProgressPage() override { gGui.showProgressPageFromAnyThread(); }
+    void setProgressPageVisible(bool visible) override
+    {
+        ShowWindowAsync(gGui.progressPage().window(), visible ? SW_SHOW : SW_HIDE);
+    }
 };
+
+class GuiFrameNotifier : public FrameNotifier {
+public:
+    void storeResultsAddress(const std::u16string& address) override { gGui.storeResultsAddress(address); }
+    void postScanComplete() override { PostMessageW(gGui.frame(), msg::kScanComplete, 0, 0); }
+    void openAddress(const std::u16string& address) override { client::openAddress(address); }
+};
+
 }  // namespace
 
-class DetachedFrameNotifier : public FrameNotifier {
-public:
-    void storeResultsAddress(const std::u16string&) override {}
-    void postScanComplete() override {}
-    void openAddress(const std::u16string&) override {}
-};
+bool createFrame() { return gGui.createFrame(); }
 
-FrameNotifier& frameNotifier()
-{
-    static DetachedFrameNotifier notifier;
-    return notifier;
-}
+HWND frameWindow() { return gGui.frame(); }
 
 ProgressView& progressView()
 {
-    static DetachedProgressView view;
+    static FrameProgressView view;
     return view;
+}
+
+FrameNotifier& frameNotifier()
+{
+    static GuiFrameNotifier notifier;
+    return notifier;
 }
 
 }  // namespace zorvane::client

@@ -1,0 +1,276 @@
+#include "client/gui/pages.h"
+
+#include <commctrl.h>
+#include <uxtheme.h>
+
+#include <initializer_list>
+#include <utility>
+
+#include "client/app/application.h"
+#include "client/app/text_styles.h"
+#include "client/gui/frame.h"
+#include "client/gui/messages.h"
+#include "client/resources/resource.h"
+#include "client/win32/wide.h"
+#include "core/app/string_ids.h"
+#include "core/gui/browser.h"
+
+namespace zorvane::client {
+
+namespace {
+
+constexpr COLORREF kPageColour = RGB(248, 248, 246);
+constexpr COLORREF kBarColour = RGB(62, 160, 0);
+
+COLORREF colourOfFont(HFONT font)
+{
+    for (const TextStyle style : {TextStyle::Body, TextStyle::Headline, TextStyle::Bold, TextStyle::Link,
+                                  TextStyle::Label, TextStyle::Small, TextStyle::Title}) {
+        if (textStyle(style).font == font)
+            return textStyle(style).colour;
+    }
+    return RGB(0, 0, 0);
+}
+
+// One owner-drawn text of a page: its control, string-table text, style
+// and alignment.
+struct PageText {
+    UINT control;
+    int stringId;
+    TextStyle style;
+    bool centred;
+};
+
+// Draws the item when the table names it.
+void drawFromTable(const DRAWITEMSTRUCT& item, std::initializer_list<PageText> table)
+{
+    for (const PageText& text : table) {
+        if (text.control == item.CtlID) {
+            drawItemText(item, text.stringId, textStyle(text.style).font, text.centred);
+            return;
+        }
+    }
+}
+
+const DRAWITEMSTRUCT& drawItem(LPARAM lParam) { return *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam); }
+
+INT_PTR pageBrush() { return reinterpret_cast<INT_PTR>(gui().pageBrush()); }
+
+}  // namespace
+
+bool GuiCommonMember::createPage(HINSTANCE instance, int templateId, DLGPROC procedure)
+{
+    window_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId), parent_, procedure,
+                                 reinterpret_cast<LPARAM>(this));
+    if (window_ == nullptr)
+        return false;
+    placePage(*this);
+    return true;
+}
+
+template <typename Page>
+Page* GuiCommonMember::pageOf(HWND window, UINT message, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+        return reinterpret_cast<Page*>(lParam);
+    }
+    return reinterpret_cast<Page*>(GetWindowLongPtrW(window, DWLP_USER));
+}
+
+void GuiCommonMember::destroyOnce()
+{
+    if (HWND window = std::exchange(window_, nullptr))
+        DestroyWindow(window);
+}
+
+void placePage(GuiCommonMember& page)
+{
+    HWND area = GetDlgItem(page.parent(), IDC_PAGE_AREA);
+    RECT windowRect{};
+    RECT clientRect{};
+    if (!GetWindowRect(area, &windowRect) || !GetClientRect(area, &clientRect))
+        return;
+    POINT topLeft{windowRect.left, windowRect.top};
+    ScreenToClient(page.parent(), &topLeft);
+    MoveWindow(page.window(), topLeft.x, topLeft.y, clientRect.right - clientRect.left,
+               clientRect.bottom - clientRect.top, TRUE);
+}
+
+void drawItemText(const DRAWITEMSTRUCT& item, int stringId, HFONT font, bool centred)
+{
+    drawItemText(item, win32::loadText(instance(), stringId), font, centred);
+}
+
+void drawItemText(const DRAWITEMSTRUCT& item, const std::u16string& text, HFONT font, bool centred)
+{
+    if (item.hDC == nullptr)
+        return;
+    const HGDIOBJ previousFont = SelectObject(item.hDC, font);
+    const COLORREF previousText = SetTextColor(item.hDC, colourOfFont(font));
+    const COLORREF previousBack = SetBkColor(item.hDC, kPageColour);
+    RECT area = item.rcItem;
+    DrawTextW(item.hDC, win32::wide(text), static_cast<int>(text.size()), &area, centred ? DT_CENTER : 0);
+    SelectObject(item.hDC, previousFont);
+    SetTextColor(item.hDC, previousText);
+    SetBkColor(item.hDC, previousBack);
+}
+
+bool GuiStart::create(HINSTANCE instance, int templateId) { return createPage(instance, templateId, procedure); }
+
+INT_PTR CALLBACK GuiStart::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    GuiStart* page = pageOf<GuiStart>(window, message, lParam);
+    return page ? page->handle(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR GuiStart::handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_DESTROY:
+        destroyOnce();
+        return FALSE;
+    case WM_DRAWITEM:
+        drawFromTable(drawItem(lParam), {
+                                            {IDC_START_TITLE, text::kWhatIsYourPcUpTo, TextStyle::Title, false},
+                                            {IDC_START_WELCOME, text::kWelcome, TextStyle::Body, false},
+                                            {IDC_START_PROCESSES, text::kProcessesOnYourSystem, TextStyle::Body, true},
+                                            {IDC_START_LOWDOWN, text::kWhatYourComputerIsDoing, TextStyle::Body, false},
+                                            {IDC_START_CLICK, text::kClickStart, TextStyle::Bold, false},
+                                            {IDC_START_LICENSE, text::kLicenseAgreement, TextStyle::Link, false},
+                                        });
+        return TRUE;
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+        return pageBrush();
+    case WM_COMMAND: {
+        HWND frame = gui().frame();
+        if (frame == nullptr)
+            return FALSE;
+        switch (LOWORD(wParam)) {
+        case IDC_START_BUTTON:
+            ShowWindow(window_, SW_HIDE);
+            PostMessageW(frame, msg::kStartScan, 0, 0);
+            return TRUE;
+        case IDC_START_ACCEPT:
+            EnableWindow(GetDlgItem(window_, IDC_START_BUTTON),
+                         IsDlgButtonChecked(window_, IDC_START_ACCEPT) == BST_CHECKED);
+            return FALSE;
+        case IDC_START_LICENSE: {
+            const std::u16string address = agreementAddress();
+            SendMessageW(frame, msg::kOpenAddress, reinterpret_cast<WPARAM>(address.c_str()), 0);
+            return TRUE;
+        }
+        }
+        return FALSE;
+    }
+    }
+    return FALSE;
+}
+
+bool GuiProgress::create(HINSTANCE instance, int templateId)
+{
+    if (!createPage(instance, templateId, procedure))
+        return false;
+    HWND bar = GetDlgItem(window_, IDC_PROGRESS_BAR);
+    // A themed bar ignores colours; the page's green bar on the page colour
+    // needs the classic one (a blank theme name: Wine refuses an empty one).
+    SetWindowTheme(bar, L" ", L" ");
+    PostMessageW(bar, PBM_SETBARCOLOR, 0, kBarColour);
+    PostMessageW(bar, CCM_SETBKCOLOR, 0, kPageColour);
+    return true;
+}
+
+INT_PTR CALLBACK GuiProgress::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    GuiProgress* page = pageOf<GuiProgress>(window, message, lParam);
+    return page ? page->handle(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR GuiProgress::handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_DESTROY:
+        destroyOnce();
+        return FALSE;
+    case WM_DRAWITEM:
+        drawFromTable(drawItem(lParam), {
+                                            {IDC_PROGRESS_HEADLINE, state_.headlineTextId, TextStyle::Headline, false},
+                                            {IDC_PROGRESS_STATUS_LABEL, text::kStatusLabel, TextStyle::Label, false},
+                                            {IDC_PROGRESS_STATUS, state_.statusTextId, TextStyle::Bold, false},
+                                            {IDC_PROGRESS_LABEL, text::kProgressLabel, TextStyle::Label, false},
+                                        });
+        return TRUE;
+    case WM_CTLCOLORDLG:
+        return pageBrush();
+    case WM_SETCURSOR:
+        SetCursor(gui().busyCursor());
+        // The result of the message, so that no control under the mouse
+        // puts its own cursor back.
+        SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    case WM_COMMAND: {
+        HWND frame = gui().frame();
+        if (frame == nullptr || LOWORD(wParam) != IDC_PROGRESS_CANCEL)
+            return FALSE;
+        state_.cancel = true;
+        PostMessageW(frame, msg::kCloseRequest, 0, 0);
+        return TRUE;
+    }
+    }
+    return FALSE;
+}
+
+bool GuiResult::create(HINSTANCE instance, int templateId) { return createPage(instance, templateId, procedure); }
+
+INT_PTR CALLBACK GuiResult::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    GuiResult* page = pageOf<GuiResult>(window, message, lParam);
+    return page ? page->handle(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR GuiResult::handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_DESTROY:
+        destroyOnce();
+        return FALSE;
+    case WM_DRAWITEM: {
+        const DRAWITEMSTRUCT& item = drawItem(lParam);
+        if (item.CtlID == IDC_RESULT_ADDRESS) {
+            drawItemText(item, gui().addressDisplayText(), textStyle(TextStyle::Link).font, true);
+            return TRUE;
+        }
+        drawFromTable(item, {
+                                {IDC_RESULT_REPORT, text::kReportGenerated, TextStyle::Bold, true},
+                                {IDC_RESULT_LAST_SCAN, text::kLastProcessScan, TextStyle::Small, true},
+                            });
+        return TRUE;
+    }
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORBTN:
+        return pageBrush();
+    case WM_COMMAND: {
+        HWND frame = gui().frame();
+        if (frame == nullptr)
+            return FALSE;
+        switch (LOWORD(wParam)) {
+        case IDC_RESULT_CLOSE:
+            PostMessageW(frame, msg::kCloseRequest, 0, 0);
+            return TRUE;
+        case IDC_RESULT_BACK:
+            ShowWindow(window_, SW_HIDE);
+            PostMessageW(frame, msg::kShowStartPage, 0, 0);
+            return TRUE;
+        case IDC_RESULT_ADDRESS:
+            // The full results address: the display text may be cut.
+            PostMessageW(frame, msg::kOpenAddress, reinterpret_cast<WPARAM>(gui().resultsAddress()), 0);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    }
+    return FALSE;
+}
+
+}  // namespace zorvane::client

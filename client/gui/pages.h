@@ -1,0 +1,77 @@
+#pragma once
+// The three wizard pages: modeless child dialogs placed over the frame's
+// page area, whose texts are all owner-drawn.
+
+#include <windows.h>
+
+#include <string>
+
+#include "core/scan/progress.h"
+
+namespace zorvane::client {
+
+class GuiCommonMember {
+public:
+    virtual ~GuiCommonMember() = default;
+    // Makes the page window from its template and places it. True on success.
+    virtual bool create(HINSTANCE instance, int templateId) = 0;
+
+    HWND parent() const { return parent_; }
+    void setParent(HWND parent) { parent_ = parent; }
+    HWND window() const { return window_; }
+
+protected:
+    // Shared by the three pages: the dialog, with `this` kept for the
+    // procedure, then placed on the page area.
+    bool createPage(HINSTANCE instance, int templateId, DLGPROC procedure);
+    // The page object of a page window, as stored by createPage.
+    template <typename Page>
+    static Page* pageOf(HWND window, UINT message, LPARAM lParam);
+    // WM_DESTROY: destroys the page window once; the WM_DESTROY that
+    // DestroyWindow itself sends finds the page already forgotten.
+    void destroyOnce();
+
+    HWND parent_ = nullptr;
+    HWND window_ = nullptr;
+};
+
+class GuiStart : public GuiCommonMember {
+public:
+    bool create(HINSTANCE instance, int templateId) override;
+
+private:
+    static INT_PTR CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+class GuiProgress : public GuiCommonMember {
+public:
+    bool create(HINSTANCE instance, int templateId) override;
+    ProgressState& state() { return state_; }
+
+private:
+    static INT_PTR CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+    ProgressState state_;
+};
+
+class GuiResult : public GuiCommonMember {
+public:
+    bool create(HINSTANCE instance, int templateId) override;
+
+private:
+    static INT_PTR CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+// Moves the page window onto the frame's page area (control 1014).
+void placePage(GuiCommonMember& page);
+
+// Draws one owner-drawn text: the font's style colour (black for a font
+// that is none of the seven styles) on the page colour, left and top
+// aligned or centred.
+void drawItemText(const DRAWITEMSTRUCT& item, int stringId, HFONT font, bool centred);
+void drawItemText(const DRAWITEMSTRUCT& item, const std::u16string& text, HFONT font, bool centred);
+
+}  // namespace zorvane::client

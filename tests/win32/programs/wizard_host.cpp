@@ -1,0 +1,94 @@
+// The wizard with a staged worker, for the window tests: the frame, pages
+// and message loop of zorvane.exe, while the worker plays a scan through
+// the same progressView() and frameNotifier() the real worker uses.
+//   /stage=scan   range 0..70000 advanced in steps, then a results address
+//                 and scan complete; ends early when Cancel sets the flag
+//   /stage=stuck  shows the progress page and never ends (not even on Cancel)
+//   /stage=fail   shows the progress page and the send-failure status
+// Other options are the program's own (/skipfast, /nobrowser, ...).
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include "client/app/application.h"
+#include "client/app/text_styles.h"
+#include "client/gui/frame.h"
+#include "client/resources/resource.h"
+#include "core/app/string_ids.h"
+
+using namespace zorvane;
+
+namespace {
+
+std::u16string gStage;
+
+constexpr std::int32_t kStagedMaximum = 70000;  // beyond the 16 bits of PBM_SETRANGE
+
+void beginScan(ProgressView& view)
+{
+    view.state().statusTextId = text::kPreparing;
+    view.state().headlineTextId = text::kAnalyzing;
+    view.invalidate();
+    view.state().position = 0;
+    view.postToBar(pbm::kSetPos, 0, 0);
+    view.showProgressPage();
+}
+
+DWORD WINAPI stagedWorker(LPVOID)
+{
+    ProgressView& view = client::progressView();
+    beginScan(view);
+    if (gStage == u"stuck") {
+        Sleep(INFINITE);
+    } else if (gStage == u"fail") {
+        setStatusText(view, text::kSendFailed);
+    } else if (gStage == u"scan") {
+        setStatusText(view, text::kScanningProcesses);
+        view.state().maximum = kStagedMaximum;
+        view.postToBar(pbm::kSetStep, 1, 0);
+        view.postToBar(pbm::kSetRange, 0, kStagedMaximum);
+        for (std::int32_t position = 0; position <= kStagedMaximum; position += 1000) {
+            if (view.state().cancel)
+                return 0;
+            view.state().position = position;
+            view.postToBar(pbm::kSetPos, static_cast<std::uintptr_t>(position), 0);
+            Sleep(120);
+        }
+        setHeadlineText(view, text::kGettingResults);
+        setStatusText(view, text::kCommunicating);
+        Sleep(300);
+        client::frameNotifier().storeResultsAddress(u"http://127.0.0.1/corvelle/results/5f2c9e41");
+        view.setProgressPageVisible(false);
+        client::frameNotifier().postScanComplete();
+    }
+    return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    const std::vector<std::u16string> arguments = client::splitCommandLine(GetCommandLineW());
+    for (const std::u16string& argument : arguments) {
+        if (argument.rfind(u"/stage=", 0) == 0)
+            gStage = argument.substr(7);
+    }
+    client::setRunSettings(readCommandLine(arguments));
+    client::createTextStyles();
+    client::setInstance(instance);
+    client::setProgramIcon(LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM)));
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+
+    client::gui().setWorkerRoutine(stagedWorker);
+    if (!client::createFrame()) {
+        client::releaseTextStyles();
+        return 1;
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        IsDialogMessageW(client::frameWindow(), &message);
+    client::releaseTextStyles();
+    return 0;
+}
