@@ -1,12 +1,9 @@
 // Program entry: run settings, single-instance guard, text styles, frame,
 // message loop.
 #include <windows.h>
-#include <commctrl.h>
 
 #include "client/app/application.h"
 #include "client/app/text_styles.h"
-#include "client/gui/frame.h"
-#include "client/resources/resource.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
 #include "core/app/string_ids.h"
@@ -41,21 +38,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         return 1;
     }
 
-    client::createTextStyles();
-    client::setInstance(instance);
-    client::setProgramIcon(LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM)));
-
-    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
-
-    if (!client::createFrame()) {
-        client::releaseTextStyles();
+    if (!client::startUserInterface(instance))
         return 1;
-    }
-
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0)
-        IsDialogMessageW(client::frameWindow(), &message);
+    client::runMessageLoop();
 
     mutex.reset();
     client::releaseTextStyles();

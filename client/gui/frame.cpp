@@ -215,7 +215,12 @@ namespace {
 class FrameProgressView : public ProgressView {
 public:
     ProgressState& state() override { return gGui.progressPage().state(); }
-    void invalidate() override { InvalidateRect(gGui.progressPage().window(), nullptr, TRUE); }
+    void invalidate() override
+    {
+        // A null window would repaint every window on the desktop.
+        if (HWND page = gGui.progressPage().window())
+            InvalidateRect(page, nullptr, TRUE);
+    }
     void postToBar(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override
     {
         HWND bar = GetDlgItem(gGui.progressPage().window(), IDC_PROGRESS_BAR);

@@ -56,11 +56,14 @@ const DRAWITEMSTRUCT& drawItem(LPARAM lParam) { return *reinterpret_cast<const D
 
 INT_PTR pageBrush() { return reinterpret_cast<INT_PTR>(gui().pageBrush()); }
 
+void postToFrame(UINT message, WPARAM wParam = 0) { PostMessageW(gui().frame(), message, wParam, 0); }
+
 }  // namespace
 
-bool GuiCommonMember::createPage(HINSTANCE instance, int templateId, DLGPROC procedure)
+template <typename Page>
+bool GuiCommonMember::createPage(HINSTANCE instance, int templateId)
 {
-    window_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId), parent_, procedure,
+    window_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId), parent_, procedure<Page>,
                                  reinterpret_cast<LPARAM>(this));
     if (window_ == nullptr)
         return false;
@@ -69,19 +72,29 @@ bool GuiCommonMember::createPage(HINSTANCE instance, int templateId, DLGPROC pro
 }
 
 template <typename Page>
-Page* GuiCommonMember::pageOf(HWND window, UINT message, LPARAM lParam)
+INT_PTR CALLBACK GuiCommonMember::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_INITDIALOG) {
+    if (message == WM_INITDIALOG)
         SetWindowLongPtrW(window, DWLP_USER, lParam);
-        return reinterpret_cast<Page*>(lParam);
+    auto* page = reinterpret_cast<Page*>(GetWindowLongPtrW(window, DWLP_USER));
+    if (page == nullptr)
+        return FALSE;
+    switch (message) {
+    case WM_DESTROY:
+        // The WM_DESTROY that DestroyWindow itself sends finds the page
+        // already forgotten.
+        if (HWND pageWindow = std::exchange(page->window_, nullptr))
+            DestroyWindow(pageWindow);
+        return FALSE;
+    case WM_CTLCOLORDLG:
+        return pageBrush();
+    case WM_COMMAND:
+        // Every command acts on the frame, and does nothing without it.
+        if (gui().frame() == nullptr)
+            return FALSE;
+        break;
     }
-    return reinterpret_cast<Page*>(GetWindowLongPtrW(window, DWLP_USER));
-}
-
-void GuiCommonMember::destroyOnce()
-{
-    if (HWND window = std::exchange(window_, nullptr))
-        DestroyWindow(window);
+    return page->handle(message, wParam, lParam);
 }
 
 void placePage(GuiCommonMember& page)
@@ -116,20 +129,11 @@ void drawItemText(const DRAWITEMSTRUCT& item, const std::u16string& text, HFONT 
     SetBkColor(item.hDC, previousBack);
 }
 
-bool GuiStart::create(HINSTANCE instance, int templateId) { return createPage(instance, templateId, procedure); }
-
-INT_PTR CALLBACK GuiStart::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    GuiStart* page = pageOf<GuiStart>(window, message, lParam);
-    return page ? page->handle(message, wParam, lParam) : FALSE;
-}
+bool GuiStart::create(HINSTANCE instance, int templateId) { return createPage<GuiStart>(instance, templateId); }
 
 INT_PTR GuiStart::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_DESTROY:
-        destroyOnce();
-        return FALSE;
     case WM_DRAWITEM:
         drawFromTable(drawItem(lParam), {
                                             {IDC_START_TITLE, text::kWhatIsYourPcUpTo, TextStyle::Title, false},
@@ -140,17 +144,13 @@ INT_PTR GuiStart::handle(UINT message, WPARAM wParam, LPARAM lParam)
                                             {IDC_START_LICENSE, text::kLicenseAgreement, TextStyle::Link, false},
                                         });
         return TRUE;
-    case WM_CTLCOLORDLG:
     case WM_CTLCOLORSTATIC:
         return pageBrush();
-    case WM_COMMAND: {
-        HWND frame = gui().frame();
-        if (frame == nullptr)
-            return FALSE;
+    case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_START_BUTTON:
             ShowWindow(window_, SW_HIDE);
-            PostMessageW(frame, msg::kStartScan, 0, 0);
+            postToFrame(msg::kStartScan);
             return TRUE;
         case IDC_START_ACCEPT:
             EnableWindow(GetDlgItem(window_, IDC_START_BUTTON),
@@ -158,19 +158,18 @@ INT_PTR GuiStart::handle(UINT message, WPARAM wParam, LPARAM lParam)
             return FALSE;
         case IDC_START_LICENSE: {
             const std::u16string address = agreementAddress();
-            SendMessageW(frame, msg::kOpenAddress, reinterpret_cast<WPARAM>(address.c_str()), 0);
+            SendMessageW(gui().frame(), msg::kOpenAddress, reinterpret_cast<WPARAM>(address.c_str()), 0);
             return TRUE;
         }
         }
         return FALSE;
-    }
     }
     return FALSE;
 }
 
 bool GuiProgress::create(HINSTANCE instance, int templateId)
 {
-    if (!createPage(instance, templateId, procedure))
+    if (!createPage<GuiProgress>(instance, templateId))
         return false;
     HWND bar = GetDlgItem(window_, IDC_PROGRESS_BAR);
     // A themed bar ignores colours; the page's green bar on the page colour
@@ -181,18 +180,9 @@ bool GuiProgress::create(HINSTANCE instance, int templateId)
     return true;
 }
 
-INT_PTR CALLBACK GuiProgress::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    GuiProgress* page = pageOf<GuiProgress>(window, message, lParam);
-    return page ? page->handle(message, wParam, lParam) : FALSE;
-}
-
 INT_PTR GuiProgress::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_DESTROY:
-        destroyOnce();
-        return FALSE;
     case WM_DRAWITEM:
         drawFromTable(drawItem(lParam), {
                                             {IDC_PROGRESS_HEADLINE, state_.headlineTextId, TextStyle::Headline, false},
@@ -201,40 +191,27 @@ INT_PTR GuiProgress::handle(UINT message, WPARAM wParam, LPARAM lParam)
                                             {IDC_PROGRESS_LABEL, text::kProgressLabel, TextStyle::Label, false},
                                         });
         return TRUE;
-    case WM_CTLCOLORDLG:
-        return pageBrush();
     case WM_SETCURSOR:
         SetCursor(gui().busyCursor());
         // The result of the message, so that no control under the mouse
         // puts its own cursor back.
         SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
         return TRUE;
-    case WM_COMMAND: {
-        HWND frame = gui().frame();
-        if (frame == nullptr || LOWORD(wParam) != IDC_PROGRESS_CANCEL)
+    case WM_COMMAND:
+        if (LOWORD(wParam) != IDC_PROGRESS_CANCEL)
             return FALSE;
         state_.cancel = true;
-        PostMessageW(frame, msg::kCloseRequest, 0, 0);
+        postToFrame(msg::kCloseRequest);
         return TRUE;
-    }
     }
     return FALSE;
 }
 
-bool GuiResult::create(HINSTANCE instance, int templateId) { return createPage(instance, templateId, procedure); }
-
-INT_PTR CALLBACK GuiResult::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    GuiResult* page = pageOf<GuiResult>(window, message, lParam);
-    return page ? page->handle(message, wParam, lParam) : FALSE;
-}
+bool GuiResult::create(HINSTANCE instance, int templateId) { return createPage<GuiResult>(instance, templateId); }
 
 INT_PTR GuiResult::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_DESTROY:
-        destroyOnce();
-        return FALSE;
     case WM_DRAWITEM: {
         const DRAWITEMSTRUCT& item = drawItem(lParam);
         if (item.CtlID == IDC_RESULT_ADDRESS) {
@@ -247,28 +224,23 @@ INT_PTR GuiResult::handle(UINT message, WPARAM wParam, LPARAM lParam)
                             });
         return TRUE;
     }
-    case WM_CTLCOLORDLG:
     case WM_CTLCOLORBTN:
         return pageBrush();
-    case WM_COMMAND: {
-        HWND frame = gui().frame();
-        if (frame == nullptr)
-            return FALSE;
+    case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_RESULT_CLOSE:
-            PostMessageW(frame, msg::kCloseRequest, 0, 0);
+            postToFrame(msg::kCloseRequest);
             return TRUE;
         case IDC_RESULT_BACK:
             ShowWindow(window_, SW_HIDE);
-            PostMessageW(frame, msg::kShowStartPage, 0, 0);
+            postToFrame(msg::kShowStartPage);
             return TRUE;
         case IDC_RESULT_ADDRESS:
             // The full results address: the display text may be cut.
-            PostMessageW(frame, msg::kOpenAddress, reinterpret_cast<WPARAM>(gui().resultsAddress()), 0);
+            postToFrame(msg::kOpenAddress, reinterpret_cast<WPARAM>(gui().resultsAddress()));
             return TRUE;
         }
         return FALSE;
-    }
     }
     return FALSE;
 }

@@ -21,37 +21,34 @@ public:
     HWND window() const { return window_; }
 
 protected:
-    // Shared by the three pages: the dialog, with `this` kept for the
-    // procedure, then placed on the page area.
-    bool createPage(HINSTANCE instance, int templateId, DLGPROC procedure);
-    // The page object of a page window, as stored by createPage.
+    // Shared by the three pages: the dialog from the template, its
+    // procedure handing the page's messages to Page::handle, then placed on
+    // the page area.
     template <typename Page>
-    static Page* pageOf(HWND window, UINT message, LPARAM lParam);
-    // WM_DESTROY: destroys the page window once; the WM_DESTROY that
-    // DestroyWindow itself sends finds the page already forgotten.
-    void destroyOnce();
+    bool createPage(HINSTANCE instance, int templateId);
 
     HWND parent_ = nullptr;
     HWND window_ = nullptr;
+
+private:
+    // The messages every page handles alike, then Page::handle.
+    template <typename Page>
+    static INT_PTR CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 };
 
 class GuiStart : public GuiCommonMember {
 public:
     bool create(HINSTANCE instance, int templateId) override;
-
-private:
-    static INT_PTR CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
 };
 
 class GuiProgress : public GuiCommonMember {
 public:
     bool create(HINSTANCE instance, int templateId) override;
+    INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
     ProgressState& state() { return state_; }
 
 private:
-    static INT_PTR CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
 
     ProgressState state_;
 };
@@ -59,9 +56,6 @@ private:
 class GuiResult : public GuiCommonMember {
 public:
     bool create(HINSTANCE instance, int templateId) override;
-
-private:
-    static INT_PTR CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
 };
 

@@ -193,6 +193,21 @@ struct Wizard {
     {
         return waitFor([&] { return visible(pageWith(frame, kProgressBar)); }, kStartMs);
     }
+
+    bool startPageShown() const
+    {
+        return waitFor([&] { return visible(pageWith(frame, kStartButton)); }, kStartMs);
+    }
+
+    // Clicks Start once the start page shows; true when the progress page
+    // follows.
+    bool startScan() const
+    {
+        if (!startPageShown())
+            return false;
+        click(kStartButton, kStartButton);
+        return progressShown();
+    }
 };
 
 std::wstring wizardHost() { return testProgram(L"wizard_host"); }
@@ -204,7 +219,7 @@ TEST(WizardWindow, ProgramOpensOnTheStartPageWithStartEnabled)
     Wizard wizard;
     ASSERT_TRUE(wizard.start(zorvaneExe(), L"/nobrowser /host=127.0.0.1 /port=9"));
     EXPECT_EQ(titleOf(wizard.frame), L"Zorvane");
-    ASSERT_TRUE(waitFor([&] { return visible(pageWith(wizard.frame, kStartButton)); }, kStartMs));
+    ASSERT_TRUE(wizard.startPageShown());
     EXPECT_FALSE(visible(pageWith(wizard.frame, kProgressBar)));
     EXPECT_FALSE(visible(pageWith(wizard.frame, kAddressButton)));
 
@@ -229,10 +244,7 @@ TEST(WizardWindow, StartShowsTheAdvancingBarThenTheResultPage)
 {
     Wizard wizard;
     ASSERT_TRUE(wizard.start(wizardHost(), L"/nobrowser /stage=scan"));
-    ASSERT_TRUE(waitFor([&] { return visible(pageWith(wizard.frame, kStartButton)); }, kStartMs));
-    wizard.click(kStartButton, kStartButton);
-
-    ASSERT_TRUE(wizard.progressShown());
+    ASSERT_TRUE(wizard.startScan());
     EXPECT_FALSE(visible(pageWith(wizard.frame, kStartButton)));
     HWND bar = wizard.control(kProgressBar, kProgressBar);
     EXPECT_TRUE(waitFor([&] { return SendMessageW(bar, PBM_GETRANGE, FALSE, 0) == 70000; }, kStartMs))
@@ -274,9 +286,7 @@ TEST(WizardWindow, EscAndTheCloseBoxDuringAScanEndTheProgramAfterTheWait)
         // The staged worker never ends, so the frame waits its full time
         // and then ends the thread.
         ASSERT_TRUE(wizard.start(wizardHost(), L"/nobrowser /stage=stuck"));
-        ASSERT_TRUE(waitFor([&] { return visible(pageWith(wizard.frame, kStartButton)); }, kStartMs));
-        wizard.click(kStartButton, kStartButton);
-        ASSERT_TRUE(wizard.progressShown());
+        ASSERT_TRUE(wizard.startScan());
 
         PostMessageW(wizard.frame, message, message == WM_CLOSE ? 0 : IDCANCEL, 0);
         EXPECT_TRUE(waitFor([&] { return titleOf(wizard.frame) == kClosingTitle; }, kEndMs))
@@ -290,9 +300,7 @@ TEST(WizardWindow, CancelStopsACooperatingWorker)
 {
     Wizard wizard;
     ASSERT_TRUE(wizard.start(wizardHost(), L"/nobrowser /stage=scan"));
-    ASSERT_TRUE(waitFor([&] { return visible(pageWith(wizard.frame, kStartButton)); }, kStartMs));
-    wizard.click(kStartButton, kStartButton);
-    ASSERT_TRUE(wizard.progressShown());
+    ASSERT_TRUE(wizard.startScan());
     wizard.click(kProgressBar, kCancelOrClose);
     EXPECT_EQ(waitForExit(wizard.program, kEndMs), std::optional<DWORD>(0));
 }

@@ -7,14 +7,12 @@
 //   /stage=fail   shows the progress page and the send-failure status
 // Other options are the program's own (/skipfast, /nobrowser, ...).
 #include <windows.h>
-#include <commctrl.h>
 
 #include <string>
 
 #include "client/app/application.h"
 #include "client/app/text_styles.h"
 #include "client/gui/frame.h"
-#include "client/resources/resource.h"
 #include "core/app/string_ids.h"
 
 using namespace zorvane;
@@ -75,20 +73,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
             gStage = argument.substr(7);
     }
     client::setRunSettings(readCommandLine(arguments));
-    client::createTextStyles();
-    client::setInstance(instance);
-    client::setProgramIcon(LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM)));
-    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
-
     client::gui().setWorkerRoutine(stagedWorker);
-    if (!client::createFrame()) {
-        client::releaseTextStyles();
+    if (!client::startUserInterface(instance))
         return 1;
-    }
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0)
-        IsDialogMessageW(client::frameWindow(), &message);
+    client::runMessageLoop();
     client::releaseTextStyles();
     return 0;
 }
