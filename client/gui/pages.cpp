@@ -64,7 +64,7 @@ template <typename Page>
 bool GuiCommonMember::createPage(HINSTANCE instance, int templateId)
 {
     window_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId), parent_, procedure<Page>,
-                                 reinterpret_cast<LPARAM>(this));
+                                 reinterpret_cast<LPARAM>(static_cast<Page*>(this)));
     if (window_ == nullptr)
         return false;
     placePage(*this);
