@@ -240,6 +240,20 @@ TEST(WizardWindow, ProgramOpensOnTheStartPageWithStartEnabled)
     EXPECT_EQ(waitForExit(wizard.program, kEndMs), std::optional<DWORD>(0));
 }
 
+TEST(WizardWindow, RealScanSetsTheRangeAndAdvancesTheBar)
+{
+    Wizard wizard;
+    ASSERT_TRUE(wizard.start(zorvaneExe(), L"/nobrowser /host=127.0.0.1 /port=9"));
+    ASSERT_TRUE(wizard.startScan());
+    EXPECT_FALSE(visible(pageWith(wizard.frame, kStartButton)));
+    // The worker sets the range to the number of files, then steps.
+    HWND bar = wizard.control(kProgressBar, kProgressBar);
+    EXPECT_TRUE(waitFor([&] { return SendMessageW(bar, PBM_GETPOS, 0, 0) > 0; }, kEndMs));
+    EXPECT_GT(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 0);
+    PostMessageW(wizard.frame, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(waitForExit(wizard.program, kEndMs), std::optional<DWORD>(0));
+}
+
 TEST(WizardWindow, StartShowsTheAdvancingBarThenTheResultPage)
 {
     Wizard wizard;
