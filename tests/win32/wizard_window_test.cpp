@@ -3,6 +3,7 @@
 // with a staged worker) for the scan, result and closing paths.
 #include <gtest/gtest.h>
 
+#include "recording_server.h"
 #include "support.h"
 
 #include <commctrl.h>
@@ -256,6 +257,34 @@ TEST(WizardWindow, RealScanSetsTheRangeAndAdvancesTheBar)
     HWND bar = wizard.control(kProgressBar, kProgressBar);
     EXPECT_TRUE(waitFor([&] { return SendMessageW(bar, PBM_GETPOS, 0, 0) > 0; }, kEndMs));
     EXPECT_GT(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 0);
+    EXPECT_EQ(wizard.escape(), std::optional<DWORD>(0));
+}
+
+TEST(WizardWindow, RefusedExchangeOfTheRealProgramKeepsTheProgressPageDespiteSkipfast)
+{
+    // Nothing is scripted, so the recording server refuses the initialise
+    // request and the exchange fails.
+    auto server = RecordingServer::attach();
+    ASSERT_TRUE(server) << "the recording server of the ctest fixture is not running";
+    const std::string prefix = server->prefix();
+    Wizard wizard;
+    ASSERT_TRUE(wizard.start(zorvaneExe(), L"/skipfast /nobrowser /host=127.0.0.1 /port=" +
+                                               std::to_wstring(server->port()) + L" /md5path=" +
+                                               std::wstring(prefix.begin(), prefix.end()) + L"initialise"));
+    ASSERT_TRUE(wizard.progressShown()) << "the scan starts without a click";
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto requests = server->requests();
+            return requests && !requests->empty();
+        },
+        kEndMs))
+        << "the scan reaches the exchange";
+    Sleep(1500);
+    EXPECT_TRUE(visible(pageWith(wizard.frame, kProgressBar)));
+    EXPECT_FALSE(visible(pageWith(wizard.frame, kAddressButton)));
+    EXPECT_EQ(waitForExit(wizard.program, 0), std::nullopt) << "a failed exchange does not close the program";
+    EXPECT_TRUE(showsColour(wizard.control(kProgressBar, 1010), kBlack)) << "the status line shows text 104";
+    screenshot(L"failed-exchange", wizard.frame);
     EXPECT_EQ(wizard.escape(), std::optional<DWORD>(0));
 }
 
