@@ -47,6 +47,22 @@ ZORVANE_SHA_ENTRY void compressInterleaved(Md5Sha1Engine::State& state, const st
 
 #endif
 
+// Five SHA-1 steps and four MD5 steps of the same block.
+template <int G>
+ZORVANE_DIGEST_INLINE void portableGroup(std::uint32_t (&md5)[4], std::uint32_t (&sha1)[5], std::uint32_t (&w)[16],
+                                         const std::uint8_t* block)
+{
+    detail::sha1Steps(sha1, w, block, std::integer_sequence<int, 5 * G, 5 * G + 1, 5 * G + 2, 5 * G + 3, 5 * G + 4>{});
+    detail::md5Steps<4 * G>(md5, block, std::make_integer_sequence<int, 4>{});
+}
+
+template <int... G>
+ZORVANE_DIGEST_INLINE void portableGroups(std::uint32_t (&md5)[4], std::uint32_t (&sha1)[5], std::uint32_t (&w)[16],
+                                          const std::uint8_t* block, std::integer_sequence<int, G...>)
+{
+    (portableGroup<G>(md5, sha1, w, block), ...);
+}
+
 }  // namespace
 
 void Md5Sha1Engine::compress(State& state, const std::uint8_t* blocks, std::size_t blockCount)
@@ -69,10 +85,15 @@ Md5Sha1Engine::Digest Md5Sha1Engine::complete(State& state, const std::uint8_t* 
 
 void Md5Sha1PortableEngine::compress(State& state, const std::uint8_t* blocks, std::size_t blockCount)
 {
-    // Block by block, so that SHA-1 reads each block from the first-level cache.
+    std::uint32_t md5[4] = {state.md5[0], state.md5[1], state.md5[2], state.md5[3]};
+    std::uint32_t sha1[5] = {state.sha1[0], state.sha1[1], state.sha1[2], state.sha1[3], state.sha1[4]};
+    std::uint32_t w[16];
     for (; blockCount != 0; --blockCount, blocks += kBlockSize) {
-        Md5Engine::compress(state.md5, blocks, 1);
-        Sha1PortableEngine::compress(state.sha1, blocks, 1);
+        portableGroups(md5, sha1, w, blocks, std::make_integer_sequence<int, 16>{});
+        for (int i = 0; i < 4; ++i)
+            md5[i] = state.md5[i] += md5[i];
+        for (int i = 0; i < 5; ++i)
+            sha1[i] = state.sha1[i] += sha1[i];
     }
 }
 

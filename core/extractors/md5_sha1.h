@@ -1,8 +1,8 @@
 #pragma once
-// MD5 and SHA-1 of the same message in one pass. Each block is compressed by
-// both engines while it is in the cache; with the SHA extensions the two
-// compressions are interleaved instruction by instruction, so that SHA-1 runs
-// in the gaps that MD5's serial chain of additions leaves.
+// MD5 and SHA-1 of the same message in one pass. The two compressions of each
+// block are interleaved step by step, so that SHA-1 (on the SHA extensions
+// when the processor has them) runs in the gaps that MD5's serial chain of
+// additions leaves.
 
 #include <cstddef>
 #include <cstdint>
