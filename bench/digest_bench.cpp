@@ -5,6 +5,8 @@
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -135,6 +137,8 @@ constexpr const char* kBaseline = "OpenSslMd5ThenSha1";
 // Passes every run to the console and keeps the median throughput of each benchmark.
 class MedianReporter : public benchmark::ConsoleReporter {
 public:
+    using ConsoleReporter::ConsoleReporter;
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs) {
@@ -189,7 +193,9 @@ int main(int argc, char** argv)
         return 1;
 
     registerBenchmarks();
-    MedianReporter reporter;
+    // A reporter of our own does not get the colour choice of the flags: colour only on a terminal.
+    MedianReporter reporter(isatty(fileno(stdout)) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                    : benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 

@@ -25,7 +25,7 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== native x86-64: ours against OpenSSL"
-"$native" --benchmark_color=false | tee "$native_out"
+"$native" | tee "$native_out"
 echo
 echo "== i686 under Wine"
 ZORVANE_NO_XVFB=1 build/win32/wine-run.sh "$windows" | tr -d '\r' | tee "$windows_out"
