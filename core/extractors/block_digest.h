@@ -77,11 +77,12 @@ private:
     std::array<std::uint8_t, kBlockSize> buffer_{};
 };
 
-// Compresses the one or two closing blocks: the tail, 0x80, zeros, and the bit
-// count in the standard's byte order.
-template <bool BigEndianLength, class State, class Compress>
-void completeMessage(State& state, const std::uint8_t* tail, std::size_t tailSize, std::uint64_t messageBytes,
-                     Compress compress)
+// Compresses the one or two closing blocks (the tail, 0x80, zeros, and the bit
+// count) and reads the state words out as the digest, both in the standard's
+// byte order: little-endian for MD5, big-endian for SHA-1.
+template <bool BigEndian, class Digest, class State, class Compress>
+Digest completeMessage(State& state, const std::uint8_t* tail, std::size_t tailSize, std::uint64_t messageBytes,
+                       Compress compress)
 {
     std::array<std::uint8_t, 2 * kBlockSize> closing{};
     if (tailSize != 0)
@@ -90,10 +91,17 @@ void completeMessage(State& state, const std::uint8_t* tail, std::size_t tailSiz
     const std::size_t total = tailSize + 1 + 8 <= kBlockSize ? kBlockSize : 2 * kBlockSize;
     const std::uint64_t bits = messageBytes * 8;
     for (std::size_t i = 0; i < 8; ++i) {
-        const unsigned shift = BigEndianLength ? 56 - 8 * i : 8 * i;
+        const unsigned shift = BigEndian ? 56 - 8 * i : 8 * i;
         closing[total - 8 + i] = static_cast<std::uint8_t>(bits >> shift);
     }
     compress(state, closing.data(), total / kBlockSize);
+
+    Digest digest;
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        const unsigned shift = BigEndian ? 24 - 8 * (i % 4) : 8 * (i % 4);
+        digest[i] = static_cast<std::uint8_t>(state[i / 4] >> shift);
+    }
+    return digest;
 }
 
 }  // namespace zorvane::digest

@@ -212,7 +212,8 @@ ZORVANE_DIGEST_INLINE ZORVANE_SHA_TARGET void sha1EndBlock(Sha1Vectors& s, __m12
     s.abcd = _mm_add_epi32(s.abcd, abcdStart);
 }
 
-ZORVANE_DIGEST_INLINE ZORVANE_SHA_TARGET void sha1StoreVectors(const Sha1Vectors& s, std::array<std::uint32_t, 5>& state)
+ZORVANE_DIGEST_INLINE ZORVANE_SHA_TARGET void sha1StoreVectors(const Sha1Vectors& s,
+                                                               std::array<std::uint32_t, 5>& state)
 {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state.data()), _mm_shuffle_epi32(s.abcd, 0x1b));
     state[4] = static_cast<std::uint32_t>(_mm_extract_epi32(s.e, 3));

@@ -15,9 +15,8 @@ struct Md5Engine {
     static constexpr State kInitial{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
 
     static void compress(State& state, const std::uint8_t* blocks, std::size_t blockCount);
+    // The digest bytes are A, B, C, D, each low byte first.
     static Digest complete(State& state, const std::uint8_t* tail, std::size_t tailSize, std::uint64_t messageBytes);
-    // The digest bytes: A, B, C, D, each low byte first.
-    static Digest output(const State& state);
 };
 
 using Md5 = BlockDigest<Md5Engine>;

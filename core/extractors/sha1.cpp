@@ -64,16 +64,7 @@ void Sha1PortableEngine::compress(State& state, const std::uint8_t* blocks, std:
 Sha1PortableEngine::Digest Sha1PortableEngine::complete(State& state, const std::uint8_t* tail, std::size_t tailSize,
                                                         std::uint64_t messageBytes)
 {
-    completeMessage<true>(state, tail, tailSize, messageBytes, &Sha1PortableEngine::compress);
-    return output(state);
-}
-
-Sha1PortableEngine::Digest Sha1PortableEngine::output(const State& state)
-{
-    Digest digest;
-    for (std::size_t i = 0; i < digest.size(); ++i)
-        digest[i] = static_cast<std::uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
-    return digest;
+    return completeMessage<true, Digest>(state, tail, tailSize, messageBytes, &Sha1PortableEngine::compress);
 }
 
 void Sha1Engine::compress(State& state, const std::uint8_t* blocks, std::size_t blockCount)
@@ -90,8 +81,7 @@ void Sha1Engine::compress(State& state, const std::uint8_t* blocks, std::size_t 
 Sha1Engine::Digest Sha1Engine::complete(State& state, const std::uint8_t* tail, std::size_t tailSize,
                                         std::uint64_t messageBytes)
 {
-    completeMessage<true>(state, tail, tailSize, messageBytes, &Sha1Engine::compress);
-    return output(state);
+    return completeMessage<true, Digest>(state, tail, tailSize, messageBytes, &Sha1Engine::compress);
 }
 
 }  // namespace zorvane::digest

@@ -17,9 +17,8 @@ struct Sha1PortableEngine {
     static constexpr State kInitial{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
 
     static void compress(State& state, const std::uint8_t* blocks, std::size_t blockCount);
+    // The digest bytes are H0 to H4, each high byte first.
     static Digest complete(State& state, const std::uint8_t* tail, std::size_t tailSize, std::uint64_t messageBytes);
-    // The digest bytes: H0 to H4, each high byte first.
-    static Digest output(const State& state);
 };
 
 struct Sha1Engine : Sha1PortableEngine {
