@@ -1,8 +1,9 @@
 #pragma once
-// MD5 and SHA-1 of the same message in one pass. The two compressions of each
-// block are interleaved step by step, so that SHA-1 (on the SHA extensions
-// when the processor has them) runs in the gaps that MD5's serial chain of
-// additions leaves.
+// MD5 and SHA-1 of the same message in one pass, each block compressed by
+// both while it is in the cache. The two compressions are interleaved step by
+// step, so that SHA-1 runs in the gaps that MD5's serial chain of additions
+// leaves: always with the SHA extensions, and without them where there are
+// registers enough (64-bit code).
 
 #include <cstddef>
 #include <cstdint>
