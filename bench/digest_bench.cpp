@@ -1,0 +1,201 @@
+// MD5+SHA-1 throughput of the HashExtractor path against OpenSSL's MD5
+// followed by SHA-1 on the same 64 KiB blocks, measured in one run. The last
+// line is the throughput ratio ours / OpenSSL (medians over the repetitions).
+
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/bench_input.h"
+#include "core/extractors/hash_extractor.h"
+#include "core/extractors/md5.h"
+#include "core/extractors/md5_sha1.h"
+#include "core/extractors/sha1.h"
+
+namespace {
+
+using zorvane::bench::kFileSize;
+using zorvane::bench::kReadBlock;
+
+const std::vector<std::uint8_t>& file()
+{
+    static const std::vector<std::uint8_t> bytes = zorvane::bench::makeFile();
+    return bytes;
+}
+
+void countBytes(benchmark::State& state)
+{
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(kFileSize));
+}
+
+void ZorvaneMd5Sha1(benchmark::State& state)
+{
+    zorvane::HashExtractor extractor;
+    zorvane::ProcessRecord record;
+    extractor.bind(&record);
+    const auto& bytes = file();
+    for (auto _ : state) {
+        extractor.onImageBegin();
+        for (std::size_t offset = 0; offset < kFileSize; offset += kReadBlock)
+            extractor.onImageData(bytes.data() + offset, kReadBlock);
+        extractor.onImageEnd();
+        benchmark::DoNotOptimize(record);
+    }
+    countBytes(state);
+}
+
+class EvpDigest {
+public:
+    explicit EvpDigest(const EVP_MD* md) : md_(md), context_(EVP_MD_CTX_new()) {}
+    ~EvpDigest() { EVP_MD_CTX_free(context_); }
+    EvpDigest(const EvpDigest&) = delete;
+    EvpDigest& operator=(const EvpDigest&) = delete;
+
+    void begin() { EVP_DigestInit_ex(context_, md_, nullptr); }
+    void update(const std::uint8_t* data, std::size_t count) { EVP_DigestUpdate(context_, data, count); }
+    void end()
+    {
+        unsigned char out[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        EVP_DigestFinal_ex(context_, out, &size);
+        benchmark::DoNotOptimize(out);
+    }
+
+private:
+    const EVP_MD* md_;
+    EVP_MD_CTX* context_;
+};
+
+void OpenSslMd5ThenSha1(benchmark::State& state)
+{
+    EvpDigest md5(EVP_md5());
+    EvpDigest sha1(EVP_sha1());
+    const auto& bytes = file();
+    for (auto _ : state) {
+        md5.begin();
+        sha1.begin();
+        for (std::size_t offset = 0; offset < kFileSize; offset += kReadBlock) {
+            md5.update(bytes.data() + offset, kReadBlock);
+            sha1.update(bytes.data() + offset, kReadBlock);
+        }
+        md5.end();
+        sha1.end();
+    }
+    countBytes(state);
+}
+
+template <class Context>
+void ZorvaneContext(benchmark::State& state)
+{
+    Context context;
+    const auto& bytes = file();
+    for (auto _ : state) {
+        context.reset();
+        for (std::size_t offset = 0; offset < kFileSize; offset += kReadBlock)
+            context.update(bytes.data() + offset, kReadBlock);
+        benchmark::DoNotOptimize(context.finish());
+    }
+    countBytes(state);
+}
+
+void OpenSslSingle(benchmark::State& state, const EVP_MD* md)
+{
+    EvpDigest digest(md);
+    const auto& bytes = file();
+    for (auto _ : state) {
+        digest.begin();
+        for (std::size_t offset = 0; offset < kFileSize; offset += kReadBlock)
+            digest.update(bytes.data() + offset, kReadBlock);
+        digest.end();
+    }
+    countBytes(state);
+}
+
+constexpr const char* kOurs = "ZorvaneMd5Sha1";
+constexpr const char* kBaseline = "OpenSslMd5ThenSha1";
+
+// Passes every run to the console and keeps the median throughput of each benchmark.
+class MedianReporter : public benchmark::ConsoleReporter {
+public:
+    using ConsoleReporter::ConsoleReporter;
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            const auto rate = run.counters.find("bytes_per_second");
+            if (rate == run.counters.end())
+                continue;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
+                continue;
+            // A single repetition reports no aggregates; its own run stands in.
+            medians_[run.run_name.function_name] = rate->second.value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    double median(const std::string& name) const
+    {
+        const auto found = medians_.find(name);
+        return found == medians_.end() ? 0.0 : found->second;
+    }
+
+private:
+    std::map<std::string, double> medians_;
+};
+
+void registerBenchmarks()
+{
+    const auto configure = [](benchmark::internal::Benchmark* b) { b->Unit(benchmark::kMillisecond)->MinTime(0.3); };
+    configure(benchmark::RegisterBenchmark(kOurs, ZorvaneMd5Sha1));
+    configure(benchmark::RegisterBenchmark(kBaseline, OpenSslMd5ThenSha1));
+    // Our engines without the SHA extensions: what processors without them get.
+    configure(benchmark::RegisterBenchmark("ZorvaneMd5Sha1Portable", ZorvaneContext<zorvane::digest::Md5Sha1Portable>));
+    configure(benchmark::RegisterBenchmark("ZorvaneMd5", ZorvaneContext<zorvane::digest::Md5>));
+    configure(benchmark::RegisterBenchmark("OpenSslMd5", OpenSslSingle, EVP_md5()));
+    configure(benchmark::RegisterBenchmark("ZorvaneSha1", ZorvaneContext<zorvane::digest::Sha1>));
+    configure(benchmark::RegisterBenchmark("OpenSslSha1", OpenSslSingle, EVP_sha1()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Defaults for a shared, loaded machine: several repetitions in random
+    // order, so that ours and the baseline see the same conditions. Flags on
+    // the command line come later and win.
+    std::vector<char*> args(argv, argv + argc);
+    std::string repetitions = "--benchmark_repetitions=5";
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    std::string aggregates = "--benchmark_report_aggregates_only=true";
+    args.insert(args.begin() + 1, {repetitions.data(), interleave.data(), aggregates.data()});
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
+        return 1;
+
+    registerBenchmarks();
+    // A reporter of our own does not get the colour choice of the flags: colour only on a terminal.
+    MedianReporter reporter(isatty(fileno(stdout)) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                    : benchmark::ConsoleReporter::OO_Tabular);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    const double ours = reporter.median(kOurs);
+    const double baseline = reporter.median(kBaseline);
+    constexpr double kMiB = 1024.0 * 1024.0;
+    std::printf("SHA extensions: %s\n", zorvane::digest::sha1HardwareAvailable() ? "yes" : "no");
+    std::printf("ours MD5+SHA-1: %.1f MiB/s\n", ours / kMiB);
+    std::printf("OpenSSL MD5 then SHA-1: %.1f MiB/s\n", baseline / kMiB);
+    if (ours <= 0.0 || baseline <= 0.0) {
+        std::printf("ratio ours/OpenSSL: unavailable (filtered out)\n");
+        return 0;
+    }
+    std::printf("ratio ours/OpenSSL: %.2f\n", ours / baseline);
+    return 0;
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs the digest benchmarks of an existing build back to back: the native
+# Google Benchmark program (ours against OpenSSL) and the 32-bit Windows
+# program under Wine. It builds nothing: run `make release win32` first (the
+# `make bench` target does). The last line sets the i686 throughput against the
+# native OpenSSL baseline measured in the same run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+native=build/release/bench/digest_bench
+windows=build/win32/bench/digest_bench.exe
+for program in "$native" "$windows"; do
+  if [ ! -f "$program" ]; then
+    echo "run-benchmarks: $program is missing; build it with: make release win32" >&2
+    exit 1
+  fi
+done
+
+native_out=$(mktemp)
+windows_out=$(mktemp)
+cleanup() {
+  rm -f "$native_out" "$windows_out"
+  WINEPREFIX="$PWD/build/win32/wineprefix" wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+
+echo "== native x86-64: ours against OpenSSL"
+"$native" | tee "$native_out"
+echo
+echo "== i686 under Wine"
+ZORVANE_NO_XVFB=1 build/win32/wine-run.sh "$windows" | tr -d '\r' | tee "$windows_out"
+echo
+
+# The number before " MiB/s" on the line that starts with the given label.
+rate() {
+  sed -n "s|^$2: \([0-9.]*\) MiB/s\$|\1|p" "$1" | head -n 1
+}
+baseline=$(rate "$native_out" "OpenSSL MD5 then SHA-1")
+i686=$(rate "$windows_out" "i686 MD5+SHA-1")
+if [ -z "$baseline" ] || [ -z "$i686" ]; then
+  echo "run-benchmarks: a benchmark printed no throughput" >&2
+  exit 1
+fi
+echo "native OpenSSL MD5 then SHA-1: $baseline MiB/s"
+echo "i686 MD5+SHA-1 (HashExtractor): $i686 MiB/s"
+awk -v ours="$i686" -v base="$baseline" 'BEGIN { printf "ratio i686/native OpenSSL: %.2f\n", ours / base }'
