@@ -1,9 +1,109 @@
-// Placeholder until the Win32 registry reader lands.
+// The registry reader over the real registry. Keys are opened with KEY_READ:
+// the walk only reads, and keys that grant administrators read access alone
+// must not be skipped.
+#include <windows.h>
+
 #include "client/win32/adapters.h"
+#include "client/win32/unique.h"
+#include "client/win32/wide.h"
 #include "core/extractors/registry_info.h"
 
 namespace zorvane::client {
 
-std::unique_ptr<RegistryReader> makeRegistryReader() { return std::make_unique<RegistryReader>(); }
+namespace {
+
+// Registry limits: 255 characters for a key name, 16383 for a value name.
+constexpr DWORD kKeyNameCapacity = 256;
+constexpr DWORD kValueNameCapacity = 16384;
+
+HKEY rootKey(RegistryRoot root) { return root == RegistryRoot::ClassesRoot ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE; }
+
+HKEY toKey(RegistryReader::Key key) { return reinterpret_cast<HKEY>(key); }
+
+class RegistryReaderWin32 : public RegistryReader {
+public:
+    std::int32_t open(RegistryRoot root, const std::u16string& path, Key& key) override
+    {
+        HKEY opened = nullptr;
+        const LONG status = RegOpenKeyExW(rootKey(root), win32::wide(path), 0, KEY_READ, &opened);
+        if (status == ERROR_SUCCESS)
+            key = reinterpret_cast<Key>(opened);
+        return status;
+    }
+
+    std::int32_t queryInfo(Key key, std::uint32_t& subkeyCount, std::uint32_t& valueCount) override
+    {
+        DWORD subkeys = 0;
+        DWORD values = 0;
+        const LONG status = RegQueryInfoKeyW(toKey(key), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                             &values, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_SUCCESS) {
+            subkeyCount = subkeys;
+            valueCount = values;
+        }
+        return status;
+    }
+
+    std::int32_t enumerateSubkey(Key key, std::uint32_t index, std::u16string& name) override
+    {
+        wchar_t buffer[kKeyNameCapacity];
+        DWORD length = kKeyNameCapacity;
+        const LONG status = RegEnumKeyExW(toKey(key), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_SUCCESS)
+            name = win32::fromWide(buffer, length);
+        return status;
+    }
+
+    std::int32_t enumerateValue(Key key, std::uint32_t index, std::u16string& name) override
+    {
+        std::u16string buffer(kValueNameCapacity, u'\0');
+        DWORD length = kValueNameCapacity;
+        const LONG status = RegEnumValueW(toKey(key), index, win32::wide(buffer.data()), &length, nullptr, nullptr,
+                                          nullptr, nullptr);
+        if (status == ERROR_SUCCESS) {
+            buffer.resize(length);
+            name = std::move(buffer);
+        }
+        return status;
+    }
+
+    std::int32_t queryValue(Key key, const std::u16string& name, RegistryValue& value) override
+    {
+        // The size may grow between the two calls; ask again while it does.
+        for (;;) {
+            DWORD type = 0;
+            DWORD size = 0;
+            LONG status = RegQueryValueExW(toKey(key), win32::wide(name), nullptr, &type, nullptr, &size);
+            if (status != ERROR_SUCCESS)
+                return status;
+            std::vector<std::uint8_t> data(size);
+            status = RegQueryValueExW(toKey(key), win32::wide(name), nullptr, &type, data.data(), &size);
+            if (status == ERROR_MORE_DATA)
+                continue;
+            if (status != ERROR_SUCCESS)
+                return status;
+            data.resize(size);
+            value.type = type;
+            value.data = std::move(data);
+            return ERROR_SUCCESS;
+        }
+    }
+
+    std::int32_t close(Key key) override { return RegCloseKey(toKey(key)); }
+
+    std::u16string systemMessage(std::int32_t status) override
+    {
+        wchar_t* text = nullptr;
+        const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
+                                            static_cast<DWORD>(status), 0x400, reinterpret_cast<wchar_t*>(&text),
+                                            0, nullptr);
+        const win32::UniqueLocal owner(text);
+        return length > 0 && text ? win32::fromWide(text, length) : std::u16string();
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<RegistryReader> makeRegistryReader() { return std::make_unique<RegistryReaderWin32>(); }
 
 }  // namespace zorvane::client

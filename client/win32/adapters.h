@@ -24,7 +24,8 @@ std::unique_ptr<FileSystem> makeFileSystem();            // client/scan
 std::unique_ptr<Clock> makeClock();                      // client/scan
 std::unique_ptr<VersionResources> makeVersionResources();  // client/extractors
 std::unique_ptr<RegistryReader> makeRegistryReader();      // client/extractors
-// COM must be initialised on the thread that uses it.
+// Its connect() initialises COM on the calling thread, which must make every
+// later call and destroy it.
 std::unique_ptr<WmiQuery> makeWmiQuery();                  // client/extractors
 std::unique_ptr<NetworkSystem> makeNetworkSystem();        // client/extractors
 
