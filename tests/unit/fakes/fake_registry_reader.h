@@ -1,0 +1,189 @@
+#pragma once
+// A staged registry for the native tests: keys in creation order (which is
+// their enumeration order), values with their type and raw bytes, and
+// statuses to return for chosen calls. Paths compare exactly (the real
+// registry folds case; the tests do not need it).
+//
+//   FakeRegistryReader registry;
+//   registry.setText(RegistryRoot::LocalMachine, kServices + u"\\Svc", u"ImagePath", u"C:\\x.exe");
+//   registry.denyOpen(RegistryRoot::LocalMachine, kServices + u"\\Locked");
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/extractors/registry_info.h"
+
+namespace zorvane::fakes {
+
+inline constexpr std::int32_t kErrorFileNotFound = 2;
+inline constexpr std::int32_t kErrorAccessDenied = 5;
+
+// UTF-16LE bytes of the texts, each followed by a zero unit when
+// `terminated`; a multi-string gets its closing empty string too.
+inline std::vector<std::uint8_t> utf16Bytes(const std::vector<std::u16string>& texts, bool terminated = true)
+{
+    std::vector<std::uint8_t> bytes;
+    auto put = [&](char16_t unit) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xff));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    };
+    for (const auto& text : texts) {
+        for (char16_t unit : text)
+            put(unit);
+        if (terminated)
+            put(0);
+    }
+    if (terminated && texts.size() > 1)
+        put(0);
+    return bytes;
+}
+
+class FakeRegistryReader : public RegistryReader {
+public:
+    // Creates the key and every missing key above it.
+    FakeRegistryReader& addKey(RegistryRoot root, const std::u16string& path)
+    {
+        node(root, path);
+        return *this;
+    }
+    FakeRegistryReader& setValue(RegistryRoot root, const std::u16string& path, const std::u16string& name,
+                                 std::uint32_t type, std::vector<std::uint8_t> data)
+    {
+        auto& values = node(root, path).values;
+        for (auto& value : values)
+            if (value.first == name) {
+                value.second = RegistryValue{type, std::move(data)};
+                return *this;
+            }
+        values.emplace_back(name, RegistryValue{type, std::move(data)});
+        return *this;
+    }
+    FakeRegistryReader& setText(RegistryRoot root, const std::u16string& path, const std::u16string& name,
+                                const std::u16string& text, std::uint32_t type = kRegSz)
+    {
+        return setValue(root, path, name, type, utf16Bytes({text}));
+    }
+    FakeRegistryReader& setMultiText(RegistryRoot root, const std::u16string& path, const std::u16string& name,
+                                     const std::vector<std::u16string>& texts)
+    {
+        return setValue(root, path, name, kRegMultiSz, utf16Bytes(texts));
+    }
+    FakeRegistryReader& denyOpen(RegistryRoot root, const std::u16string& path,
+                                 std::int32_t status = kErrorAccessDenied)
+    {
+        node(root, path).openStatus = status;
+        return *this;
+    }
+    FakeRegistryReader& failQueryValue(RegistryRoot root, const std::u16string& path, const std::u16string& name,
+                                       std::int32_t status = kErrorAccessDenied)
+    {
+        node(root, path).failingValues[name] = status;
+        return *this;
+    }
+
+    int openKeys() const { return static_cast<int>(open_.size()); }
+
+    std::int32_t open(RegistryRoot root, const std::u16string& path, Key& key) override
+    {
+        const auto found = nodes_.find({root, path});
+        if (found == nodes_.end())
+            return kErrorFileNotFound;
+        if (found->second.openStatus != 0)
+            return found->second.openStatus;
+        key = nextKey_++;
+        open_[key] = &found->second;
+        return 0;
+    }
+
+    std::int32_t queryInfo(Key key, std::uint32_t& subkeyCount, std::uint32_t& valueCount) override
+    {
+        const Node* n = at(key);
+        if (!n)
+            return kInvalidHandle;
+        subkeyCount = static_cast<std::uint32_t>(n->subkeys.size());
+        valueCount = static_cast<std::uint32_t>(n->values.size());
+        return 0;
+    }
+
+    std::int32_t enumerateSubkey(Key key, std::uint32_t index, std::u16string& name) override
+    {
+        const Node* n = at(key);
+        if (!n)
+            return kInvalidHandle;
+        if (index >= n->subkeys.size())
+            return kNoMoreItems;
+        name = n->subkeys[index];
+        return 0;
+    }
+
+    std::int32_t enumerateValue(Key key, std::uint32_t index, std::u16string& name) override
+    {
+        const Node* n = at(key);
+        if (!n)
+            return kInvalidHandle;
+        if (index >= n->values.size())
+            return kNoMoreItems;
+        name = n->values[index].first;
+        return 0;
+    }
+
+    std::int32_t queryValue(Key key, const std::u16string& name, RegistryValue& value) override
+    {
+        const Node* n = at(key);
+        if (!n)
+            return kInvalidHandle;
+        if (const auto failing = n->failingValues.find(name); failing != n->failingValues.end())
+            return failing->second;
+        for (const auto& entry : n->values)
+            if (entry.first == name) {
+                value = entry.second;
+                return 0;
+            }
+        return kErrorFileNotFound;
+    }
+
+    std::int32_t close(Key key) override { return open_.erase(key) == 1 ? 0 : kInvalidHandle; }
+
+    std::u16string systemMessage(std::int32_t status) override
+    {
+        return status == kErrorFileNotFound ? u"The system cannot find the file specified.\r\n" : u"";
+    }
+
+private:
+    static constexpr std::int32_t kInvalidHandle = 6;
+    static constexpr std::int32_t kNoMoreItems = 259;
+
+    struct Node {
+        std::vector<std::u16string> subkeys;
+        std::vector<std::pair<std::u16string, RegistryValue>> values;
+        std::map<std::u16string, std::int32_t> failingValues;
+        std::int32_t openStatus = 0;
+    };
+
+    Node& node(RegistryRoot root, const std::u16string& path)
+    {
+        const auto found = nodes_.find({root, path});
+        if (found != nodes_.end())
+            return found->second;
+        const auto slash = path.rfind(u'\\');
+        if (slash != std::u16string::npos)
+            node(root, path.substr(0, slash)).subkeys.push_back(path.substr(slash + 1));
+        return nodes_[{root, path}];
+    }
+
+    const Node* at(Key key) const
+    {
+        const auto found = open_.find(key);
+        return found == open_.end() ? nullptr : found->second;
+    }
+
+    std::map<std::pair<RegistryRoot, std::u16string>, Node> nodes_;
+    std::map<Key, const Node*> open_;
+    Key nextKey_ = 100;
+};
+
+}  // namespace zorvane::fakes
