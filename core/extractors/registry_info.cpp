@@ -56,10 +56,9 @@ RegistryInfoExtractor::RegistryInfoExtractor(RegistryReader& registry, PathOpera
 
 bool RegistryInfoExtractor::checkStatus(std::int32_t status)
 {
-    lastStatus_ = status;
-    if (lastStatus_ == 0)
+    if (status == 0)
         return true;
-    traceDiagnostic(formatSystemError(lastStatus_, registry_.systemMessage(lastStatus_)));
+    traceDiagnostic(formatSystemError(status, registry_.systemMessage(status)));
     return false;
 }
 

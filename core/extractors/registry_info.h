@@ -85,6 +85,7 @@ private:
         const ValueNames* valueNames = nullptr;  // ReadValues
     };
 
+    // True for status 0; otherwise traces the status and its message.
     bool checkStatus(std::int32_t status);
     void walkRegistryJob(const Job& job);
     void followValueNames(RegistryReader::Key key, std::uint32_t valueCount, const Job& next);
@@ -93,7 +94,6 @@ private:
 
     RegistryReader& registry_;
     PathOperations& paths_;
-    std::int32_t lastStatus_ = 0;
     const ValueNames classValueNames_{{u"", true}};
     const ValueNames serviceValueNames_{
         {u"DependOnService", false}, {u"Description", false}, {u"DisplayName", false}, {u"ImagePath", true}};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <vector>
 
@@ -36,6 +37,11 @@ public:
     }
     ~TemporaryKey()
     {
+        if (readOnly_) {
+            key_.reset();
+            RegOpenKeyExW(root_, path_.c_str(), 0, WRITE_DAC, key_.put());
+            setAccess(L"D:P(A;;KA;;;WD)");
+        }
         if (!created_) {
             for (const auto& name : written_)
                 RegDeleteValueW(key_.get(), name.empty() ? nullptr : name.c_str());
@@ -59,13 +65,30 @@ public:
         RegSetValueExW(key_.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
     }
 
+    // Leaves everyone, administrators included, only read access to the key.
+    bool makeReadOnly()
+    {
+        readOnly_ = setAccess(L"D:P(A;;KR;;;WD)");
+        return readOnly_;
+    }
+
 private:
+    bool setAccess(const wchar_t* sddl)
+    {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+            return false;
+        const win32::UniqueLocal owner(descriptor);
+        return RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+    }
+
     HKEY root_;
     std::wstring path_;
     win32::UniqueKey key_;
     std::vector<std::wstring> written_;
     bool ok_ = false;
     bool created_ = false;
+    bool readOnly_ = false;
 };
 
 std::u16string u16(const std::wstring& text) { return win32::fromWide(text.c_str(), text.size()); }
@@ -77,6 +100,7 @@ TEST(RegistryInfoWine, FindsTestServicesAndAnApprovedExtension)
     const std::wstring notepad = L"C:\\windows\\system32\\notepad.exe";
     TemporaryKey first(HKEY_LOCAL_MACHINE, kServices + L"\\ZorvaneTestA");
     TemporaryKey second(HKEY_LOCAL_MACHINE, kServices + L"\\ZorvaneTestB");
+    TemporaryKey readOnly(HKEY_LOCAL_MACHINE, kServices + L"\\ZorvaneTestC");
     TemporaryKey classKey(HKEY_CLASSES_ROOT, L"CLSID\\" + kClassId);
     TemporaryKey inproc(HKEY_CLASSES_ROOT, L"CLSID\\" + kClassId + L"\\InprocServer32");
     TemporaryKey approved(HKEY_LOCAL_MACHINE, kApproved);
@@ -90,6 +114,15 @@ TEST(RegistryInfoWine, FindsTestServicesAndAnApprovedExtension)
     second.setDword(L"Description", 7);
     inproc.setText(nullptr, REG_SZ, L"C:\\windows\\system32\\shell32.dll");
     approved.setText(kClassId.c_str(), REG_SZ, L"Zorvane test extension");
+    readOnly.setText(L"ImagePath", REG_EXPAND_SZ, L"C:\\windows\\system32\\cmd.exe /c");
+    readOnly.setText(L"DisplayName", REG_SZ, L"Zorvane read-only service");
+    ASSERT_TRUE(readOnly.makeReadOnly());
+    HKEY probe = nullptr;
+    const LONG fullAccess = RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kServices + L"\\ZorvaneTestC").c_str(), 0,
+                                          KEY_ALL_ACCESS, &probe);
+    if (probe)
+        RegCloseKey(probe);
+    EXPECT_EQ(fullAccess, ERROR_ACCESS_DENIED) << "the key grants read access only";
 
     auto registry = client::makeRegistryReader();
     RegistryInfoExtractor extractor(*registry, client::processPathOperations());
@@ -122,6 +155,12 @@ TEST(RegistryInfoWine, FindsTestServicesAndAnApprovedExtension)
     extractor.bind(&record);
     extractor.extract(u"C:\\windows\\system32\\shell32.dll");
     EXPECT_EQ(record[keys::kRegLocation], location);
+
+    ProcessRecord readOnlyRecord;
+    extractor.bind(&readOnlyRecord);
+    extractor.extract(u"C:\\windows\\system32\\cmd.exe");
+    EXPECT_EQ(readOnlyRecord[keys::kRegDisplayName], u"Zorvane read-only service")
+        << "a key that grants only read access is still walked";
 
     EXPECT_FALSE(registry->systemMessage(ERROR_FILE_NOT_FOUND).empty());
 }
