@@ -18,7 +18,9 @@
 #include "fakes/fake_path_system.h"
 #include "fakes/fake_process_system.h"
 #include "fakes/fake_progress_view.h"
+#include "fakes/fake_registry_reader.h"
 #include "fakes/fake_version_resources.h"
+#include "fakes/fake_wmi_query.h"
 
 using namespace zorvane;
 using fakes::FakeFile;
@@ -37,8 +39,8 @@ struct SessionRig {
     fakes::FakePathSystem pathSystem;
     PathOperations paths{pathSystem};
     fakes::FakeVersionResources versions;
-    RegistryReader registry;
-    WmiQuery wmi;
+    fakes::FakeRegistryReader registry;
+    fakes::FakeWmiQuery wmi;
     fakes::FakeNetworkSystem network;
     FakeProgressView progress;
     RunSettings settings;
