@@ -1,0 +1,312 @@
+#include "service/decoding.h"
+
+#include <algorithm>
+#include <charconv>
+#include <set>
+#include <unordered_set>
+
+#include "core/scan/conversions.h"
+#include "core/scan/keys.h"
+#include "protocol/base64url.h"
+#include "protocol/field_text.h"
+#include "protocol/form_fields.h"
+
+namespace zorvane::service {
+
+namespace {
+
+constexpr std::size_t kDigestBytes = 16;
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+Rejection reject(std::string reason, int status = 400)
+{
+    return Rejection{status, std::move(reason)};
+}
+
+std::string hexOf(std::string_view bytes)
+{
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (unsigned char b : bytes) {
+        hex.push_back(kHexDigits[b >> 4]);
+        hex.push_back(kHexDigits[b & 0x0F]);
+    }
+    return hex;
+}
+
+// Canonical decimal (no sign, no leading zero) that fits in int64.
+std::optional<std::int64_t> parseId(std::string_view text)
+{
+    if (text.empty() || (text.size() > 1 && text[0] == '0'))
+        return std::nullopt;
+    std::int64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+Decoded<protocol::FormFields> parseFields(std::string_view body)
+{
+    auto fields = protocol::parseBody(body);
+    if (!fields)
+        return reject("the body is not a list of name=value fields");
+    return std::move(*fields);
+}
+
+const std::string* field(const protocol::FormFields& fields, std::string_view name)
+{
+    auto it = fields.find(name);
+    return it == fields.end() ? nullptr : &it->second;
+}
+
+Decoded<std::string> openTextField(const protocol::FormFields& fields, std::string_view name, const Limits& limits)
+{
+    const std::string* value = field(fields, name);
+    if (!value)
+        return reject("the field " + std::string(name) + " is missing");
+    auto text = protocol::decodeField(*value, true, limits.maxInflatedBytes);
+    if (!text)
+        return reject(std::string(name) + " is not base64url of a zlib stream that inflates to at most " +
+                      std::to_string(limits.maxInflatedBytes) + " bytes");
+    return std::move(*text);
+}
+
+// One line of columns as record values: backslash doubling undone, and the
+// text made valid UTF-8 (malformed sequences become U+FFFD).
+template <std::size_t N>
+Decoded<Values> readLine(const std::vector<std::string>& cells, const std::array<std::string_view, N>& columns,
+                         std::string_view where)
+{
+    if (cells.size() != N)
+        return reject(std::string(where) + " has " + std::to_string(cells.size()) + " columns, expected " +
+                      std::to_string(N));
+    Values values;
+    for (std::size_t i = 0; i < N; ++i) {
+        auto plain = protocol::undoubleBackslashes(cells[i]);
+        if (!plain)
+            return reject(std::string(where) + ": a lone backslash in " + std::string(columns[i]));
+        values[std::string(columns[i])] = toUtf8(fromUtf8(*plain));
+    }
+    return values;
+}
+
+std::string take(Values& values, std::string_view key)
+{
+    auto it = values.find(key);
+    if (it == values.end())
+        return {};
+    std::string value = std::move(it->second);
+    values.erase(it);
+    return value;
+}
+
+}  // namespace
+
+std::u16string expandAbbreviations(const protocol::AbbreviationList& list, std::u16string_view value)
+{
+    const auto& fragments = list.fragments;
+    if (list.digitsOnly) {
+        bool anyDigit = std::any_of(value.begin(), value.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+        if (!anyDigit)
+            return std::u16string(value);
+        std::string narrow = narrowLatin1(value);
+        auto position = parseId(narrow);
+        if (!position || static_cast<std::size_t>(*position) >= fragments.size())
+            return std::u16string(value);
+        return std::u16string(fragments[static_cast<std::size_t>(*position)]);
+    }
+
+    std::u16string out;
+    std::vector<bool> used(fragments.size(), false);
+    std::size_t i = 0;
+    while (i < value.size()) {
+        if (value[i] == u'%' && i + 1 < value.size() && value[i + 1] == u'(') {
+            std::size_t j = i + 2;
+            std::size_t position = 0;
+            bool overflow = false;
+            while (j < value.size() && ((value[j] >= u'0' && value[j] <= u'9') || (value[j] >= u'a' && value[j] <= u'f'))) {
+                unsigned digit = value[j] <= u'9' ? value[j] - u'0' : value[j] - u'a' + 10;
+                overflow = overflow || position > fragments.size();
+                position = position * 16 + digit;
+                ++j;
+            }
+            std::size_t digits = j - (i + 2);
+            bool canonical = digits > 0 && !(digits > 1 && value[i + 2] == u'0');
+            if (canonical && j + 1 < value.size() && value[j] == u')' && value[j + 1] == u's') {
+                if (overflow || position >= fragments.size() || used[position])
+                    return std::u16string(value);
+                used[position] = true;
+                out += fragments[position];
+                i = j + 2;
+                continue;
+            }
+        }
+        out.push_back(value[i]);
+        ++i;
+    }
+    return out;
+}
+
+Decoded<std::vector<std::string>> decodeInitialise(std::string_view body, const Limits& limits)
+{
+    auto fields = parseFields(body);
+    if (auto* r = std::get_if<Rejection>(&fields))
+        return *r;
+    const std::string* md5s = field(std::get<protocol::FormFields>(fields), protocol::kMd5sField);
+    if (!md5s)
+        return reject("the field md5s is missing");
+    // Four characters carry three bytes: refuse an over-long field before
+    // decoding it.
+    if (md5s->size() / 4 * 3 > (limits.maxRecords + 1) * kDigestBytes)
+        return reject("md5s names more than " + std::to_string(limits.maxRecords) + " records", 413);
+    auto bytes = protocol::base64UrlDecode(*md5s);
+    if (!bytes)
+        return reject("md5s is not base64url");
+    if (bytes->size() % kDigestBytes != 0)
+        return reject("md5s holds " + std::to_string(bytes->size()) + " bytes, not a multiple of 16");
+    std::size_t count = bytes->size() / kDigestBytes;
+    if (count > limits.maxRecords)
+        return reject("md5s names " + std::to_string(count) + " records, more than " +
+                          std::to_string(limits.maxRecords),
+                      413);
+    const std::string placeholder = narrowLatin1(protocol::kPlaceholderDigest);
+    std::vector<std::string> digests;
+    digests.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        std::string hex = hexOf(std::string_view(*bytes).substr(k * kDigestBytes, kDigestBytes));
+        digests.push_back(hex == placeholder ? std::string() : std::move(hex));
+    }
+    return digests;
+}
+
+Decoded<std::string> submittedScanId(std::string_view body)
+{
+    auto fields = parseFields(body);
+    if (auto* r = std::get_if<Rejection>(&fields))
+        return *r;
+    const std::string* id = field(std::get<protocol::FormFields>(fields), protocol::kScanIdField);
+    if (!id)
+        return reject("the field scan_id is missing");
+    return *id;
+}
+
+Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& scan, const Limits& limits)
+{
+    auto parsed = parseFields(body);
+    if (auto* r = std::get_if<Rejection>(&parsed))
+        return *r;
+    const auto& fields = std::get<protocol::FormFields>(parsed);
+
+    const std::string* scanId = field(fields, protocol::kScanIdField);
+    const std::string* staticIds = field(fields, protocol::kStaticIdsField);
+    if (!scanId || !staticIds)
+        return reject("the fields scan_id and static_ids are required");
+    if (*scanId != scan.header.scanId)
+        return reject("scan_id does not name this scan");
+
+    std::string expectedStaticIds;
+    std::vector<const Slot*> unknownSlots;
+    for (const Slot& slot : scan.slots) {
+        if (!slot.unknown)
+            continue;
+        if (!unknownSlots.empty())
+            expectedStaticIds.push_back(',');
+        expectedStaticIds += std::to_string(slot.fileId);
+        unknownSlots.push_back(&slot);
+    }
+    if (*staticIds != expectedStaticIds)
+        return reject("static_ids does not list the unknown files of this scan");
+
+    Submission submission;
+    submission.scanId = scan.header.scanId;
+
+    // The scan record: one line, in which CR and LF may stand inside values.
+    {
+        auto text = openTextField(fields, protocol::kInputField, limits);
+        if (auto* r = std::get_if<Rejection>(&text))
+            return *r;
+        auto values = readLine(protocol::splitText(std::get<std::string>(text), protocol::kFieldSeparator),
+                               protocol::kInputColumns, "input");
+        if (auto* r = std::get_if<Rejection>(&values))
+            return *r;
+        submission.scanValues = std::move(std::get<Values>(values));
+    }
+
+    {
+        auto text = openTextField(fields, protocol::kInputStaticField, limits);
+        if (auto* r = std::get_if<Rejection>(&text))
+            return *r;
+        auto lines = protocol::splitRecordLines(std::get<std::string>(text));
+        if (lines.size() != unknownSlots.size())
+            return reject("input_static has " + std::to_string(lines.size()) + " lines, expected " +
+                          std::to_string(unknownSlots.size()));
+        std::set<std::int64_t> filled;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            std::string where = "input_static line " + std::to_string(i + 1);
+            auto values = readLine(lines[i], protocol::kStaticColumns, where);
+            if (auto* r = std::get_if<Rejection>(&values))
+                return *r;
+            auto& facts = std::get<Values>(values);
+            const Slot& slot = *unknownSlots[i];
+            if (take(facts, keys::kStaticId) != std::to_string(slot.fileId))
+                return reject(where + ": staticId differs from static_ids");
+            if (!slot.md5.empty() && facts[std::string(keys::kHashMd5)] != slot.md5)
+                return reject(where + ": hash.md5 differs from the digest sent first");
+            if (filled.insert(slot.fileId).second)
+                submission.files.push_back(SubmittedFile{slot.fileId, std::move(facts)});
+        }
+    }
+
+    {
+        auto text = openTextField(fields, protocol::kInputDynamicField, limits);
+        if (auto* r = std::get_if<Rejection>(&text))
+            return *r;
+        auto lines = protocol::splitRecordLines(std::get<std::string>(text));
+        if (lines.size() != scan.slots.size())
+            return reject("input_dynamic has " + std::to_string(lines.size()) + " lines, expected " +
+                          std::to_string(scan.slots.size()));
+        std::unordered_set<std::int64_t> scanFiles;
+        for (const Slot& slot : scan.slots)
+            scanFiles.insert(slot.fileId);
+        submission.processes.reserve(lines.size());
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            std::string where = "input_dynamic line " + std::to_string(k + 1);
+            auto decoded = readLine(lines[k], protocol::kDynamicColumns, where);
+            if (auto* r = std::get_if<Rejection>(&decoded))
+                return *r;
+            auto& values = std::get<Values>(decoded);
+            if (take(values, keys::kDynCount) != std::to_string(k))
+                return reject(where + ": dynCount is not " + std::to_string(k));
+            if (take(values, keys::kStaticId) != std::to_string(scan.slots[k].fileId))
+                return reject(where + ": staticId differs from the one assigned");
+            if (take(values, keys::kScanId) != scan.header.scanId)
+                return reject(where + ": scanId does not name this scan");
+
+            SubmittedProcess process;
+            std::string moduleList = take(values, keys::kModuleList);
+            if (!moduleList.empty()) {
+                for (const std::string& element : protocol::splitText(moduleList, ',')) {
+                    if (element.empty()) {
+                        process.modules.push_back(std::nullopt);
+                        continue;
+                    }
+                    auto id = parseId(element);
+                    if (!id || !scanFiles.count(*id))
+                        return reject(where + ": moduleList names a file outside this scan");
+                    process.modules.push_back(*id);
+                }
+            }
+            for (const auto& list : protocol::kAbbreviations) {
+                auto it = values.find(list.key);
+                if (it != values.end() && !it->second.empty())
+                    it->second = toUtf8(expandAbbreviations(list, fromUtf8(it->second)));
+            }
+            process.values = std::move(values);
+            submission.processes.push_back(std::move(process));
+        }
+    }
+    return submission;
+}
+
+}  // namespace zorvane::service

@@ -1,0 +1,49 @@
+#pragma once
+// Decoding of the two requests. Nothing here trusts the client: every
+// length is capped before memory is committed to it, and every deviation
+// from the wire format gives a rejection with a one-line reason.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "protocol/columns.h"
+#include "service/store.h"
+
+namespace zorvane::service {
+
+struct Limits {
+    std::size_t maxBodyBytes = 8u << 20;
+    // Per compressed field, after inflating.
+    std::size_t maxInflatedBytes = 32u << 20;
+    std::size_t maxRecords = 50000;
+};
+
+struct Rejection {
+    int status = 400;
+    std::string reason;
+};
+
+template <typename T>
+using Decoded = std::variant<T, Rejection>;
+
+// The "md5s" field of an initialise body: one entry per record, 32
+// lower-case hex digits, or empty for the placeholder digest.
+Decoded<std::vector<std::string>> decodeInitialise(std::string_view body, const Limits& limits);
+
+// The scan id that a submit body names in "scan_id"; checked against the
+// request path before the scan is looked up.
+Decoded<std::string> submittedScanId(std::string_view body);
+
+// Decodes a submit body against the scan that its initialise request made.
+Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& scan, const Limits& limits);
+
+// Replaces the placeholders of `list` by their fragments. A value whose
+// expansion is ambiguous (a placeholder twice or out of range; for the
+// digits-only list, digits mixed with other text) comes back unchanged.
+std::u16string expandAbbreviations(const protocol::AbbreviationList& list, std::u16string_view value);
+
+}  // namespace zorvane::service

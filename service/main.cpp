@@ -1,0 +1,101 @@
+// zorvane-service: the reference service. Logs to stderr; stops cleanly on
+// SIGTERM and SIGINT.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+
+#include "service/service.h"
+#include "service/sqlite_store.h"
+
+namespace {
+
+void logLine(std::string_view line)
+{
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    std::cerr << zorvane::service::utcNowText() << " zorvane-service: " << line << std::endl;
+}
+
+// "ADDR:PORT", the address possibly in brackets for IPv6.
+bool splitListen(const std::string& listen, std::string& host, int& port)
+{
+    auto colon = listen.rfind(':');
+    if (colon == std::string::npos)
+        return false;
+    host = listen.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    try {
+        std::size_t used = 0;
+        port = std::stoi(listen.substr(colon + 1), &used);
+        return used == listen.size() - colon - 1 && port >= 0 && port <= 65535 && !host.empty();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"zorvane-service: the reference Zorvane process-information service"};
+    std::string listen = "127.0.0.1:8080";
+    std::string db = "var/zorvane.sqlite";
+    zorvane::service::ServiceOptions options;
+    app.add_option("--listen", listen, "Address and port to listen on (port 0: any free port)")
+        ->capture_default_str();
+    app.add_option("--db", db, "SQLite database file (created with its directory)")->capture_default_str();
+    app.add_option("--public-url", options.publicUrl,
+                   "Base of the results addresses (default: http://ADDR:PORT of --listen)");
+    CLI11_PARSE(app, argc, argv);
+
+    std::string host;
+    int port = 0;
+    if (!splitListen(listen, host, port)) {
+        logLine("--listen wants ADDR:PORT, got " + listen);
+        return 2;
+    }
+
+    // Block the stop signals before any thread starts, so that only the
+    // waiting thread below receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    std::string error;
+    auto store = zorvane::service::openSqliteStore(db, error);
+    if (!store) {
+        logLine(error);
+        return 1;
+    }
+    zorvane::service::Service service(*store, options, logLine);
+    if (!service.bind(host, port, error)) {
+        logLine(error);
+        return 1;
+    }
+    logLine("listening on " + host + ":" + std::to_string(service.port()) + ", database " + db +
+            ", reports under " + service.publicUrl() + "/scan/");
+
+    std::thread signalWaiter([&] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        logLine(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+        service.stop();
+    });
+    service.run();
+    // run() also returns when the listening socket fails; wake the waiter.
+    pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    signalWaiter.join();
+    logLine("stopped");
+    return 0;
+}

@@ -1,0 +1,273 @@
+#include "service/service.h"
+
+#include <httplib.h>
+
+#include <ctime>
+
+#include "protocol/initialise_reply.h"
+#include "service/report.h"
+#include "service/scan_id.h"
+
+namespace zorvane::service {
+
+namespace {
+
+constexpr const char* kTextPlain = "text/plain; charset=utf-8";
+constexpr const char* kTextHtml = "text/html; charset=utf-8";
+
+// The report address is the only key to a report: keep it out of Referer
+// headers and out of other sites' frames.
+void securityHeaders(httplib::Response& res)
+{
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Referrer-Policy", "no-referrer");
+    res.set_header("X-Frame-Options", "DENY");
+    res.set_header("Content-Security-Policy",
+                   "default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; "
+                   "base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+    res.set_header("Cache-Control", "no-store");
+}
+
+// Reads the body through the library's reader, stopping as soon as it
+// would exceed the cap. False when it did, or when the connection failed.
+bool readCappedBody(const httplib::ContentReader& reader, std::size_t cap, std::string& body, bool& tooLarge)
+{
+    tooLarge = false;
+    return reader([&](const char* data, std::size_t length) {
+        if (body.size() + length > cap) {
+            tooLarge = true;
+            return false;
+        }
+        body.append(data, length);
+        return true;
+    });
+}
+
+}  // namespace
+
+std::string utcNowText()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &utc);
+    return buffer;
+}
+
+Service::Service(ScanStore& store, ServiceOptions options, LogSink log)
+    : store_(store), options_(std::move(options)), log_(std::move(log)), server_(std::make_unique<httplib::Server>())
+{
+    while (!options_.publicUrl.empty() && options_.publicUrl.back() == '/')
+        options_.publicUrl.pop_back();
+    routes();
+}
+
+Service::~Service() = default;
+
+bool Service::bind(const std::string& host, int port, std::string& error)
+{
+    if (port == 0)
+        port_ = server_->bind_to_any_port(host.c_str());
+    else
+        port_ = server_->bind_to_port(host.c_str(), port) ? port : -1;
+    if (port_ <= 0) {
+        error = "cannot listen on " + host + ":" + std::to_string(port);
+        return false;
+    }
+    if (options_.publicUrl.empty()) {
+        std::string shown = host == "0.0.0.0" || host == "::" || host.empty() ? "127.0.0.1" : host;
+        if (shown.find(':') != std::string::npos)
+            shown = "[" + shown + "]";
+        options_.publicUrl = "http://" + shown + ":" + std::to_string(port_);
+    }
+    return true;
+}
+
+void Service::run()
+{
+    server_->listen_after_bind();
+}
+
+void Service::stop()
+{
+    server_->stop();
+}
+
+void Service::routes()
+{
+    auto& server = *server_;
+    const Limits limits = options_.limits;
+
+    auto refuse = [this](const httplib::Request& req, httplib::Response& res, const Rejection& r) {
+        res.status = r.status;
+        res.set_content(r.reason + "\n", kTextPlain);
+        log_("refused " + req.method + " " + req.path + " from " + req.remote_addr + ": " +
+             std::to_string(r.status) + " " + r.reason);
+    };
+
+    // Runs before any body is read: a declared body over the cap and a
+    // compressed transfer (which the library would inflate without a cap)
+    // are refused at once.
+    server.set_pre_routing_handler([this, limits, refuse](const httplib::Request& req, httplib::Response& res) {
+        securityHeaders(res);
+        if (req.method != "POST")
+            return httplib::Server::HandlerResponse::Unhandled;
+        if (req.has_header("Content-Encoding")) {
+            refuse(req, res, Rejection{415, "compressed request bodies are not accepted"});
+            res.set_header("Connection", "close");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (req.has_header("Content-Length")) {
+            auto declared = req.get_header_value<std::uint64_t>("Content-Length");
+            if (declared > limits.maxBodyBytes) {
+                refuse(req, res,
+                       Rejection{413, "the body is larger than " + std::to_string(limits.maxBodyBytes) + " bytes"});
+                res.set_header("Connection", "close");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    auto readBody = [limits, refuse](const httplib::Request& req, httplib::Response& res,
+                                     const httplib::ContentReader& reader, std::string& body) {
+        bool tooLarge = false;
+        if (readCappedBody(reader, limits.maxBodyBytes, body, tooLarge))
+            return true;
+        res.set_header("Connection", "close");
+        refuse(req, res,
+               tooLarge ? Rejection{413, "the body is larger than " + std::to_string(limits.maxBodyBytes) + " bytes"}
+                        : Rejection{400, "the body could not be read"});
+        return false;
+    };
+
+    server.Post("/corvelle/initialisescan", [this, limits, refuse, readBody](const httplib::Request& req,
+                                                                             httplib::Response& res,
+                                                                             const httplib::ContentReader& reader) {
+        std::string body;
+        if (!readBody(req, res, reader, body))
+            return;
+        auto decoded = decodeInitialise(body, limits);
+        if (auto* r = std::get_if<Rejection>(&decoded))
+            return refuse(req, res, *r);
+        const auto& md5s = std::get<std::vector<std::string>>(decoded);
+
+        auto scanId = newScanId();
+        if (!scanId)
+            return refuse(req, res, Rejection{503, "no random source for a scan id"});
+        ScanHeader header{*scanId, utcNowText(), req.remote_addr, false};
+        auto slots = store_.initialiseScan(header, md5s);
+        if (!slots)
+            return refuse(req, res, Rejection{503, "the scan could not be stored"});
+
+        std::vector<std::string> staticIds;
+        staticIds.reserve(slots->size());
+        std::size_t unknown = 0;
+        for (const Slot& slot : *slots) {
+            unknown += slot.unknown ? 1 : 0;
+            staticIds.push_back((slot.unknown ? "-" : "") + std::to_string(slot.fileId));
+        }
+        std::string reply =
+            protocol::formatInitialiseReply(header.scanId, staticIds, header.scanTime, header.clientIp);
+        res.set_content(reply, kTextPlain);
+        log_("initialised scan " + header.scanId + " for " + header.clientIp + ": " + std::to_string(slots->size()) +
+             " records, " + std::to_string(unknown) + " unknown");
+    });
+
+    server.Post(R"(/corvelle/([^/]+)/submitscan)", [this, limits, refuse, readBody](const httplib::Request& req,
+                                                                                     httplib::Response& res,
+                                                                                     const httplib::ContentReader&
+                                                                                         reader) {
+        std::string pathId = req.matches[1];
+        if (!isScanIdSyntax(pathId))
+            return refuse(req, res, Rejection{404, "no such scan"});
+        std::string body;
+        if (!readBody(req, res, reader, body))
+            return;
+        auto named = submittedScanId(body);
+        if (auto* r = std::get_if<Rejection>(&named))
+            return refuse(req, res, *r);
+        if (std::get<std::string>(named) != pathId)
+            return refuse(req, res, Rejection{400, "scan_id differs from the scan in the path"});
+        auto scan = store_.findScan(pathId);
+        if (!scan)
+            return refuse(req, res, Rejection{404, "no such scan"});
+        if (scan->header.submitted)
+            return refuse(req, res, Rejection{409, "this scan was submitted already"});
+
+        std::lock_guard lock(decodeMutex_);
+        auto decoded = decodeSubmit(body, *scan, limits);
+        if (auto* r = std::get_if<Rejection>(&decoded))
+            return refuse(req, res, *r);
+        const auto& submission = std::get<Submission>(decoded);
+        switch (store_.storeSubmission(submission, utcNowText())) {
+        case StoreOutcome::Stored:
+            break;
+        case StoreOutcome::AlreadySubmitted:
+            return refuse(req, res, Rejection{409, "this scan was submitted already"});
+        case StoreOutcome::UnknownScan:
+            return refuse(req, res, Rejection{404, "no such scan"});
+        case StoreOutcome::Failed:
+            return refuse(req, res, Rejection{503, "the scan could not be stored"});
+        }
+        std::string address = options_.publicUrl + "/scan/" + pathId;
+        res.set_content(address, kTextPlain);
+        log_("stored scan " + pathId + ": " + std::to_string(submission.processes.size()) + " records, " +
+             std::to_string(submission.files.size()) + " new files; report " + address);
+    });
+
+    auto withScan = [this](const httplib::Request& req, httplib::Response& res, auto render,
+                           const char* contentType) {
+        std::string id = req.matches[1];
+        auto scan = isScanIdSyntax(id) ? store_.loadScan(id) : std::nullopt;
+        if (!scan) {
+            res.status = 404;
+            res.set_content(renderMessagePage("Report not found",
+                                              "There is no report at this address. Reports are kept under the "
+                                              "exact address that the scan returned."),
+                            kTextHtml);
+            return;
+        }
+        res.set_content(render(*scan), contentType);
+    };
+    server.Get(R"(/scan/([A-Za-z0-9_-]+)\.json)", [withScan](const httplib::Request& req, httplib::Response& res) {
+        withScan(req, res, renderReportJson, "application/json");
+    });
+    server.Get(R"(/scan/([A-Za-z0-9_-]+)\.csv)", [withScan](const httplib::Request& req, httplib::Response& res) {
+        withScan(req, res, renderReportCsv, "text/csv; charset=utf-8");
+        if (res.status != 404)
+            res.set_header("Content-Disposition", "attachment; filename=\"zorvane-" + std::string(req.matches[1]) +
+                                                      ".csv\"");
+    });
+    server.Get(R"(/scan/([A-Za-z0-9_-]+))", [withScan](const httplib::Request& req, httplib::Response& res) {
+        withScan(req, res, renderReportPage, kTextHtml);
+    });
+    server.Get(R"(/zorvaneeula/?)", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(renderAgreementPage(), kTextHtml);
+    });
+    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(renderMessagePage("Zorvane process-information service",
+                                          "Run zorvane.exe on a Windows computer to scan its processes; the "
+                                          "program opens its report here when the scan is done."),
+                        kTextHtml);
+    });
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty())
+            res.set_content(res.status == 404 ? "not found\n" : "request refused\n", kTextPlain);
+    });
+    server.set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr error) {
+        std::string what = "unknown exception";
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        res.status = 500;
+        res.set_content("internal error\n", kTextPlain);
+        log_("error in " + req.method + " " + req.path + ": " + what);
+    });
+}
+
+}  // namespace zorvane::service

@@ -1,0 +1,62 @@
+#pragma once
+// The HTTP side of the service: both exchanges of the client, the report
+// pages and exports, and the agreement page.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "service/decoding.h"
+#include "service/store.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace zorvane::service {
+
+struct ServiceOptions {
+    // Base of the results addresses, without a trailing "/"; when empty,
+    // http://<listen host>:<port> (127.0.0.1 for a wildcard listen address).
+    std::string publicUrl;
+    Limits limits;
+};
+
+using LogSink = std::function<void(std::string_view line)>;
+
+class Service {
+public:
+    Service(ScanStore& store, ServiceOptions options, LogSink log);
+    ~Service();
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // Binds the listening socket; port 0 picks a free one. False with a
+    // one-line reason when the address cannot be bound.
+    bool bind(const std::string& host, int port, std::string& error);
+    int port() const { return port_; }
+    const std::string& publicUrl() const { return options_.publicUrl; }
+
+    // Serves until stop() is called from another thread or a signal thread.
+    void run();
+    void stop();
+
+private:
+    void routes();
+
+    ScanStore& store_;
+    ServiceOptions options_;
+    LogSink log_;
+    std::unique_ptr<httplib::Server> server_;
+    // Decoding a submission holds up to three inflated fields in memory;
+    // one at a time keeps the service's peak memory bounded.
+    std::mutex decodeMutex_;
+    int port_ = 0;
+};
+
+// UTC "YYYY-MM-DD HH:MM:SS" of now.
+std::string utcNowText();
+
+}  // namespace zorvane::service

@@ -1,0 +1,398 @@
+#include "service/sqlite_store.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <mutex>
+
+#include <nlohmann/json.hpp>
+
+namespace zorvane::service {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS files(
+    file_id  INTEGER PRIMARY KEY AUTOINCREMENT,
+    md5      TEXT UNIQUE,
+    complete INTEGER NOT NULL DEFAULT 0,
+    facts    TEXT NOT NULL DEFAULT '{}');
+CREATE TABLE IF NOT EXISTS scans(
+    scan_id      TEXT PRIMARY KEY,
+    scan_time    TEXT NOT NULL,
+    client_ip    TEXT NOT NULL,
+    submitted_at TEXT,
+    scan_values  TEXT);
+CREATE TABLE IF NOT EXISTS scan_slots(
+    scan_id  TEXT NOT NULL,
+    position INTEGER NOT NULL,
+    file_id  INTEGER NOT NULL,
+    unknown  INTEGER NOT NULL,
+    md5      TEXT NOT NULL,
+    PRIMARY KEY(scan_id, position));
+CREATE TABLE IF NOT EXISTS processes(
+    scan_id  TEXT NOT NULL,
+    position INTEGER NOT NULL,
+    process_values TEXT NOT NULL,
+    modules  TEXT NOT NULL,
+    PRIMARY KEY(scan_id, position));
+)sql";
+
+std::string toJson(const Values& values)
+{
+    nlohmann::json object = nlohmann::json::object();
+    for (const auto& [key, value] : values)
+        object[key] = value;
+    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+Values valuesFromJson(std::string_view text)
+{
+    Values values;
+    auto object = nlohmann::json::parse(text, nullptr, false);
+    if (!object.is_object())
+        return values;
+    for (const auto& [key, value] : object.items()) {
+        if (value.is_string())
+            values[key] = value.get<std::string>();
+    }
+    return values;
+}
+
+std::string modulesToJson(const std::vector<std::optional<std::int64_t>>& modules)
+{
+    nlohmann::json array = nlohmann::json::array();
+    for (const auto& m : modules)
+        array.push_back(m ? nlohmann::json(*m) : nlohmann::json(nullptr));
+    return array.dump();
+}
+
+std::vector<std::optional<std::int64_t>> modulesFromJson(std::string_view text)
+{
+    std::vector<std::optional<std::int64_t>> modules;
+    auto array = nlohmann::json::parse(text, nullptr, false);
+    if (!array.is_array())
+        return modules;
+    for (const auto& m : array)
+        modules.push_back(m.is_number_integer() ? std::optional<std::int64_t>(m.get<std::int64_t>())
+                                                : std::nullopt);
+    return modules;
+}
+
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
+            stmt_ = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return stmt_ != nullptr; }
+
+    // Makes the statement ready for its next execution with new bindings.
+    void reset()
+    {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+
+    Statement& bind(int index, std::string_view text)
+    {
+        if (stmt_)
+            sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& bind(int index, std::int64_t value)
+    {
+        if (stmt_)
+            sqlite3_bind_int64(stmt_, index, value);
+        return *this;
+    }
+    Statement& bindNull(int index)
+    {
+        if (stmt_)
+            sqlite3_bind_null(stmt_, index);
+        return *this;
+    }
+
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+    bool run() { return step() == SQLITE_DONE; }
+
+    std::string text(int column) const
+    {
+        const auto* p = sqlite3_column_text(stmt_, column);
+        return p ? std::string(reinterpret_cast<const char*>(p), sqlite3_column_bytes(stmt_, column))
+                 : std::string();
+    }
+    std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+    bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+// BEGIN IMMEDIATE takes the write lock up front, so two writers wait for
+// each other (up to the busy timeout) instead of failing half-way.
+class Transaction {
+public:
+    explicit Transaction(sqlite3* db) : db_(db)
+    {
+        began_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~Transaction()
+    {
+        if (began_ && !committed_)
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    bool began() const { return began_; }
+    bool commit()
+    {
+        committed_ = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        return committed_;
+    }
+
+private:
+    sqlite3* db_;
+    bool began_ = false;
+    bool committed_ = false;
+};
+
+class SqliteStore final : public ScanStore {
+public:
+    explicit SqliteStore(sqlite3* db) : db_(db) {}
+    ~SqliteStore() override { sqlite3_close(db_); }
+
+    std::optional<std::vector<Slot>> initialiseScan(const ScanHeader& header,
+                                                    const std::vector<std::string>& md5s) override
+    {
+        std::lock_guard lock(mutex_);
+        Transaction tx(db_);
+        if (!tx.began())
+            return std::nullopt;
+        Statement insertScan(db_, "INSERT INTO scans(scan_id, scan_time, client_ip) VALUES(?, ?, ?)");
+        if (!insertScan.bind(1, header.scanId).bind(2, header.scanTime).bind(3, header.clientIp).run())
+            return std::nullopt;
+
+        Statement findFile(db_, "SELECT file_id, complete FROM files WHERE md5 = ?");
+        Statement reserveFile(db_, "INSERT INTO files(md5) VALUES(?)");
+        Statement insertSlot(
+            db_, "INSERT INTO scan_slots(scan_id, position, file_id, unknown, md5) VALUES(?, ?, ?, ?, ?)");
+        if (!findFile.ok() || !reserveFile.ok() || !insertSlot.ok())
+            return std::nullopt;
+
+        std::vector<Slot> slots;
+        slots.reserve(md5s.size());
+        for (const std::string& md5 : md5s) {
+            Slot slot;
+            slot.md5 = md5;
+            bool found = false;
+            if (!md5.empty()) {
+                findFile.reset();
+                findFile.bind(1, md5);
+                int rc = findFile.step();
+                if (rc == SQLITE_ROW) {
+                    found = true;
+                    slot.fileId = findFile.integer(0);
+                    slot.unknown = findFile.integer(1) == 0;
+                } else if (rc != SQLITE_DONE) {
+                    return std::nullopt;
+                }
+            }
+            if (!found) {
+                reserveFile.reset();
+                if (md5.empty())
+                    reserveFile.bindNull(1);
+                else
+                    reserveFile.bind(1, md5);
+                if (!reserveFile.run())
+                    return std::nullopt;
+                slot.fileId = sqlite3_last_insert_rowid(db_);
+                slot.unknown = true;
+            }
+            insertSlot.reset();
+            insertSlot.bind(1, header.scanId)
+                .bind(2, static_cast<std::int64_t>(slots.size()))
+                .bind(3, slot.fileId)
+                .bind(4, std::int64_t{slot.unknown ? 1 : 0})
+                .bind(5, slot.md5);
+            if (!insertSlot.run())
+                return std::nullopt;
+            slots.push_back(std::move(slot));
+        }
+        if (!tx.commit())
+            return std::nullopt;
+        return slots;
+    }
+
+    std::optional<InitialisedScan> findScan(std::string_view scanId) override
+    {
+        std::lock_guard lock(mutex_);
+        return findScanLocked(scanId);
+    }
+
+    StoreOutcome storeSubmission(const Submission& submission, std::string_view submittedAt) override
+    {
+        std::lock_guard lock(mutex_);
+        Transaction tx(db_);
+        if (!tx.began())
+            return StoreOutcome::Failed;
+        Statement markScan(db_,
+                           "UPDATE scans SET submitted_at = ?, scan_values = ? "
+                           "WHERE scan_id = ? AND submitted_at IS NULL");
+        if (!markScan.bind(1, submittedAt).bind(2, toJson(submission.scanValues)).bind(3, submission.scanId).run())
+            return StoreOutcome::Failed;
+        if (sqlite3_changes(db_) != 1) {
+            auto existing = findScanLocked(submission.scanId);
+            return existing ? StoreOutcome::AlreadySubmitted : StoreOutcome::UnknownScan;
+        }
+
+        Statement fillFile(db_, "UPDATE files SET facts = ?, complete = 1 WHERE file_id = ? AND complete = 0");
+        Statement insertProcess(
+            db_, "INSERT INTO processes(scan_id, position, process_values, modules) VALUES(?, ?, ?, ?)");
+        if (!fillFile.ok() || !insertProcess.ok())
+            return StoreOutcome::Failed;
+        for (const SubmittedFile& file : submission.files) {
+            fillFile.reset();
+            if (!fillFile.bind(1, toJson(file.facts)).bind(2, file.fileId).run())
+                return StoreOutcome::Failed;
+        }
+        std::int64_t position = 0;
+        for (const SubmittedProcess& process : submission.processes) {
+            insertProcess.reset();
+            insertProcess.bind(1, submission.scanId)
+                .bind(2, position++)
+                .bind(3, toJson(process.values))
+                .bind(4, modulesToJson(process.modules));
+            if (!insertProcess.run())
+                return StoreOutcome::Failed;
+        }
+        return tx.commit() ? StoreOutcome::Stored : StoreOutcome::Failed;
+    }
+
+    std::optional<StoredScan> loadScan(std::string_view scanId) override
+    {
+        std::lock_guard lock(mutex_);
+        // One read transaction, so that the scan and its files are one snapshot.
+        if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return std::nullopt;
+        auto scan = loadScanLocked(scanId);
+        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        return scan;
+    }
+
+private:
+    std::optional<InitialisedScan> findScanLocked(std::string_view scanId)
+    {
+        Statement scan(db_, "SELECT scan_time, client_ip, submitted_at IS NOT NULL FROM scans WHERE scan_id = ?");
+        scan.bind(1, scanId);
+        if (scan.step() != SQLITE_ROW)
+            return std::nullopt;
+        InitialisedScan result;
+        result.header.scanId = std::string(scanId);
+        result.header.scanTime = scan.text(0);
+        result.header.clientIp = scan.text(1);
+        result.header.submitted = scan.integer(2) != 0;
+
+        Statement slots(db_, "SELECT file_id, unknown, md5 FROM scan_slots WHERE scan_id = ? ORDER BY position");
+        slots.bind(1, scanId);
+        int rc;
+        while ((rc = slots.step()) == SQLITE_ROW)
+            result.slots.push_back(Slot{slots.integer(0), slots.integer(1) != 0, slots.text(2)});
+        if (rc != SQLITE_DONE)
+            return std::nullopt;
+        return result;
+    }
+
+    std::optional<StoredScan> loadScanLocked(std::string_view scanId)
+    {
+        auto initialised = findScanLocked(scanId);
+        if (!initialised || !initialised->header.submitted)
+            return std::nullopt;
+        StoredScan scan;
+        scan.header = initialised->header;
+
+        Statement values(db_, "SELECT submitted_at, scan_values FROM scans WHERE scan_id = ?");
+        values.bind(1, scanId);
+        if (values.step() != SQLITE_ROW)
+            return std::nullopt;
+        scan.submittedAt = values.text(0);
+        scan.scanValues = valuesFromJson(values.text(1));
+
+        Statement processes(db_,
+                            "SELECT position, process_values, modules FROM processes WHERE scan_id = ? ORDER BY position");
+        processes.bind(1, scanId);
+        int rc;
+        while ((rc = processes.step()) == SQLITE_ROW) {
+            auto position = processes.integer(0);
+            if (position < 0 || static_cast<std::size_t>(position) >= initialised->slots.size())
+                return std::nullopt;
+            StoredProcess p;
+            p.slot = initialised->slots[static_cast<std::size_t>(position)];
+            p.process.values = valuesFromJson(processes.text(1));
+            p.process.modules = modulesFromJson(processes.text(2));
+            scan.processes.push_back(std::move(p));
+        }
+        if (rc != SQLITE_DONE)
+            return std::nullopt;
+
+        Statement file(db_, "SELECT complete, facts FROM files WHERE file_id = ?");
+        auto loadFile = [&](std::int64_t id) {
+            if (scan.files.count(id))
+                return true;
+            file.reset();
+            file.bind(1, id);
+            if (file.step() != SQLITE_ROW)
+                return false;
+            scan.files[id] = StoredFile{file.integer(0) != 0, valuesFromJson(file.text(1))};
+            return true;
+        };
+        for (const StoredProcess& p : scan.processes) {
+            if (!loadFile(p.slot.fileId))
+                return std::nullopt;
+            for (const auto& m : p.process.modules) {
+                if (m && !loadFile(*m))
+                    return std::nullopt;
+            }
+        }
+        return scan;
+    }
+
+    std::mutex mutex_;
+    sqlite3* db_;
+};
+
+}  // namespace
+
+std::unique_ptr<ScanStore> openSqliteStore(const std::string& path, std::string& error)
+{
+    std::error_code ec;
+    auto directory = std::filesystem::path(path).parent_path();
+    if (!directory.empty())
+        std::filesystem::create_directories(directory, ec);
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    char* message = nullptr;
+    const char* setup = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;";
+    if (sqlite3_exec(db, setup, nullptr, nullptr, &message) != SQLITE_OK ||
+        sqlite3_exec(db, kSchema, nullptr, nullptr, &message) != SQLITE_OK) {
+        error = "cannot prepare " + path + ": " + (message ? message : sqlite3_errmsg(db));
+        sqlite3_free(message);
+        sqlite3_close(db);
+        return nullptr;
+    }
+    return std::make_unique<SqliteStore>(db);
+}
+
+}  // namespace zorvane::service

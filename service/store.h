@@ -1,0 +1,103 @@
+#pragma once
+// Storage of scans behind one interface, so that another database can take
+// SQLite's place. Values are UTF-8 text keyed by record key. Every method is
+// safe to call from several request threads at once.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zorvane::service {
+
+using Values = std::map<std::string, std::string, std::less<>>;
+
+// One record of an initialise request, in scan order. md5 is 32 lower-case
+// hex digits, or empty for a record sent with the placeholder digest.
+struct Slot {
+    std::int64_t fileId = 0;
+    bool unknown = false;
+    std::string md5;
+};
+
+struct ScanHeader {
+    std::string scanId;
+    std::string scanTime;
+    std::string clientIp;
+    bool submitted = false;
+};
+
+struct InitialisedScan {
+    ScanHeader header;
+    std::vector<Slot> slots;
+};
+
+struct SubmittedProcess {
+    Values values;
+    // One entry per "moduleList" element: the file it names, or none for a
+    // module the client did not scan.
+    std::vector<std::optional<std::int64_t>> modules;
+};
+
+struct SubmittedFile {
+    std::int64_t fileId = 0;
+    Values facts;
+};
+
+// A decoded, validated submit request. processes[k] belongs to slot k.
+struct Submission {
+    std::string scanId;
+    Values scanValues;
+    std::vector<SubmittedProcess> processes;
+    std::vector<SubmittedFile> files;
+};
+
+struct StoredFile {
+    bool complete = false;
+    Values facts;
+};
+
+struct StoredProcess {
+    Slot slot;
+    SubmittedProcess process;
+};
+
+struct StoredScan {
+    ScanHeader header;
+    std::string submittedAt;
+    Values scanValues;
+    std::vector<StoredProcess> processes;
+    // Every file that a process or a module of this scan names.
+    std::map<std::int64_t, StoredFile> files;
+};
+
+enum class StoreOutcome { Stored, AlreadySubmitted, UnknownScan, Failed };
+
+class ScanStore {
+public:
+    virtual ~ScanStore() = default;
+
+    // Creates the scan and assigns one file id per digest, all in one
+    // transaction: a digest whose static facts are stored gets that file's
+    // id; any other digest gets the id of the file reserved for it (one per
+    // distinct digest, shared with other scans waiting for the same facts)
+    // and is marked unknown; each empty digest reserves a file of its own.
+    // Empty when the storage fails; then nothing is kept.
+    virtual std::optional<std::vector<Slot>> initialiseScan(const ScanHeader& header,
+                                                            const std::vector<std::string>& md5s) = 0;
+
+    virtual std::optional<InitialisedScan> findScan(std::string_view scanId) = 0;
+
+    // Stores everything of the submission in one transaction, or nothing.
+    // A scan accepts one submission; facts of a file that became complete
+    // meanwhile (another scan sent them first) are left as they are.
+    virtual StoreOutcome storeSubmission(const Submission& submission, std::string_view submittedAt) = 0;
+
+    // A submitted scan with its processes and files; empty when there is no
+    // such scan, it is not submitted yet, or the storage fails.
+    virtual std::optional<StoredScan> loadScan(std::string_view scanId) = 0;
+};
+
+}  // namespace zorvane::service
