@@ -2,7 +2,11 @@
 // A real service on 127.0.0.1 with an ephemeral port and its own SQLite
 // file, and a client that encodes with the client's own encoder.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
@@ -169,6 +173,8 @@ protected:
         return post(scan.submitPath(), protocol::buildBody(fields));
     }
 
+    std::string rawStatusLine(const std::string& head) const;
+
     std::vector<std::string> logLines()
     {
         std::lock_guard lock(logMutex_);
@@ -182,5 +188,25 @@ protected:
     std::mutex logMutex_;
     std::vector<std::string> log_;
 };
+
+// Sends a request head as it stands and returns the reply's status line.
+inline std::string ServiceTest::rawStatusLine(const std::string& head) const
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(service_->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size())) {
+        char buffer[4096];
+        ssize_t got;
+        while (reply.find("\r\n") == std::string::npos && (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            reply.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return reply.substr(0, reply.find("\r\n"));
+}
 
 }  // namespace zorvane::testing

@@ -1,0 +1,117 @@
+#include "service_fixture.h"
+
+namespace zorvane::testing {
+namespace {
+
+// RFC 4180: quoted cells, doubled quotes, CRLF between rows.
+std::vector<std::vector<std::string>> parseCsv(const std::string& text)
+{
+    std::vector<std::vector<std::string>> rows(1);
+    std::string cell;
+    bool quoted = false, wasQuoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                cell.push_back('"');
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                cell.push_back(c);
+            }
+        } else if (c == '"') {
+            if (!cell.empty() || wasQuoted)
+                throw std::runtime_error("quote inside an unquoted cell");
+            quoted = wasQuoted = true;
+        } else if (c == ',') {
+            rows.back().push_back(std::move(cell));
+            cell.clear();
+            wasQuoted = false;
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            rows.back().push_back(std::move(cell));
+            cell.clear();
+            wasQuoted = false;
+            rows.emplace_back();
+            ++i;
+        } else {
+            cell.push_back(c);
+        }
+    }
+    if (quoted)
+        throw std::runtime_error("unterminated quote");
+    if (rows.back().empty() && cell.empty())
+        rows.pop_back();
+    return rows;
+}
+
+ClientScan hostileScan()
+{
+    ClientScan scan;
+    FileFacts evil{u"C:\\Program Files\\<b>bold</b>\\evil.exe", u"0123456789abcdef0123456789abcdef",
+                   u"<script>alert('x')</script>"};
+    ProcessRecord r = makeRecord(evil, u"66");
+    r["ver.CompanyName"] = u"\"Quoted\", Inc. & Sons";
+    r["ver.ProductName"] = u"=HYPERLINK(\"http://example.invalid\")";
+    r["net.NetworkPorts"] = u"80|DEFAULT";
+    scan.records = {r, makeRecord({u"C:\\Windows\\plain.exe", u"11111111111111111111111111111111"}, u"67")};
+    scan.scanRecord["Caption"] = u"Windows <i>7</i>";
+    return scan;
+}
+
+}  // namespace
+
+TEST_F(ServiceTest, ReportPageEscapesEveryValueAndShowsTheProcesses)
+{
+    ClientScan scan = hostileScan();
+    initialise(scan);
+    auto res = submit(scan, scan.submitFields());
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200) << res->body;
+
+    auto page = get("/scan/" + scan.scanId());
+    ASSERT_TRUE(page);
+    ASSERT_EQ(page->status, 200);
+    EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_EQ(page->get_header_value("Referrer-Policy"), "no-referrer");
+    const std::string& html = page->body;
+    EXPECT_EQ(html.find("<script>alert"), std::string::npos);
+    EXPECT_NE(html.find("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;"), std::string::npos);
+    EXPECT_EQ(html.find("<b>bold"), std::string::npos);
+    EXPECT_EQ(html.find("<i>7"), std::string::npos);
+    EXPECT_NE(html.find("&quot;Quoted&quot;, Inc. &amp; Sons"), std::string::npos);
+    EXPECT_NE(html.find("evil.exe"), std::string::npos);
+    EXPECT_NE(html.find("plain.exe"), std::string::npos);
+
+    auto eula = get("/zorvaneeula/");
+    ASSERT_TRUE(eula);
+    EXPECT_EQ(eula->status, 200);
+    EXPECT_NE(eula->body.find("terms of use"), std::string::npos);
+}
+
+TEST_F(ServiceTest, JsonAndCsvExportsParseAndKeepTheValues)
+{
+    ClientScan scan = hostileScan();
+    initialise(scan);
+    ASSERT_EQ(submit(scan, scan.submitFields())->status, 200);
+
+    auto json = exportJson(scan.scanId());
+    ASSERT_EQ(json["records"].size(), 2u);
+    EXPECT_EQ(json["records"][0]["file"]["ver.FileVersion"], "<script>alert('x')</script>");
+    EXPECT_EQ(json["records"][0]["path"], "c:\\program files\\<b>bold</b>\\evil.exe");
+    EXPECT_EQ(json["summary"]["processes"], 2);
+
+    auto csv = get("/scan/" + scan.scanId() + ".csv");
+    ASSERT_TRUE(csv);
+    ASSERT_EQ(csv->status, 200);
+    auto rows = parseCsv(csv->body);
+    ASSERT_EQ(rows.size(), 3u);
+    for (const auto& row : rows)
+        EXPECT_EQ(row.size(), rows[0].size());
+    EXPECT_EQ(rows[0][1], "pid");
+    EXPECT_EQ(rows[1][1], "66");
+    EXPECT_EQ(rows[1][6], "\"Quoted\", Inc. & Sons");
+    EXPECT_EQ(rows[1][7], "'=HYPERLINK(\"http://example.invalid\")") << "no live formula in a spreadsheet";
+}
+
+}  // namespace zorvane::testing
