@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the native tests, then the Windows tests under Wine on one virtual
-# display, and stops the Wine server afterwards. Exits non-zero when any fails.
+# display, and stops the Wine server afterwards, then the end-to-end run of
+# the client against the service. Exits non-zero when any fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,5 +13,10 @@ fi
 if [ "$what" = all ] || [ "$what" = win32 ]; then
   xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset win32 || status=1
   WINEPREFIX="$PWD/build/win32/wineprefix" wineserver -k 2>/dev/null || true
+fi
+if [ "$what" = all ] || [ "$what" = e2e ]; then
+  tests/e2e/run_e2e.sh
+  rc=$?
+  [ $rc -eq 0 ] || [ $rc -eq 77 ] || status=1
 fi
 exit $status

@@ -85,7 +85,7 @@ std::string startupMethodLabel(std::string_view code)
     if (code == "3")
         return "Startup entry";
     if (code == "1")
-        return "Started by a process";
+        return "Child process";
     return "";
 }
 
@@ -143,7 +143,10 @@ th[aria-sort="ascending"]::after { content:" \25B2"; font-size:10px; }
 th[aria-sort="descending"]::after { content:" \25BC"; font-size:10px; }
 tr:hover td { background:#f8fafc; }
 td.mono, .mono { font-family:ui-monospace, "Cascadia Mono", Consolas, monospace; font-size:12px; }
-td.path { max-width:320px; word-break:break-all; }
+td.path { min-width:150px; max-width:320px; overflow-wrap:anywhere; }
+td.digest { font-size:11px; color:#3b4a5a; }
+.table-wrap { overflow-x:auto; border:1px solid var(--line); border-radius:8px; }
+.table-wrap table { border:0; }
 .tag { display:inline-block; padding:1px 7px; border-radius:10px; font-size:12px; font-weight:600; }
 .tag.known { background:#dcfae6; color:var(--ok); }
 .tag.unknown { background:#fef0c7; color:var(--warn); }
@@ -283,9 +286,9 @@ std::string renderReportPage(const StoredScan& scan)
             "id=\"shown\"></span><a href=\"" +
             escapeHtml(scan.header.scanId) + ".json\">JSON</a><a href=\"" + escapeHtml(scan.header.scanId) +
             ".csv\">CSV</a></div>\n";
-    html += "<table id=\"processes\"><thead><tr>";
-    for (const char* h : {"Image", "PID", "Parent", "Path", "Company", "Product", "Description", "Version", "MD5",
-                          "SHA-1", "Status", "Startup", "Network", "Ports", "Memory", "Modules"})
+    html += "<div class=\"table-wrap\"><table id=\"processes\"><thead><tr>";
+    for (const char* h : {"Image", "PID", "Parent", "Path", "Company", "Product", "Description", "Version",
+                          "MD5 / SHA-1", "Status", "Startup", "Network", "Ports", "Memory", "Modules"})
         html += std::string("<th scope=\"col\">") + h + "</th>";
     html += "</tr></thead>\n<tbody>\n";
     for (const RecordView& r : view.records) {
@@ -301,8 +304,8 @@ std::string renderReportPage(const StoredScan& scan)
         cell(html, r.fact("ver.ProductName"));
         cell(html, r.fact("ver.FileDescription"));
         cell(html, r.fact("ver.FileVersion"));
-        cell(html, r.fact("hash.md5"), "mono");
-        cell(html, r.fact("hash.sha1"), "mono");
+        html += "<td class=\"mono digest\">" + escapeHtml(r.fact("hash.md5")) + "<br>" +
+                escapeHtml(r.fact("hash.sha1")) + "</td>";
         html += r.known() ? "<td><span class=\"tag known\">known</span></td>"
                           : "<td><span class=\"tag unknown\">unknown</span></td>";
         std::string startupText = startupMethodLabel(r.value("ref.startupMethod"));
@@ -326,7 +329,7 @@ std::string renderReportPage(const StoredScan& scan)
         }
         html += "</td></tr>\n";
     }
-    html += "</tbody></table>\n<script>" + std::string(kTableScript) + "</script>\n";
+    html += "</tbody></table></div>\n<script>" + std::string(kTableScript) + "</script>\n";
     html += pageFoot();
     return html;
 }

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# End to end: the real zorvane.exe under Wine scans Wine's own processes and
+# talks to the real zorvane-service on loopback; then the stored scan is
+# checked against Wine (process ids, WMI caption) and against the files in
+# the Wine prefix (md5sum, sha1sum, stat), and the results page is loaded
+# in headless Chromium. Artefacts (service log, JSON export, screenshot) stay
+# in build/e2e/. Exits 77 (skipped) only when the client cannot complete an
+# exchange, so that an unfinished client does not read as a failure.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+source scripts/service-lib.sh
+
+service=${ZORVANE_SERVICE:-build/native/service/zorvane-service}
+client_build=build/win32
+out=build/e2e
+
+if [ ! -f "$client_build/zorvane.exe" ]; then
+  echo "e2e: SKIP: $client_build/zorvane.exe is not built (make win32)" >&2
+  exit 77
+fi
+[ -x "$service" ] || { echo "e2e: $service is not built (make native)" >&2; exit 1; }
+
+# One virtual display for Wine and its helpers.
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+
+rm -rf "$out"
+mkdir -p "$out"
+export WINEPREFIX="$root/$client_build/wineprefix"
+wine_run() { "$client_build/wine-run.sh" "$@"; }
+
+keeper=
+cleanup() {
+  [ -n "${SERVICE_PID:-}" ] && kill "$SERVICE_PID" 2>/dev/null || true
+  [ -n "$keeper" ] && kill "$keeper" 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+
+start_service "$service" "$out/scans.sqlite" "$out/service.log"
+
+# A window that keeps the Wine session (and so its process ids) alive after
+# the client exits, until the process list below has been taken.
+wine_run notepad.exe >/dev/null 2>&1 &
+keeper=$!
+for _ in $(seq 120); do
+  wine_run winedbg --command "info proc" 2>/dev/null | grep -q "'explorer.exe'" && break
+  sleep 0.5
+done
+
+status=0
+run_client "$client_build" "$SERVICE_PORT" >"$out/client.log" 2>&1 || status=$?
+wine_run winedbg --command "info proc" >"$out/wine-processes.txt" 2>/dev/null || true
+wine_run wmic os get Caption >"$out/wmic-caption.txt" 2>/dev/null || true
+
+address=$(report_address "$out/service.log" 1)
+if [ -z "$address" ]; then
+  echo "e2e: SKIP: zorvane.exe (exit status $status) completed no exchange with the service." >&2
+  echo "e2e: service log:" >&2
+  cat "$out/service.log" >&2
+  exit 77
+fi
+echo "e2e: report at $address"
+curl -fsS "$address.json" -o "$out/report.json"
+curl -fsS "$address" -o "$out/report.html"
+
+python3 tests/e2e/check_scan.py --report "$out/report.json" --processes "$out/wine-processes.txt" \
+  --caption "$out/wmic-caption.txt" --prefix "$WINEPREFIX"
+
+# The page as a browser renders it, and a screenshot as an artefact.
+profile=$(mktemp -d)
+chromium_flags=(--headless --no-sandbox --disable-gpu --disable-quic --no-first-run
+  --disable-background-networking --disable-component-update --disable-sync
+  "--user-data-dir=$profile" --window-size=1400,1000)
+timeout 120 chromium "${chromium_flags[@]}" --dump-dom "$address" >"$out/report-dom.html" 2>"$out/chromium.log"
+timeout 120 chromium "${chromium_flags[@]}" "--screenshot=$root/$out/report.png" "$address" \
+  >>"$out/chromium.log" 2>&1
+rm -rf "$profile"
+python3 tests/e2e/check_page.py --dom "$out/report-dom.html" --report "$out/report.json" \
+  --screenshot "$out/report.png"
+echo "e2e: passed; artefacts in $out/"
