@@ -24,7 +24,10 @@ struct RecordView {
 
     std::string value(std::string_view key) const { return valueOf(record->process.values, key); }
     std::string fact(std::string_view key) const { return file ? valueOf(file->facts, key) : std::string(); }
-    bool isProcess() const { return !value("wmi.ProcessId").empty(); }
+    // A record without a pid is still a process when it lists modules (WMI
+    // may not know a process that started after its query); a record of a
+    // file that no process runs has neither.
+    bool isProcess() const { return !value("wmi.ProcessId").empty() || !record->process.modules.empty(); }
     bool known() const { return !record->slot.unknown; }
     std::int64_t fileId() const { return record->slot.fileId; }
 

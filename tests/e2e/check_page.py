@@ -48,7 +48,7 @@ def main():
     args = parser.parse_args()
 
     report = json.load(open(args.report, encoding="utf-8"))
-    expected = sorted((r["values"].get("path.file", ""), r["values"]["wmi.ProcessId"])
+    expected = sorted((r["values"].get("path.file", ""), r["values"].get("wmi.ProcessId", ""))
                       for r in report["records"] if r["process"])
     table = ProcessTable()
     table.feed(open(args.dom, encoding="utf-8", errors="replace").read())

@@ -93,7 +93,11 @@ def main():
     for r in records:
         if not r["process"]:
             continue
-        pid = int(r["values"]["wmi.ProcessId"])
+        pid_text = r["values"].get("wmi.ProcessId", "")
+        if not pid_text.isdigit():
+            fail("%s is a process without a pid" % r["path"])
+            continue
+        pid = int(pid_text)
         image = r["values"].get("path.file", "").lower()
         if pid in scanned:
             fail("two process records for pid %d" % pid)
