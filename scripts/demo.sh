@@ -32,12 +32,15 @@ echo "demo: zorvane-service listens on 127.0.0.1:$SERVICE_PORT (pid $SERVICE_PID
 first_line=$(($(wc -l <"$log") + 1))
 echo "demo: scanning this machine's Wine processes with zorvane.exe (this takes a minute or two)"
 status=0
-run_client "$client_build" "$SERVICE_PORT" || status=$?
+run_client "$client_build" "$SERVICE_PORT" >var/zorvane-client.log 2>&1 || status=$?
 WINEPREFIX="$PWD/$client_build/wineprefix" wineserver -k 2>/dev/null || true
 
 address=$(report_address "$log" "$first_line")
 if [ -z "$address" ]; then
-  echo "demo: zorvane.exe (exit status $status) stored no scan; the service log says:" >&2
+  echo "demo: zorvane.exe (exit status $status) stored no scan." >&2
+  echo "demo: its output (var/zorvane-client.log):" >&2
+  tail -n 20 var/zorvane-client.log >&2
+  echo "demo: the service log:" >&2
   tail -n 20 "$log" >&2
   echo "demo: the service still runs; stop it with: kill $SERVICE_PID" >&2
   exit 1
