@@ -60,6 +60,18 @@ const std::string* field(const protocol::FormFields& fields, std::string_view na
     return it == fields.end() ? nullptr : &it->second;
 }
 
+// One field of a body, as sent.
+Decoded<std::string> requiredField(std::string_view body, std::string_view name)
+{
+    auto fields = parseFields(body);
+    if (auto* r = std::get_if<Rejection>(&fields))
+        return *r;
+    const std::string* value = field(std::get<protocol::FormFields>(fields), name);
+    if (!value)
+        return reject("the field " + std::string(name) + " is missing");
+    return *value;
+}
+
 Decoded<std::string> openTextField(const protocol::FormFields& fields, std::string_view name, const Limits& limits)
 {
     const std::string* value = field(fields, name);
@@ -107,14 +119,28 @@ std::u16string expandAbbreviations(const protocol::AbbreviationList& list, std::
 {
     const auto& fragments = list.fragments;
     if (list.digitsOnly) {
-        bool anyDigit = std::any_of(value.begin(), value.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
-        if (!anyDigit)
-            return std::u16string(value);
-        std::string narrow = narrowLatin1(value);
-        auto position = parseId(narrow);
-        if (!position || static_cast<std::size_t>(*position) >= fragments.size())
-            return std::u16string(value);
-        return std::u16string(fragments[static_cast<std::size_t>(*position)]);
+        // Comma-separated names, each either untouched or wholly one position.
+        std::u16string out;
+        std::vector<bool> used(fragments.size(), false);
+        bool first = true;
+        for (const std::u16string& element : protocol::splitText(value, u',')) {
+            if (!first)
+                out.push_back(u',');
+            first = false;
+            bool anyDigit =
+                std::any_of(element.begin(), element.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+            if (!anyDigit) {
+                out += element;
+                continue;
+            }
+            auto position = parseId(narrowLatin1(element));
+            if (!position || static_cast<std::size_t>(*position) >= fragments.size() ||
+                used[static_cast<std::size_t>(*position)])
+                return std::u16string(value);
+            used[static_cast<std::size_t>(*position)] = true;
+            out += fragments[static_cast<std::size_t>(*position)];
+        }
+        return out;
     }
 
     std::u16string out;
@@ -150,12 +176,10 @@ std::u16string expandAbbreviations(const protocol::AbbreviationList& list, std::
 
 Decoded<std::vector<std::string>> decodeInitialise(std::string_view body, const Limits& limits)
 {
-    auto fields = parseFields(body);
-    if (auto* r = std::get_if<Rejection>(&fields))
+    auto sent = requiredField(body, protocol::kMd5sField);
+    if (auto* r = std::get_if<Rejection>(&sent))
         return *r;
-    const std::string* md5s = field(std::get<protocol::FormFields>(fields), protocol::kMd5sField);
-    if (!md5s)
-        return reject("the field md5s is missing");
+    const std::string* md5s = &std::get<std::string>(sent);
     // Four characters carry three bytes: refuse an over-long field before
     // decoding it.
     if (md5s->size() / 4 * 3 > (limits.maxRecords + 1) * kDigestBytes)
@@ -182,13 +206,7 @@ Decoded<std::vector<std::string>> decodeInitialise(std::string_view body, const 
 
 Decoded<std::string> submittedScanId(std::string_view body)
 {
-    auto fields = parseFields(body);
-    if (auto* r = std::get_if<Rejection>(&fields))
-        return *r;
-    const std::string* id = field(std::get<protocol::FormFields>(fields), protocol::kScanIdField);
-    if (!id)
-        return reject("the field scan_id is missing");
-    return *id;
+    return requiredField(body, protocol::kScanIdField);
 }
 
 Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& scan, const Limits& limits)

@@ -32,6 +32,7 @@ TEST(ExpandAbbreviations, RestoresWhatTheEncoderReplaced)
         {"reg.Location", u"%(0)splugplay", u"system\\currentcontrolset\\services\\plugplay"},
         {"reg.DependOnService", u"2", u"rpcss"},
         {"reg.DependOnService", u"10", u"dhcp"},
+        {"reg.DependOnService", u"3,10,other", u"tcpip,dhcp,other"},
         {"reg.DependOnService", u"Winmgmt", u"Winmgmt"},
     };
     for (const Case& c : cases)
@@ -51,6 +52,7 @@ TEST(ExpandAbbreviations, KeepsAmbiguousTextAsSent)
         {"reg.DependOnService", u"36"},          // "tcpip6" or two services?
         {"reg.DependOnService", u"x2"},          // digits mixed with text
         {"reg.DependOnService", u"02"},
+        {"reg.DependOnService", u"2,2"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(expandAbbreviations(listOf(c.key), c.sent), c.sent) << c.key;
