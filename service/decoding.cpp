@@ -84,6 +84,22 @@ Decoded<std::string> openTextField(const protocol::FormFields& fields, std::stri
     return std::move(*text);
 }
 
+using Lines = std::vector<std::vector<std::string>>;
+
+// A static or dynamic text as lines of columns, with exactly `count` lines.
+Decoded<Lines> openLines(const protocol::FormFields& fields, std::string_view name, std::size_t count,
+                         const Limits& limits)
+{
+    auto text = openTextField(fields, name, limits);
+    if (auto* r = std::get_if<Rejection>(&text))
+        return *r;
+    auto lines = protocol::splitRecordLines(std::get<std::string>(text));
+    if (lines.size() != count)
+        return reject(std::string(name) + " has " + std::to_string(lines.size()) + " lines, expected " +
+                      std::to_string(count));
+    return lines;
+}
+
 // One line of columns as record values: backslash doubling undone, and the
 // text made valid UTF-8 (malformed sequences become U+FFFD).
 template <std::size_t N>
@@ -252,13 +268,10 @@ Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& s
     }
 
     {
-        auto text = openTextField(fields, protocol::kInputStaticField, limits);
-        if (auto* r = std::get_if<Rejection>(&text))
+        auto opened = openLines(fields, protocol::kInputStaticField, unknownSlots.size(), limits);
+        if (auto* r = std::get_if<Rejection>(&opened))
             return *r;
-        auto lines = protocol::splitRecordLines(std::get<std::string>(text));
-        if (lines.size() != unknownSlots.size())
-            return reject("input_static has " + std::to_string(lines.size()) + " lines, expected " +
-                          std::to_string(unknownSlots.size()));
+        const auto& lines = std::get<Lines>(opened);
         std::set<std::int64_t> filled;
         for (std::size_t i = 0; i < lines.size(); ++i) {
             std::string where = "input_static line " + std::to_string(i + 1);
@@ -277,13 +290,10 @@ Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& s
     }
 
     {
-        auto text = openTextField(fields, protocol::kInputDynamicField, limits);
-        if (auto* r = std::get_if<Rejection>(&text))
+        auto opened = openLines(fields, protocol::kInputDynamicField, scan.slots.size(), limits);
+        if (auto* r = std::get_if<Rejection>(&opened))
             return *r;
-        auto lines = protocol::splitRecordLines(std::get<std::string>(text));
-        if (lines.size() != scan.slots.size())
-            return reject("input_dynamic has " + std::to_string(lines.size()) + " lines, expected " +
-                          std::to_string(scan.slots.size()));
+        const auto& lines = std::get<Lines>(opened);
         std::unordered_set<std::int64_t> scanFiles;
         for (const Slot& slot : scan.slots)
             scanFiles.insert(slot.fileId);
