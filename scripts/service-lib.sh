@@ -24,10 +24,10 @@ start_service() {
 }
 
 # run_client WIN32_BUILD PORT: runs zorvane.exe unattended against the
-# service and waits for it to exit (at most 15 minutes).
+# service and waits for it to exit (at most 5 minutes, Wine start-up included).
 run_client() {
   local build=$1 port=$2
-  timeout --kill-after=10 900 "$build/wine-run.sh" "$build/zorvane.exe" /skipfast /nobrowser \
+  timeout --kill-after=10 300 "$build/wine-run.sh" "$build/zorvane.exe" /skipfast /nobrowser \
     /host=127.0.0.1 "/port=$port"
 }
 
