@@ -4,8 +4,8 @@
 # checked against Wine (process ids, WMI caption) and against the files in
 # the Wine prefix (md5sum, sha1sum, stat), and the results page is loaded
 # in headless Chromium. Artefacts (service log, JSON export, screenshot) stay
-# in build/e2e/. Exits 77 (skipped) only when the client cannot complete an
-# exchange, so that an unfinished client does not read as a failure.
+# in build/e2e/. Exits 77 (skipped) only when zorvane.exe is not built; a
+# client that completes no exchange is a failure.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -57,10 +57,10 @@ wine_run wmic os get Caption >"$out/wmic-caption.txt" 2>/dev/null || true
 
 address=$(report_address "$out/service.log" 1)
 if [ -z "$address" ]; then
-  echo "e2e: SKIP: zorvane.exe (exit status $status) completed no exchange with the service." >&2
+  echo "e2e: FAIL: zorvane.exe (exit status $status) completed no exchange with the service." >&2
   echo "e2e: service log:" >&2
   cat "$out/service.log" >&2
-  exit 77
+  exit 1
 fi
 echo "e2e: report at $address"
 curl -fsS "$address.json" -o "$out/report.json"
