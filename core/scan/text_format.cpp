@@ -43,7 +43,7 @@ double FormatArg::asDouble() const
 
 namespace {
 
-struct Spec {
+struct Directive {
     bool leftAlign = false;
     bool zeroPad = false;
     bool plus = false;
@@ -54,18 +54,18 @@ struct Spec {
     char conversion = 0;
 };
 
-void pad(std::u16string& out, std::u16string body, const Spec& spec, bool numeric)
+void pad(std::u16string& out, std::u16string body, const Directive& directive, bool numeric)
 {
-    const std::size_t width = static_cast<std::size_t>(spec.width);
+    const std::size_t width = static_cast<std::size_t>(directive.width);
     if (body.size() >= width) {
         out += body;
         return;
     }
     const std::size_t fill = width - body.size();
-    if (spec.leftAlign) {
+    if (directive.leftAlign) {
         out += body;
         out.append(fill, u' ');
-    } else if (spec.zeroPad && numeric) {
+    } else if (directive.zeroPad && numeric) {
         std::size_t signLength = (!body.empty() && (body[0] == u'-' || body[0] == u'+' || body[0] == u' ')) ? 1 : 0;
         out.append(body, 0, signLength);
         out.append(fill, u'0');
@@ -87,16 +87,16 @@ std::u16string digitsOf(std::uint64_t v, unsigned base, bool upper)
     return s;
 }
 
-std::u16string render(const Spec& spec, const FormatArg* arg)
+std::u16string render(const Directive& directive, const FormatArg* arg)
 {
     if (arg == nullptr)
         return {};
-    const char c = spec.conversion;
+    const char c = directive.conversion;
     if (c == 's' || c == 'S' || arg->kind() == FormatArg::Kind::Text) {
         if (arg->kind() == FormatArg::Kind::Text) {
             std::u16string_view t = arg->asText();
-            if (spec.precision >= 0 && t.size() > static_cast<std::size_t>(spec.precision))
-                t = t.substr(0, static_cast<std::size_t>(spec.precision));
+            if (directive.precision >= 0 && t.size() > static_cast<std::size_t>(directive.precision))
+                t = t.substr(0, static_cast<std::size_t>(directive.precision));
             return std::u16string(t);
         }
         if (arg->kind() == FormatArg::Kind::Signed)
@@ -107,10 +107,10 @@ std::u16string render(const Spec& spec, const FormatArg* arg)
         return std::u16string(1, static_cast<char16_t>(arg->asUnsigned() & 0xFFFF));
     if (c == 'f') {
         char buffer[512];
-        const int precision = spec.precision < 0 ? 6 : (spec.precision > 60 ? 60 : spec.precision);
+        const int precision = directive.precision < 0 ? 6 : (directive.precision > 60 ? 60 : directive.precision);
         std::snprintf(buffer, sizeof buffer, "%.*f", precision, arg->asDouble());
         std::u16string s = widenLatin1(buffer);
-        if (spec.plus && !s.empty() && s[0] != u'-')
+        if (directive.plus && !s.empty() && s[0] != u'-')
             s.insert(s.begin(), u'+');
         return s;
     }
@@ -124,16 +124,16 @@ std::u16string render(const Spec& spec, const FormatArg* arg)
         s = digitsOf(arg->asUnsigned(), 10, false);
     } else {  // x or X
         s = digitsOf(arg->asUnsigned(), 16, c == 'X');
-        if (spec.alternate && s != u"0")
+        if (directive.alternate && s != u"0")
             s.insert(0, c == 'X' ? u"0X" : u"0x");
     }
-    if (spec.precision >= 0 && s.size() < static_cast<std::size_t>(spec.precision))
-        s.insert(0, static_cast<std::size_t>(spec.precision) - s.size(), u'0');
+    if (directive.precision >= 0 && s.size() < static_cast<std::size_t>(directive.precision))
+        s.insert(0, static_cast<std::size_t>(directive.precision) - s.size(), u'0');
     if (negative)
         s.insert(s.begin(), u'-');
-    else if (spec.plus && (c == 'd' || c == 'i'))
+    else if (directive.plus && (c == 'd' || c == 'i'))
         s.insert(s.begin(), u'+');
-    else if (spec.space && (c == 'd' || c == 'i'))
+    else if (directive.space && (c == 'd' || c == 'i'))
         s.insert(s.begin(), u' ');
     return s;
 }
@@ -161,23 +161,23 @@ std::u16string formatText(std::u16string_view format, std::initializer_list<Form
             ++i;
             continue;
         }
-        Spec spec;
+        Directive directive;
         for (; i < n; ++i) {
             const char16_t f = format[i];
-            if (f == u'-') spec.leftAlign = true;
-            else if (f == u'0') spec.zeroPad = true;
-            else if (f == u'+') spec.plus = true;
-            else if (f == u' ') spec.space = true;
-            else if (f == u'#') spec.alternate = true;
+            if (f == u'-') directive.leftAlign = true;
+            else if (f == u'0') directive.zeroPad = true;
+            else if (f == u'+') directive.plus = true;
+            else if (f == u' ') directive.space = true;
+            else if (f == u'#') directive.alternate = true;
             else break;
         }
         for (; i < n && format[i] >= u'0' && format[i] <= u'9'; ++i)
-            spec.width = spec.width < kMaxWidth ? spec.width * 10 + (format[i] - u'0') : kMaxWidth;
+            directive.width = directive.width < kMaxWidth ? directive.width * 10 + (format[i] - u'0') : kMaxWidth;
         if (i < n && format[i] == u'.') {
             ++i;
-            spec.precision = 0;
+            directive.precision = 0;
             for (; i < n && format[i] >= u'0' && format[i] <= u'9'; ++i)
-                spec.precision = spec.precision < kMaxWidth ? spec.precision * 10 + (format[i] - u'0') : kMaxWidth;
+                directive.precision = directive.precision < kMaxWidth ? directive.precision * 10 + (format[i] - u'0') : kMaxWidth;
         }
         if (i + 2 < n && format[i] == u'I' && format[i + 1] == u'6' && format[i + 2] == u'4')
             i += 3;
@@ -191,7 +191,7 @@ std::u16string formatText(std::u16string_view format, std::initializer_list<Form
         const char16_t conv = format[i++];
         switch (conv) {
         case u's': case u'S': case u'd': case u'i': case u'u': case u'x': case u'X': case u'c': case u'f':
-            spec.conversion = static_cast<char>(conv);
+            directive.conversion = static_cast<char>(conv);
             break;
         default:
             // Not a directive this formatter knows: keep it as written.
@@ -199,7 +199,7 @@ std::u16string formatText(std::u16string_view format, std::initializer_list<Form
             continue;
         }
         const FormatArg* arg = next != last ? next++ : nullptr;
-        pad(out, render(spec, arg), spec, spec.conversion != 's' && spec.conversion != 'S' && spec.conversion != 'c');
+        pad(out, render(directive, arg), directive, directive.conversion != 's' && directive.conversion != 'S' && directive.conversion != 'c');
     }
     return out;
 }
