@@ -2,17 +2,12 @@
 // followed by SHA-1 on the same 64 KiB blocks, measured in one run. The last
 // line is the throughput ratio ours / OpenSSL (medians over the repetitions).
 
-#include <benchmark/benchmark.h>
-#include <openssl/evp.h>
-
-#include <unistd.h>
-
 #include <cstdio>
-#include <map>
-#include <string>
 #include <vector>
 
 #include "bench/bench_input.h"
+#include "bench/bench_main.h"
+#include "bench/evp_digest.h"
 #include "core/extractors/hash_extractor.h"
 #include "core/extractors/md5.h"
 #include "core/extractors/md5_sha1.h"
@@ -20,6 +15,7 @@
 
 namespace {
 
+using zorvane::bench::EvpDigest;
 using zorvane::bench::kFileSize;
 using zorvane::bench::kReadBlock;
 
@@ -49,28 +45,6 @@ void ZorvaneMd5Sha1(benchmark::State& state)
     }
     countBytes(state);
 }
-
-class EvpDigest {
-public:
-    explicit EvpDigest(const EVP_MD* md) : md_(md), context_(EVP_MD_CTX_new()) {}
-    ~EvpDigest() { EVP_MD_CTX_free(context_); }
-    EvpDigest(const EvpDigest&) = delete;
-    EvpDigest& operator=(const EvpDigest&) = delete;
-
-    void begin() { EVP_DigestInit_ex(context_, md_, nullptr); }
-    void update(const std::uint8_t* data, std::size_t count) { EVP_DigestUpdate(context_, data, count); }
-    void end()
-    {
-        unsigned char out[EVP_MAX_MD_SIZE];
-        unsigned int size = 0;
-        EVP_DigestFinal_ex(context_, out, &size);
-        benchmark::DoNotOptimize(out);
-    }
-
-private:
-    const EVP_MD* md_;
-    EVP_MD_CTX* context_;
-};
 
 void OpenSslMd5ThenSha1(benchmark::State& state)
 {
@@ -120,35 +94,6 @@ void OpenSslSingle(benchmark::State& state, const EVP_MD* md)
 constexpr const char* kOurs = "ZorvaneMd5Sha1";
 constexpr const char* kBaseline = "OpenSslMd5ThenSha1";
 
-// Passes every run to the console and keeps the median throughput of each benchmark.
-class MedianReporter : public benchmark::ConsoleReporter {
-public:
-    using ConsoleReporter::ConsoleReporter;
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            const auto rate = run.counters.find("bytes_per_second");
-            if (rate == run.counters.end())
-                continue;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
-                continue;
-            // A single repetition reports no aggregates; its own run stands in.
-            medians_[run.run_name.function_name] = rate->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    double median(const std::string& name) const
-    {
-        const auto found = medians_.find(name);
-        return found == medians_.end() ? 0.0 : found->second;
-    }
-
-private:
-    std::map<std::string, double> medians_;
-};
-
 void registerBenchmarks()
 {
     const auto configure = [](benchmark::internal::Benchmark* b) { b->Unit(benchmark::kMillisecond)->MinTime(0.3); };
@@ -166,28 +111,14 @@ void registerBenchmarks()
 
 int main(int argc, char** argv)
 {
-    // Defaults for a shared, loaded machine: several repetitions in random
-    // order, so that ours and the baseline see the same conditions. Flags on
-    // the command line come later and win.
-    std::vector<char*> args(argv, argv + argc);
-    std::string repetitions = "--benchmark_repetitions=5";
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    std::string aggregates = "--benchmark_report_aggregates_only=true";
-    args.insert(args.begin() + 1, {repetitions.data(), interleave.data(), aggregates.data()});
-    int count = static_cast<int>(args.size());
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
+    if (!zorvane::bench::initialiseBenchmarks(argc, argv))
         return 1;
-
     registerBenchmarks();
-    // A reporter of our own does not get the colour choice of the flags: colour only on a terminal.
-    MedianReporter reporter(isatty(fileno(stdout)) ? benchmark::ConsoleReporter::OO_ColorTabular
-                                                    : benchmark::ConsoleReporter::OO_Tabular);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    zorvane::bench::MedianReporter reporter;
+    zorvane::bench::runBenchmarks(reporter);
 
-    const double ours = reporter.median(kOurs);
-    const double baseline = reporter.median(kBaseline);
+    const double ours = reporter.bytesPerSecond(kOurs);
+    const double baseline = reporter.bytesPerSecond(kBaseline);
     constexpr double kMiB = 1024.0 * 1024.0;
     std::printf("SHA extensions: %s\n", zorvane::digest::sha1HardwareAvailable() ? "yes" : "no");
     std::printf("ours MD5+SHA-1: %.1f MiB/s\n", ours / kMiB);

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Runs the digest benchmarks of an existing build back to back: the native
-# Google Benchmark program (ours against OpenSSL) and the 32-bit Windows
-# program under Wine. It builds nothing: run `make release win32` first (the
-# `make bench` target does). The last line sets the i686 throughput against the
-# native OpenSSL baseline measured in the same run.
+# Runs the benchmarks of an existing build back to back: the digests natively
+# (ours against OpenSSL) and as the 32-bit Windows program under Wine, the
+# scan over a generated fixture against OpenSSL on the same files, and the
+# submit encoding against zlib alone. It builds nothing: run `make release
+# win32` first (the `make bench` target does). Every benchmark's last line is
+# its ratio; the summary at the end repeats them, with the i686 digest
+# throughput set against the native OpenSSL baseline measured in the same run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 native=build/release/bench/digest_bench
 windows=build/win32/bench/digest_bench.exe
-for program in "$native" "$windows"; do
+scan=build/release/bench/scan_bench
+submit=build/release/bench/submit_bench
+for program in "$native" "$windows" "$scan" "$submit"; do
   if [ ! -f "$program" ]; then
     echo "run-benchmarks: $program is missing; build it with: make release win32" >&2
     exit 1
@@ -18,8 +22,10 @@ done
 
 native_out=$(mktemp)
 windows_out=$(mktemp)
+scan_out=$(mktemp)
+submit_out=$(mktemp)
 cleanup() {
-  rm -f "$native_out" "$windows_out"
+  rm -f "$native_out" "$windows_out" "$scan_out" "$submit_out"
   WINEPREFIX="$PWD/build/win32/wineprefix" wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -29,6 +35,12 @@ echo "== native x86-64: ours against OpenSSL"
 echo
 echo "== i686 under Wine"
 ZORVANE_NO_XVFB=1 build/win32/wine-run.sh "$windows" | tr -d '\r' | tee "$windows_out"
+echo
+echo "== native x86-64: the scan's file steps against OpenSSL on the same files"
+"$scan" | tee "$scan_out"
+echo
+echo "== native x86-64: submit encoding against zlib alone"
+"$submit" | tee "$submit_out"
 echo
 
 # The number before " MiB/s" on the line that starts with the given label.
@@ -44,3 +56,5 @@ fi
 echo "native OpenSSL MD5 then SHA-1: $baseline MiB/s"
 echo "i686 MD5+SHA-1 (HashExtractor): $i686 MiB/s"
 awk -v ours="$i686" -v base="$baseline" 'BEGIN { printf "ratio i686/native OpenSSL: %.2f\n", ours / base }'
+tail -n 1 "$scan_out"
+tail -n 1 "$submit_out"
