@@ -1,6 +1,9 @@
 #include "protocol/request_encoder.h"
 
+#include <algorithm>
 #include <new>
+#include <numeric>
+#include <unordered_map>
 
 #include "core/scan/conversions.h"
 #include "core/scan/keys.h"
@@ -91,41 +94,119 @@ namespace {
 
 char16_t lowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
-// One line over `record`: the UTF-8 value of every column with TAB made a
-// space, columns joined by TAB. Absent keys are added empty, as the record's
+// The columns of a table in key order, so that a line walks the record's
+// sorted map once instead of searching it for every column.
+template <std::size_t N>
+std::array<std::size_t, N> keyOrder(const std::array<std::string_view, N>& columns)
+{
+    std::array<std::size_t, N> order;
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return columns[a] < columns[b]; });
+    return order;
+}
+
+// The value of every column; an absent key is added empty, as the record's
 // index access does.
 template <std::size_t N>
-void appendLine(std::string& text, ProcessRecord& record, const std::array<std::string_view, N>& columns)
+std::array<const std::u16string*, N> columnValues(ProcessRecord& record, const std::array<std::string_view, N>& columns,
+                                                  const std::array<std::size_t, N>& order)
 {
+    std::array<const std::u16string*, N> values;
+    auto entry = record.begin();
+    for (const std::size_t i : order) {
+        while (entry != record.end() && std::string_view(entry->first) < columns[i])
+            ++entry;
+        // Inserting leaves `entry` valid: the new key sorts before it.
+        values[i] = &record.at(entry, columns[i]);
+    }
+    return values;
+}
+
+// Appends `value` as UTF-8 with TAB made a space (CR and LF too when
+// `blankLineBreaks`) and every backslash doubled. UTF-8 writes these
+// characters as their own bytes and uses those bytes for nothing else.
+void appendValue(std::string& text, std::u16string_view value, bool blankLineBreaks)
+{
+    const std::size_t start = text.size();
+    appendUtf8(text, value);
+    std::size_t backslashes = 0;
+    for (std::size_t k = start; k < text.size(); ++k) {
+        char& c = text[k];
+        if (c == kFieldSeparator || (blankLineBreaks && (c == '\r' || c == '\n')))
+            c = ' ';
+        else if (c == '\\')
+            ++backslashes;
+    }
+    if (backslashes == 0)
+        return;
+    // Spread from the back so that every byte moves once.
+    std::size_t from = text.size();
+    text.resize(text.size() + backslashes);
+    std::size_t to = text.size();
+    while (from > start) {
+        const char c = text[--from];
+        text[--to] = c;
+        if (c == '\\')
+            text[--to] = c;
+    }
+}
+
+// One line over `record`: the value of every column, joined by TAB.
+template <std::size_t N>
+void appendLine(std::string& text, ProcessRecord& record, const std::array<std::string_view, N>& columns,
+                const std::array<std::size_t, N>& order, bool blankLineBreaks)
+{
+    const auto values = columnValues(record, columns, order);
     for (std::size_t i = 0; i < N; ++i) {
         if (i != 0)
             text.push_back(kFieldSeparator);
-        const std::size_t start = text.size();
-        text.append(toUtf8(record[columns[i]]));
-        for (std::size_t k = start; k < text.size(); ++k)
-            if (text[k] == kFieldSeparator)
-                text[k] = ' ';
+        appendValue(text, *values[i], blankLineBreaks);
     }
 }
 
-void blankLineBreaksFrom(std::string& text, std::size_t start)
+// Rewrites each comma-separated path by `idOf`.
+template <class IdOf>
+std::u16string mapEachPath(std::u16string_view moduleList, IdOf&& idOf)
 {
-    for (std::size_t k = start; k < text.size(); ++k)
-        if (text[k] == '\r' || text[k] == '\n')
-            text[k] = ' ';
+    if (moduleList.empty())
+        return {};
+    std::u16string out;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = std::min(moduleList.find(u',', start), moduleList.size());
+        out += idOf(moduleList.substr(start, comma - start));
+        if (comma == moduleList.size())
+            return out;
+        out.push_back(u',');
+        start = comma + 1;
+    }
 }
 
-std::string doubleBackslashes(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        out.push_back(c);
-        if (c == '\\')
-            out.push_back('\\');
+// A hashed view of the encoder's map for one build; a path the map lacks is
+// added to it with an empty id, as the map's index access does.
+class StaticIdIndex {
+public:
+    explicit StaticIdIndex(RequestEncoder& encoder) : map_(encoder.pathToStaticId)
+    {
+        index_.reserve(map_.size());
+        for (const auto& [path, id] : map_)
+            index_.emplace(path, &id);
     }
-    return out;
-}
+
+    const std::u16string& operator()(std::u16string_view path)
+    {
+        const auto found = index_.find(path);
+        if (found != index_.end())
+            return *found->second;
+        const auto added = map_.try_emplace(std::u16string(path)).first;
+        index_.emplace(added->first, &added->second);
+        return added->second;
+    }
+
+private:
+    std::map<std::u16string, std::u16string>& map_;
+    std::unordered_map<std::u16string_view, const std::u16string*> index_;
+};
 
 }  // namespace
 
@@ -153,18 +234,9 @@ void abbreviateValues(ProcessRecord& record)
 
 std::u16string mapModuleList(RequestEncoder& encoder, std::u16string_view moduleList)
 {
-    if (moduleList.empty())
-        return {};
-    std::u16string out;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t comma = std::min(moduleList.find(u',', start), moduleList.size());
-        out += encoder.pathToStaticId[std::u16string(moduleList.substr(start, comma - start))];
-        if (comma == moduleList.size())
-            return out;
-        out.push_back(u',');
-        start = comma + 1;
-    }
+    return mapEachPath(moduleList, [&encoder](std::u16string_view path) -> const std::u16string& {
+        return encoder.pathToStaticId[std::u16string(path)];
+    });
 }
 
 FormFields buildSubmitFields(RequestEncoder& encoder, ProcessRecord& scanRecord,
@@ -172,14 +244,19 @@ FormFields buildSubmitFields(RequestEncoder& encoder, ProcessRecord& scanRecord,
 {
     prepareRecordsForSubmit(scanRecord, processList);
 
+    static const auto inputOrder = keyOrder(kInputColumns);
+    static const auto staticOrder = keyOrder(kStaticColumns);
+    static const auto dynamicOrder = keyOrder(kDynamicColumns);
+
     std::string input;
-    appendLine(input, scanRecord, kInputColumns);
+    appendLine(input, scanRecord, kInputColumns, inputOrder, false);
 
     const bool done = !scanRecord[keys::kProcessDataProcessed].empty();
 
     encoder.pathToStaticId.clear();
     for (ProcessRecord& record : processList)
         encoder.pathToStaticId[record[keys::kPathPathFull]] = record[keys::kStaticId];
+    StaticIdIndex staticIdOf(encoder);
 
     std::string staticText;
     std::string dynamicText;
@@ -188,19 +265,15 @@ FormFields buildSubmitFields(RequestEncoder& encoder, ProcessRecord& scanRecord,
         if (!done) {
             abbreviateValues(record);
             std::u16string& modules = record[keys::kModuleList];
-            modules = mapModuleList(encoder, modules);
+            modules = mapEachPath(modules, staticIdOf);
         }
         if (!record[keys::kCorvUnknown].empty()) {
-            const std::size_t start = staticText.size();
-            appendLine(staticText, record, kStaticColumns);
-            blankLineBreaksFrom(staticText, start);
+            appendLine(staticText, record, kStaticColumns, staticOrder, true);
             staticText.push_back(kLineSeparator);
             staticIds += record[keys::kStaticId];
             staticIds.push_back(u',');
         }
-        const std::size_t start = dynamicText.size();
-        appendLine(dynamicText, record, kDynamicColumns);
-        blankLineBreaksFrom(dynamicText, start);
+        appendLine(dynamicText, record, kDynamicColumns, dynamicOrder, true);
         dynamicText.push_back(kLineSeparator);
     }
     scanRecord[keys::kProcessDataProcessed] = u"1";
@@ -215,9 +288,9 @@ FormFields buildSubmitFields(RequestEncoder& encoder, ProcessRecord& scanRecord,
     FormFields fields;
     fields[std::string(kScanIdField)] = toUtf8(scanRecord[keys::kScanId]);
     fields[std::string(kStaticIdsField)] = toUtf8(staticIds);
-    fields[std::string(kInputField)] = doubleBackslashes(input);
-    fields[std::string(kInputStaticField)] = doubleBackslashes(staticText);
-    fields[std::string(kInputDynamicField)] = doubleBackslashes(dynamicText);
+    fields[std::string(kInputField)] = std::move(input);
+    fields[std::string(kInputStaticField)] = std::move(staticText);
+    fields[std::string(kInputDynamicField)] = std::move(dynamicText);
     return fields;
 }
 

@@ -50,12 +50,14 @@ bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 }  // namespace
 
-std::string toUtf8(std::u16string_view text)
+void appendUtf8(std::string& out, std::u16string_view text)
 {
-    std::string out;
-    out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
         if (isHighSurrogate(c)) {
             if (i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
@@ -68,6 +70,13 @@ std::string toUtf8(std::u16string_view text)
         }
         appendUtf8(out, c);
     }
+}
+
+std::string toUtf8(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    appendUtf8(out, text);
     return out;
 }
 

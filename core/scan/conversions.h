@@ -17,6 +17,8 @@ std::string narrowLatin1(std::u16string_view text);
 // UTF-16 to UTF-8. Surrogate pairs are combined; a lone surrogate becomes
 // U+FFFD. Never fails and never drops text.
 std::string toUtf8(std::u16string_view text);
+// The same conversion appended to `out`.
+void appendUtf8(std::string& out, std::u16string_view text);
 
 // UTF-8 to UTF-16. Malformed sequences (bad lead or continuation bytes,
 // overlong forms, surrogates, values above U+10FFFF) become U+FFFD.

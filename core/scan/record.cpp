@@ -10,6 +10,13 @@ std::u16string& ProcessRecord::operator[](std::string_view key)
     return it->second;
 }
 
+std::u16string& ProcessRecord::at(const_iterator hint, std::string_view key)
+{
+    if (hint != entries_.end() && hint->first == key)
+        return entries_.erase(hint, hint)->second;
+    return entries_.emplace_hint(hint, std::string(key), std::u16string())->second;
+}
+
 bool ProcessRecord::insertIfAbsent(std::string_view key, std::u16string value)
 {
     if (entries_.find(key) != entries_.end())

@@ -18,6 +18,10 @@ public:
     // Index access: an absent key is first inserted with an empty value, so
     // reading a key this way adds it to the record.
     std::u16string& operator[](std::string_view key);
+    // The same with the position known: `hint` is the first entry whose key
+    // does not sort before `key`. Constant time for such a hint; any hint
+    // gives the same result.
+    std::u16string& at(const_iterator hint, std::string_view key);
 
     // Inserts only when the key is absent; an existing value stays. Returns
     // true when the value was inserted.

@@ -195,6 +195,37 @@ TEST(SubmitRequest, FieldsInNameOrderWithOneLinePerProcess)
     EXPECT_EQ(processes[0]["server.static.ref"], u"") << "a known process keeps its server references";
 }
 
+TEST(SubmitRequest, EveryColumnReadIsLeftInTheRecordAndValuesKeepTheirColumn)
+{
+    RequestEncoder encoder;
+    ProcessRecord scan = processWith({{"scanId", u"1"}});
+    // Keys that sort between, before and after the columns, and a value per
+    // column that names it.
+    ProcessRecord unknown = processWith({{"corvUnknown", u"1"}, {"AAA", u"x"}, {"zzz", u"y"}, {"path.pathFull", u"p"}});
+    // The build sets these two for an unknown process.
+    const auto named = [](std::string_view column) {
+        return column != "server.static.ref" && column != "server.static.crid";
+    };
+    for (const std::string_view column : kStaticColumns)
+        if (named(column))
+            unknown[column] = fromUtf8(column);
+    std::vector<ProcessRecord> processes = {unknown, processWith({{"staticId", u"2"}})};
+    const DecodedSubmit submit = submitBody(encoder, scan, processes);
+
+    const auto staticLine = splitForTest(submit.inputStatic, '\t');
+    ASSERT_EQ(staticLine.size(), kStaticColumns.size());
+    for (std::size_t i = 0; i < kStaticColumns.size(); ++i) {
+        if (named(kStaticColumns[i])) {
+            EXPECT_EQ(staticLine[i], kStaticColumns[i]);
+        }
+    }
+    for (const ProcessRecord& record : processes)
+        for (const std::string_view column : kDynamicColumns)
+            EXPECT_TRUE(record.contains(column)) << column;
+    for (const std::string_view column : kInputColumns)
+        EXPECT_TRUE(scan.contains(column)) << column;
+}
+
 TEST(SubmitRequest, AllKnownProcessesGiveAnEncodedEmptyStaticTextAndEmptyIdsLast)
 {
     RequestEncoder encoder;

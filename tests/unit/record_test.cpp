@@ -63,3 +63,19 @@ TEST(ProcessRecord, CopiesAreDeep)
     EXPECT_TRUE(copy.empty());
     EXPECT_EQ(original.size(), 1u);
 }
+
+TEST(ProcessRecord, HintedIndexAccessFindsOrInsertsWhateverTheHint)
+{
+    ProcessRecord record;
+    record["b"] = u"2";
+    record["d"] = u"4";
+    // The right position, a position too early, too late, and the end.
+    EXPECT_EQ(record.at(record.begin(), "b"), u"2");
+    record.at(record.begin(), "c") = u"3";
+    record.at(record.begin(), "e") = u"5";
+    record.at(record.end(), "a") = u"1";
+    EXPECT_EQ(record.at(record.end(), "d"), u"4");
+    EXPECT_EQ(keysOf(record), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    EXPECT_EQ(record["c"], u"3");
+    EXPECT_EQ(record["e"], u"5");
+}
