@@ -80,4 +80,13 @@ inline void runBenchmarks(MedianReporter& reporter)
     benchmark::Shutdown();
 }
 
+// The last line of every benchmark program: "ratio <label>: <value>".
+inline void printRatio(const char* label, double numerator, double denominator)
+{
+    if (numerator <= 0.0 || denominator <= 0.0)
+        std::printf("ratio %s: unavailable (filtered out)\n", label);
+    else
+        std::printf("ratio %s: %.2f\n", label, numerator / denominator);
+}
+
 }  // namespace zorvane::bench
