@@ -41,7 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool utf16 = (input.takeByte() & 1) != 0;
     const std::u16string original = utf16 ? input.restAsUtf16() : widenLatin1(input.rest());
 
-    fakes::FakePathSystem fake = stagedWindows();
+    // Staged once: the fake only answers lookups. Its query records are
+    // reset so that they neither grow nor overflow over a long run.
+    static fakes::FakePathSystem fake = stagedWindows();
+    fake.searchedNames.clear();
+    fake.folderQueries = fake.environmentQueries = fake.driveQueries = 0;
     PathOperations paths(fake);
     std::u16string text = original;
 
