@@ -7,7 +7,7 @@
 #   scripts/fuzz.sh list
 #
 # TARGET is one of fuzz/CMakeLists.txt's targets (initialise_reply,
-# command_line, path_operations, protocol_decode). The build lives in
+# command_line, path_operations, protocol_decode, service_decode). The build lives in
 # build/fuzz. The seeds in fuzz/corpus/TARGET/ start the run; what the run
 # learns goes to build/fuzz/corpus/TARGET/ and crash inputs to
 # build/fuzz/findings/TARGET/. A fixed crash input belongs in
