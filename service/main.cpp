@@ -13,7 +13,6 @@
 #include <CLI/CLI.hpp>
 
 #include "service/service.h"
-#include "service/sqlite_store.h"
 
 namespace {
 
@@ -73,7 +72,7 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     std::string error;
-    auto store = zorvane::service::openSqliteStore(db, error);
+    auto store = zorvane::service::openScanStore(db, error);
     if (!store) {
         logLine(error);
         return 1;

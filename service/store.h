@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -99,5 +100,10 @@ public:
     // such scan, it is not submitted yet, or the storage fails.
     virtual std::optional<StoredScan> loadScan(std::string_view scanId) = 0;
 };
+
+// Opens the store that `location` names: a SQLite database file (created
+// with its directory). Empty with a one-line reason in `error` when that
+// fails.
+std::unique_ptr<ScanStore> openScanStore(const std::string& location, std::string& error);
 
 }  // namespace zorvane::service
