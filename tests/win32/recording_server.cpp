@@ -118,9 +118,15 @@ std::optional<std::string> RecordingServer::control(std::string_view method, std
 
 bool RecordingServer::script(int status, std::string_view body)
 {
-    return control("POST", "/_control/script/" + channel_, std::to_string(status) + " " + hexEncode(body) + "\n")
-        .has_value();
+    return scriptLine(std::to_string(status) + " " + hexEncode(body));
 }
+
+bool RecordingServer::scriptLine(std::string_view line)
+{
+    return control("POST", "/_control/script/" + channel_, std::string(line) + "\n").has_value();
+}
+
+std::string RecordingServer::hex(std::string_view bytes) { return hexEncode(bytes); }
 
 std::optional<std::vector<RecordedRequest>> RecordingServer::requests() const
 {

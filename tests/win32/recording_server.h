@@ -36,6 +36,11 @@ public:
 
     // Queues one reply for the channel's next request.
     bool script(int status, std::string_view body);
+    // Queues one script line as tests/tools/recording_server.py documents
+    // it ("trickle 200 HEX", "refuse", "hold 30", ...).
+    bool scriptLine(std::string_view line);
+    // Bytes as the hex text of a script line.
+    static std::string hex(std::string_view bytes);
     // The channel's requests so far, in arrival order; empty on failure.
     std::optional<std::vector<RecordedRequest>> requests() const;
 
