@@ -82,6 +82,24 @@ public:
         return win32::fromWide(status, std::min<DWORD>(size / sizeof(wchar_t), 9));
     }
 
+    std::optional<std::uint64_t> queryContentLength() override
+    {
+        wchar_t text[32] = {};
+        DWORD size = sizeof text - sizeof(wchar_t);
+        if (!request_ || !HttpQueryInfoW(request_.get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
+            return std::nullopt;
+        const std::size_t length = std::min<std::size_t>(size / sizeof(wchar_t), 31);
+        if (length == 0 || length > 19)
+            return std::nullopt;
+        std::uint64_t value = 0;
+        for (std::size_t i = 0; i < length; ++i) {
+            if (text[i] < L'0' || text[i] > L'9')
+                return std::nullopt;
+            value = value * 10 + static_cast<std::uint64_t>(text[i] - L'0');
+        }
+        return value;
+    }
+
     std::optional<std::uint32_t> read(char* buffer, std::uint32_t size) override
     {
         DWORD got = 0;

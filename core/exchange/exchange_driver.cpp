@@ -6,6 +6,7 @@
 #include "core/app/run_settings.h"
 #include "core/app/string_ids.h"
 #include "core/exchange/frame_notifier.h"
+#include "core/gui/browser.h"
 #include "core/scan/clock.h"
 #include "core/scan/keys.h"
 #include "core/scan/progress.h"
@@ -31,19 +32,23 @@ void setPosition(ProgressView& view, std::uint32_t bytesWritten)
     view.postToBar(pbm::kSetPos, static_cast<std::uintptr_t>(position), 0);
 }
 
-// Both exchanges; false on the first failure.
+// Both exchanges; false on the first failure, and false as soon as the
+// cancel flag is seen: a cancelled scan sends nothing more, and a body
+// being written is abandoned, not finished.
 bool runExchanges(ScanExchange& exchange, std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord,
                   const ExchangeServices& services, std::u16string& resultsAddress)
 {
     ProgressView& view = services.progress;
+    const auto cancelled = [&view] { return view.state().cancel.load(); };
 
     protocol::buildInitialiseFields(processList, exchange.fields);
     // The digests go uncompressed; a failed encoding is never sent.
     if (!protocol::encodeFields(exchange.fields, false))
         return false;
-    if (!exchange.connection.startPost(services.settings.initialisePath, exchange.fields))
+    if (cancelled() || !exchange.connection.startPost(services.settings.initialisePath, exchange.fields))
         return false;
-    exchange.connection.writeBody();
+    if (!exchange.connection.writeBody({}, cancelled))
+        return false;
     std::u16string reply;
     if (!exchange.connection.finishPost(reply))
         return false;
@@ -54,17 +59,18 @@ bool runExchanges(ScanExchange& exchange, std::vector<ProcessRecord>& processLis
     if (exchange.compress && !protocol::encodeFields(exchange.fields, true))
         return false;
     const auto target = protocol::submitTarget(services.settings.submitPathTemplate, scanRecord[keys::kScanId]);
-    if (!target || !exchange.connection.startPost(*target, exchange.fields))
+    if (!target || cancelled() || !exchange.connection.startPost(*target, exchange.fields))
         return false;
 
     const std::uint32_t bodyLength = exchange.connection.bodyLength();
     view.state().maximum = static_cast<std::int32_t>(std::min<std::uint32_t>(bodyLength, std::numeric_limits<std::int32_t>::max()));
     view.postToBar(pbm::kSetStep, 1, 0);
     view.postToBar(pbm::kSetRange, 0, static_cast<std::intptr_t>(view.state().maximum.load()));
-    exchange.connection.writeBody([&view](std::uint32_t written) { setPosition(view, written); });
+    if (!exchange.connection.writeBody([&view](std::uint32_t written) { setPosition(view, written); }, cancelled))
+        return false;
 
     setStatusText(view, text::kServerProcessing);
-    return exchange.connection.finishPost(resultsAddress);
+    return exchange.connection.finishPost(resultsAddress) && !cancelled();
 }
 
 }  // namespace
@@ -91,9 +97,16 @@ bool exchangeWithServer(std::vector<ProcessRecord>& processList, ProcessRecord& 
         if (resultsAddress.size() > kMaxResultsAddress) {
             // A cut address would lead nowhere; the result page shows none.
             traceDiagnostic(u"The results address returned from server is too long to open.\n");
+        } else if (!isWebAddress(resultsAddress)) {
+            // A path, a share or another scheme is never handed to the
+            // shell, so the result page offers none either.
+            traceDiagnostic(u"The results address returned from server is not a web address.\n");
         } else {
             setStatusText(view, text::kOpeningResults);
             services.clock.sleep(kBrowserPauseMs);
+            // Closed during the pause: the program is ending; open nothing.
+            if (view.state().cancel)
+                return false;
             services.frame.storeResultsAddress(resultsAddress);
             services.frame.openAddress(resultsAddress);
         }

@@ -45,8 +45,12 @@ inline constexpr std::uint32_t kBrowserPauseMs = 3000;
 // Runs both exchanges on the scan worker thread. True when the submit reply
 // came with status "200"; the progress page is then hidden and the frame told
 // that the scan is complete. On any failure the status shows text 104, the
-// page stays, and nothing is opened. Cancel is not polled here: the frame's
-// shutdown ends the worker.
+// page stays, and nothing is opened. Only a web address (isWebAddress) of at
+// most kMaxResultsAddress characters is stored and opened; any other reply
+// is a success without an address. The cancel flag is polled before each
+// request, before every chunk of a body and before the address is opened:
+// once it is set nothing more is sent or opened and the result is false
+// (the frame is shutting down then, and ends a worker blocked in a call).
 bool exchangeWithServer(std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord,
                         const ExchangeServices& services);
 

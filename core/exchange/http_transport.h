@@ -32,6 +32,9 @@ public:
     virtual bool endRequest() = 0;
     // HttpQueryInfoW of the status code as text (at most 9 characters).
     virtual std::optional<std::u16string> queryStatusCode() = 0;
+    // HttpQueryInfoW of the announced reply length (Content-Length); none
+    // when the reply announces none or announces no plain number.
+    virtual std::optional<std::uint64_t> queryContentLength() = 0;
     // InternetReadFile: the count read (0 at the end), or none on failure.
     virtual std::optional<std::uint32_t> read(char* buffer, std::uint32_t size) = 0;
 

@@ -46,19 +46,22 @@ bool ServerConnection::startPost(const std::u16string& target, const protocol::F
     return false;
 }
 
-void ServerConnection::writeBody(const std::function<void(std::uint32_t)>& progress)
+bool ServerConnection::writeBody(const std::function<void(std::uint32_t)>& progress,
+                                 const std::function<bool()>& stop)
 {
     if (state_ != State::sending)
-        return;
+        return true;
     while (true) {
         if (progress)
             progress(bytesWritten_);
         if (bytesWritten_ >= body_.size())
-            return;
+            return true;
+        if (stop && stop())
+            return false;
         const std::uint32_t n = std::min<std::uint32_t>(kChunkSize, bodyLength() - bytesWritten_);
         const auto written = transport_.write(body_.data() + bytesWritten_, n);
         if (!written || *written == 0)
-            return;
+            return true;
         bytesWritten_ += std::min(*written, n);
     }
 }
@@ -71,12 +74,19 @@ bool ServerConnection::finishPost(std::u16string& reply)
     if (transport_.endRequest()) {
         const auto status = transport_.queryStatusCode();
         good = status && *status == u"200";
+        const auto announced = transport_.queryContentLength();
         std::string bytes;
         char buffer[kReadSize];
-        bool withinLimit = true;
-        while (true) {
+        bool withinLimit = !announced || *announced <= kMaxReplyBytes;
+        bool whole = true;
+        while (withinLimit) {
             const auto got = transport_.read(buffer, kReadSize);
-            if (!got || *got == 0)
+            if (!got) {
+                // The connection broke off (a reset mid-body, say).
+                whole = false;
+                break;
+            }
+            if (*got == 0)
                 break;
             const std::uint32_t n = std::min(*got, kReadSize);
             if (bytes.size() + n > kMaxReplyBytes) {
@@ -85,9 +95,11 @@ bool ServerConnection::finishPost(std::u16string& reply)
             }
             bytes.append(buffer, n);
         }
+        if (announced && bytes.size() != *announced)
+            whole = false;
         if (withinLimit)
             reply = widenLatin1(bytes);
-        good = good && withinLimit;
+        good = good && withinLimit && whole;
     }
     transport_.closeRequest();
     state_ = State::connected;

@@ -39,12 +39,18 @@ public:
     // Writes the body in chunks of kChunkSize. `progress` (when given) gets
     // the bytes written so far before every chunk and once at the end. A
     // failing write, or one that writes nothing, ends the writing early.
-    void writeBody(const std::function<void(std::uint32_t)>& progress = {});
+    // `stop` (when given) is asked before every chunk; once it says true,
+    // nothing more is written and the result is false: the request must
+    // then be abandoned (close), never finished.
+    bool writeBody(const std::function<void(std::uint32_t)>& progress = {},
+                   const std::function<bool()>& stop = {});
 
     // Ends the request, reads the whole reply (each byte one UTF-16 unit)
     // and closes the request, leaving the connection open. True only for
-    // status "200" with a reply within kMaxReplyBytes; the reply is stored
-    // for any status, but not when it is over the limit.
+    // status "200" with a whole reply within kMaxReplyBytes: a read that
+    // fails, or fewer bytes than the reply announced, means the reply was
+    // cut off and fails too. The reply is stored for any status, but not
+    // when it is (or is announced as) over the limit, which is then not read.
     bool finishPost(std::u16string& reply);
 
     // Closes request, connection and session, as far as open.

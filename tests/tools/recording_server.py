@@ -14,6 +14,7 @@ not see each other's requests or replies.
                                   per second
       reset STATUS HEXBODY KEEP   the head announcing the whole body, its
                                   first KEEP bytes, then a TCP reset
+      cut STATUS HEXBODY KEEP     the same, then an orderly close (FIN)
       large STATUS SIZE           SIZE bytes of "x", streamed in pieces
       refuse                      no reply: a TCP reset at once
       hold [SECONDS]              no reply until the client goes away (at
@@ -182,13 +183,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.wfile.flush()
                     if i + 1 < len(body) and self.client_gone(1.0):
                         return
-            elif kind == "reset":
+            elif kind in ("reset", "cut"):
                 _, status, body, keep = scripted
                 self.head(status, len(body))
                 self.wfile.write(body[:keep])
                 self.wfile.flush()
                 time.sleep(0.2)
-                self.reset_connection()
+                if kind == "reset":
+                    self.reset_connection()
             elif kind == "large":
                 _, status, size = scripted
                 self.head(status, size)
@@ -241,8 +243,8 @@ def parse_script_line(line):
                 body_of(words[3] if len(words) > 3 else ""))
     if kind == "trickle" and len(words) in (2, 3):
         return ("trickle", int(words[1]), body_of(words[2] if len(words) > 2 else ""))
-    if kind == "reset" and len(words) == 4:
-        return ("reset", int(words[1]), body_of(words[2]), int(words[3]))
+    if kind in ("reset", "cut") and len(words) == 4:
+        return (kind, int(words[1]), body_of(words[2]), int(words[3]))
     if kind == "large" and len(words) == 3:
         size = int(words[2])
         if not 0 <= size <= MAX_LARGE_REPLY:

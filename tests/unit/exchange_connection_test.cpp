@@ -134,6 +134,40 @@ TEST(ServerConnection, AReplyOverTheCapFailsAndIsNotKept)
     EXPECT_EQ(transport.requestsOpen, 0);
 }
 
+TEST(ServerConnection, AReplyCutOffMidBodyFails)
+{
+    // A reset after part of the body (the read fails), a close after part
+    // of it (fewer bytes than announced), and a reply that announces no
+    // length and ends cleanly, which is whole as far as anyone can tell.
+    FakeHttpTransport transport;
+    transport.replies.push_back({u"200", "http://127.0.0.1/results/42", std::nullopt, 20});
+    transport.replies.push_back({u"200", "http://127.0.0.1/res", 27});
+    transport.replies.push_back({u"200", "http://127.0.0.1/results/42", -1});
+    ServerConnection connection(transport, u"h", 80);
+    std::u16string reply;
+    ASSERT_TRUE(connection.startPost(u"t", {}));
+    EXPECT_FALSE(connection.finishPost(reply)) << "reset";
+    ASSERT_TRUE(connection.startPost(u"t", {}));
+    EXPECT_FALSE(connection.finishPost(reply)) << "short";
+    ASSERT_TRUE(connection.startPost(u"t", {}));
+    EXPECT_TRUE(connection.finishPost(reply));
+    EXPECT_EQ(reply, u"http://127.0.0.1/results/42");
+    EXPECT_EQ(transport.requestsOpen, 0);
+}
+
+TEST(ServerConnection, AReplyAnnouncedOverTheCapIsNotRead)
+{
+    FakeHttpTransport transport;
+    transport.replies.push_back({u"200", "tiny", std::int64_t{10} << 20});
+    ServerConnection connection(transport, u"h", 80);
+    std::u16string reply = u"before";
+    ASSERT_TRUE(connection.startPost(u"t", {}));
+    EXPECT_FALSE(connection.finishPost(reply));
+    EXPECT_EQ(reply, u"before");
+    EXPECT_EQ(transport.count("read"), 0u);
+    EXPECT_EQ(transport.requestsOpen, 0);
+}
+
 TEST(ServerConnection, WritingStopsOnFailureOrOnAWriteOfNothing)
 {
     FakeHttpTransport transport;

@@ -178,6 +178,21 @@ TEST_F(ExchangeDriver, AnAddressTooLongForTheFrameIsNeitherStoredNorOpened)
     EXPECT_EQ(frame.openedAddresses.size(), 1u);
 }
 
+TEST_F(ExchangeDriver, AResultsAddressThatIsNoWebAddressIsASuccessWithoutAnAddress)
+{
+    for (const char* address : {"C:\\Windows\\system32\\calc.exe", "file:///C:/x.exe", "\\\\host\\share\\x.exe",
+                                "javascript:alert(1)", "http://x/ \"--new-window\"", ""}) {
+        SCOPED_TRACE(address);
+        FakeFrameNotifier notifier;
+        transport.replies = {{u"200", "1|1,2|t|a"}, {u"200", address}};
+        ExchangeServices probe{transport, view, notifier, clock, settings};
+        EXPECT_TRUE(exchangeWithServer(processes, scan, probe));
+        EXPECT_EQ(notifier.storedAddress, u"");
+        EXPECT_TRUE(notifier.openedAddresses.empty());
+        EXPECT_EQ(notifier.scanCompletePosts, 1);
+    }
+}
+
 TEST_F(ExchangeDriver, ASubmitBodyOf1024BytesGivesPositions0And1024)
 {
     // The body length follows the scan id's length: about one byte per

@@ -34,6 +34,7 @@ public:
     }
     bool endRequest() override { return real_->endRequest(); }
     std::optional<std::u16string> queryStatusCode() override { return real_->queryStatusCode(); }
+    std::optional<std::uint64_t> queryContentLength() override { return real_->queryContentLength(); }
     std::optional<std::uint32_t> read(char* buffer, std::uint32_t size) override { return real_->read(buffer, size); }
     void closeRequest() override { real_->closeRequest(); }
     void closeConnection() override { real_->closeConnection(); }

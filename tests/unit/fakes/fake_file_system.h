@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -46,6 +47,7 @@ public:
     // Keyed by the open path ("\\?\..." form).
     std::map<std::u16string, FakeFile> files;
     std::map<std::u16string, int> opens;
+    std::function<void(const std::u16string&)> onOpen;  // called after each open is counted
     int openHandles = 0;
 
     int opensOf(const std::u16string& path) const
@@ -57,6 +59,8 @@ public:
     std::unique_ptr<OpenFile> openForScan(const std::u16string& openPath) override
     {
         ++opens[openPath];
+        if (onOpen)
+            onOpen(openPath);
         const auto it = files.find(openPath);
         if (it == files.end())
             return nullptr;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -20,6 +21,10 @@ public:
     struct Reply {
         std::u16string status = u"200";
         std::string body;
+        // The announced length: the body's own when unset; -1 announces none.
+        std::optional<std::int64_t> contentLength;
+        // Reads fail once this many bytes were delivered (a broken-off reply).
+        std::optional<std::size_t> failReadAfter;
     };
     struct Request {
         std::u16string verb;
@@ -42,11 +47,14 @@ public:
     std::deque<Reply> replies;
     std::vector<Request> requests;
     std::vector<std::string> calls;
+    // Called with each call's log entry, before the call acts (a test may
+    // press Cancel at a chosen call).
+    std::function<void(const std::string&)> onCall;
     int sessionsOpen = 0, connectionsOpen = 0, requestsOpen = 0;
 
     bool openSession(std::u16string_view agent) override
     {
-        calls.push_back("openSession " + toUtf8(agent));
+        log("openSession " + toUtf8(agent));
         if (failing.contains("openSession"))
             return false;
         ++sessionsOpen;
@@ -54,7 +62,7 @@ public:
     }
     bool connect(std::u16string_view host, std::uint16_t port) override
     {
-        calls.push_back("connect " + toUtf8(host) + ":" + std::to_string(port));
+        log("connect " + toUtf8(host) + ":" + std::to_string(port));
         if (failing.contains("connect"))
             return false;
         ++connectionsOpen;
@@ -62,7 +70,7 @@ public:
     }
     bool openRequest(std::u16string_view verb, std::u16string_view target) override
     {
-        calls.push_back("openRequest " + toUtf8(verb) + " " + toUtf8(target));
+        log("openRequest " + toUtf8(verb) + " " + toUtf8(target));
         if (failing.contains("openRequest"))
             return false;
         ++requestsOpen;
@@ -74,19 +82,19 @@ public:
     }
     bool addRequestHeader(std::u16string_view line) override
     {
-        calls.push_back("addRequestHeader");
+        log("addRequestHeader");
         requests.back().headers.emplace_back(line);
         return !failing.contains("addRequestHeader");
     }
     bool sendRequest(std::uint32_t totalLength) override
     {
-        calls.push_back("sendRequest " + std::to_string(totalLength));
+        log("sendRequest " + std::to_string(totalLength));
         requests.back().announcedLength = totalLength;
         return !failing.contains("sendRequest");
     }
     std::optional<std::uint32_t> write(const char* data, std::uint32_t size) override
     {
-        calls.push_back("write " + std::to_string(size));
+        log("write " + std::to_string(size));
         if (failing.contains("write"))
             return std::nullopt;
         const std::uint32_t n = writeNothing ? 0 : std::min(size, writeLimit);
@@ -96,7 +104,7 @@ public:
     }
     bool endRequest() override
     {
-        calls.push_back("endRequest");
+        log("endRequest");
         if (failing.contains("endRequest"))
             return false;
         current_ = replies.empty() ? Reply{u"404", "no scripted reply"} : replies.front();
@@ -107,34 +115,45 @@ public:
     }
     std::optional<std::u16string> queryStatusCode() override
     {
-        calls.push_back("queryStatusCode");
+        log("queryStatusCode");
         if (failing.contains("queryStatusCode"))
             return std::nullopt;
         return current_.status;
     }
+    std::optional<std::uint64_t> queryContentLength() override
+    {
+        log("queryContentLength");
+        if (!current_.contentLength)
+            return current_.body.size();
+        if (*current_.contentLength < 0)
+            return std::nullopt;
+        return static_cast<std::uint64_t>(*current_.contentLength);
+    }
     std::optional<std::uint32_t> read(char* buffer, std::uint32_t size) override
     {
-        calls.push_back("read " + std::to_string(size));
-        if (failing.contains("read"))
+        log("read " + std::to_string(size));
+        if (failing.contains("read") || (current_.failReadAfter && readOffset_ >= *current_.failReadAfter))
             return std::nullopt;
-        const std::size_t n = std::min<std::size_t>(size, current_.body.size() - readOffset_);
+        const std::size_t end =
+            current_.failReadAfter ? std::min(*current_.failReadAfter, current_.body.size()) : current_.body.size();
+        const std::size_t n = std::min<std::size_t>(size, end - readOffset_);
         std::memcpy(buffer, current_.body.data() + readOffset_, n);
         readOffset_ += n;
         return static_cast<std::uint32_t>(n);
     }
     void closeRequest() override
     {
-        calls.push_back("closeRequest");
+        log("closeRequest");
         --requestsOpen;
     }
     void closeConnection() override
     {
-        calls.push_back("closeConnection");
+        log("closeConnection");
         --connectionsOpen;
     }
     void closeSession() override
     {
-        calls.push_back("closeSession");
+        log("closeSession");
         --sessionsOpen;
     }
 
@@ -146,6 +165,13 @@ public:
     }
 
 private:
+    void log(std::string call)
+    {
+        calls.push_back(std::move(call));
+        if (onCall)
+            onCall(calls.back());
+    }
+
     Reply current_;
     std::size_t readOffset_ = 0;
 };

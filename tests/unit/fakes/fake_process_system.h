@@ -2,6 +2,7 @@
 // Staged processes, modules and privileges for the native tests.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,7 @@ public:
 
     std::vector<FakeProcess> processes;
     bool enumerationFails = false;
+    std::function<void()> onEnumerate;  // called as each enumeration starts
 
     // Observations.
     int enumerations = 0;
@@ -37,6 +39,8 @@ public:
     std::optional<std::vector<std::uint32_t>> enumProcesses(std::size_t capacity) override
     {
         ++enumerations;
+        if (onEnumerate)
+            onEnumerate();
         idCapacity = capacity;
         if (enumerationFails)
             return std::nullopt;

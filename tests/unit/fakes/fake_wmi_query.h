@@ -8,6 +8,7 @@
 //   wmi.stage(u"SELECT * FROM Win32_Processor", {{{u"Caption", u"x86"}, {u"ProcessorId", u"BF"}}});
 //   wmi.fail(u"SELECT * FROM Win32_DisplayConfiguration");
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,6 +36,7 @@ public:
     std::uint32_t processId = 4242;
     int connects = 0;
     std::vector<std::u16string> queries;  // in the order they ran
+    std::function<void(const std::u16string&)> onQuery;  // called as each query runs
 
     bool connect() override
     {
@@ -45,6 +47,8 @@ public:
     std::optional<WmiObjects> run(const std::u16string& query, const std::vector<std::u16string>& properties) override
     {
         queries.push_back(query);
+        if (onQuery)
+            onQuery(query);
         const auto found = staged_.find(query);
         if (found == staged_.end())
             return WmiObjects{};
