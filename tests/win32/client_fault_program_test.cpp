@@ -27,41 +27,6 @@ constexpr DWORD kEndMs = 60000;
 constexpr int kProgressBar = 1000;
 constexpr int kCancel = 1012;
 
-struct PageSearch {
-    HWND frame;
-    int control;
-    HWND found;
-};
-
-BOOL CALLBACK matchPage(HWND child, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<PageSearch*>(parameter);
-    if (GetParent(child) == search->frame && GetDlgItem(child, search->control) != nullptr) {
-        search->found = child;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND pageWith(HWND frame, int control)
-{
-    PageSearch search{frame, control, nullptr};
-    EnumChildWindows(frame, matchPage, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-template <typename Condition>
-bool waitFor(Condition condition, DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(50);
-    }
-    return true;
-}
-
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 // One unattended run of zorvane.exe against a channel of the recording

@@ -44,7 +44,30 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
     return FALSE;
 }
 
+struct PageSearch {
+    HWND frame;
+    int control;
+    HWND found;
+};
+
+BOOL CALLBACK matchPage(HWND child, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<PageSearch*>(parameter);
+    if (GetParent(child) == search->frame && GetDlgItem(child, search->control) != nullptr) {
+        search->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 }  // namespace
+
+HWND pageWith(HWND frame, int control)
+{
+    PageSearch search{frame, control, nullptr};
+    EnumChildWindows(frame, matchPage, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
 
 std::wstring buildTreePath(const std::wstring& relative)
 {

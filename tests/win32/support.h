@@ -32,6 +32,23 @@ std::wstring testProgram(const std::wstring& name);
 // with this class (null: any) and title, for up to `timeoutMs`.
 HWND waitForWindow(DWORD processId, const wchar_t* className, const wchar_t* title, DWORD timeoutMs);
 
+// The child dialog (wizard page) of `frame` that holds the control `control`
+// (1011 start, 1000 progress, 1030 result page), or null.
+HWND pageWith(HWND frame, int control);
+
+// Polls `condition` every 50 ms until it holds or `timeoutMs` has passed.
+template <typename Condition>
+bool waitFor(Condition condition, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
 // Waits for the program to end; its exit code, or none on timeout.
 std::optional<DWORD> waitForExit(const RunningProgram& program, DWORD timeoutMs);
 

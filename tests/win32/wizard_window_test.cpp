@@ -27,43 +27,6 @@ constexpr int kAddressButton = 1030;
 constexpr int kBackButton = 1018;
 const wchar_t* const kClosingTitle = L"Zorvane - Closing Zorvane - Please Wait...";
 
-struct PageSearch {
-    HWND frame;
-    int control;
-    HWND found;
-};
-
-BOOL CALLBACK matchPage(HWND child, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<PageSearch*>(parameter);
-    if (GetParent(child) == search->frame && GetDlgItem(child, search->control) != nullptr) {
-        search->found = child;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The page of the frame that holds `control`: 1011 start, 1000 progress,
-// 1030 result.
-HWND pageWith(HWND frame, int control)
-{
-    PageSearch search{frame, control, nullptr};
-    EnumChildWindows(frame, matchPage, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-template <typename Condition>
-bool waitFor(Condition condition, DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(50);
-    }
-    return true;
-}
-
 bool visible(HWND window) { return window != nullptr && IsWindowVisible(window); }
 
 std::wstring titleOf(HWND window)
