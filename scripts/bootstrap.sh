@@ -11,7 +11,8 @@ packages=(
   zlib1g-dev libssl-dev libsqlite3-dev sqlite3
   libcpp-httplib-dev nlohmann-json3-dev libcli11-dev
   wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick fonts-liberation
-  python3 curl ca-certificates procps time chromium
+  postgresql libpq-dev nginx-light
+  python3 curl ca-certificates procps time chromium util-linux
 )
 
 missing=()

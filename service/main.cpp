@@ -51,7 +51,10 @@ int main(int argc, char** argv)
     zorvane::service::ServiceOptions options;
     app.add_option("--listen", listen, "Address and port to listen on (port 0: any free port)")
         ->capture_default_str();
-    app.add_option("--db", db, "SQLite database file (created with its directory)")->capture_default_str();
+    app.add_option("--db", db,
+                   "SQLite database file (created with its directory), or a postgresql:// URL of a database "
+                   "that several instances share")
+        ->capture_default_str();
     app.add_option("--public-url", options.publicUrl,
                    "Base of the results addresses (default: http://ADDR:PORT of --listen)");
     CLI11_PARSE(app, argc, argv);
@@ -82,7 +85,7 @@ int main(int argc, char** argv)
         logLine(error);
         return 1;
     }
-    logLine("listening on " + host + ":" + std::to_string(service.port()) + ", database " + db +
+    logLine("listening on " + host + ":" + std::to_string(service.port()) + ", database " + zorvane::service::displayLocation(db) +
             ", reports under " + service.publicUrl() + "/scan/");
 
     std::thread signalWaiter([&] {

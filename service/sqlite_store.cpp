@@ -3,9 +3,8 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <iterator>
 #include <mutex>
-
-#include <nlohmann/json.hpp>
 
 namespace zorvane::service {
 
@@ -13,7 +12,11 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 
-constexpr const char* kSchema = R"sql(
+// The schema in steps, oldest first; a database's PRAGMA user_version is
+// the number of steps it has. Step 1 is the schema of the files made before
+// the steps were counted, so those open as version 0 and keep their rows.
+constexpr const char* kMigrations[] = {
+    R"sql(
 CREATE TABLE IF NOT EXISTS files(
     file_id  INTEGER PRIMARY KEY AUTOINCREMENT,
     md5      TEXT UNIQUE,
@@ -38,48 +41,9 @@ CREATE TABLE IF NOT EXISTS processes(
     process_values TEXT NOT NULL,
     modules  TEXT NOT NULL,
     PRIMARY KEY(scan_id, position));
-)sql";
-
-std::string toJson(const Values& values)
-{
-    nlohmann::json object = nlohmann::json::object();
-    for (const auto& [key, value] : values)
-        object[key] = value;
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-Values valuesFromJson(std::string_view text)
-{
-    Values values;
-    auto object = nlohmann::json::parse(text, nullptr, false);
-    if (!object.is_object())
-        return values;
-    for (const auto& [key, value] : object.items()) {
-        if (value.is_string())
-            values[key] = value.get<std::string>();
-    }
-    return values;
-}
-
-std::string modulesToJson(const std::vector<std::optional<std::int64_t>>& modules)
-{
-    nlohmann::json array = nlohmann::json::array();
-    for (const auto& m : modules)
-        array.push_back(m ? nlohmann::json(*m) : nlohmann::json(nullptr));
-    return array.dump();
-}
-
-std::vector<std::optional<std::int64_t>> modulesFromJson(std::string_view text)
-{
-    std::vector<std::optional<std::int64_t>> modules;
-    auto array = nlohmann::json::parse(text, nullptr, false);
-    if (!array.is_array())
-        return modules;
-    for (const auto& m : array)
-        modules.push_back(m.is_number_integer() ? std::optional<std::int64_t>(m.get<std::int64_t>())
-                                                : std::nullopt);
-    return modules;
-}
+)sql",
+};
+constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
 class Statement {
 public:
@@ -245,7 +209,7 @@ public:
         Statement markScan(db_,
                            "UPDATE scans SET submitted_at = ?, scan_values = ? "
                            "WHERE scan_id = ? AND submitted_at IS NULL");
-        if (!markScan.bind(1, submittedAt).bind(2, toJson(submission.scanValues)).bind(3, submission.scanId).run())
+        if (!markScan.bind(1, submittedAt).bind(2, valuesToJson(submission.scanValues)).bind(3, submission.scanId).run())
             return StoreOutcome::Failed;
         if (sqlite3_changes(db_) != 1) {
             auto existing = findScanLocked(submission.scanId);
@@ -259,7 +223,7 @@ public:
             return StoreOutcome::Failed;
         for (const SubmittedFile& file : submission.files) {
             fillFile.reset();
-            if (!fillFile.bind(1, toJson(file.facts)).bind(2, file.fileId).run())
+            if (!fillFile.bind(1, valuesToJson(file.facts)).bind(2, file.fileId).run())
                 return StoreOutcome::Failed;
         }
         std::int64_t position = 0;
@@ -267,7 +231,7 @@ public:
             insertProcess.reset();
             insertProcess.bind(1, submission.scanId)
                 .bind(2, position++)
-                .bind(3, toJson(process.values))
+                .bind(3, valuesToJson(process.values))
                 .bind(4, modulesToJson(process.modules));
             if (!insertProcess.run())
                 return StoreOutcome::Failed;
@@ -367,6 +331,52 @@ private:
     sqlite3* db_;
 };
 
+int userVersion(sqlite3* db)
+{
+    Statement version(db, "PRAGMA user_version");
+    return version.step() == SQLITE_ROW ? static_cast<int>(version.integer(0)) : -1;
+}
+
+// Applies the steps the file lacks in one write transaction, so that two
+// services opening one file at once apply each step once.
+bool migrate(sqlite3* db, std::string& error)
+{
+    Transaction tx(db);
+    if (!tx.began()) {
+        error = sqlite3_errmsg(db);
+        return false;
+    }
+    int version = userVersion(db);
+    if (version < 0) {
+        error = sqlite3_errmsg(db);
+        return false;
+    }
+    if (version > kSchemaVersion) {
+        error = "the schema is at version " + std::to_string(version) + ", newer than this service's " +
+                std::to_string(kSchemaVersion) + "; nothing was changed";
+        return false;
+    }
+    for (int step = version; step < kSchemaVersion; ++step) {
+        char* message = nullptr;
+        if (sqlite3_exec(db, kMigrations[step], nullptr, nullptr, &message) != SQLITE_OK) {
+            error = "schema step " + std::to_string(step + 1) + ": " + (message ? message : sqlite3_errmsg(db));
+            sqlite3_free(message);
+            return false;
+        }
+    }
+    // PRAGMA takes no bound parameters; the value is our own constant.
+    std::string setVersion = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
+    if (version != kSchemaVersion && sqlite3_exec(db, setVersion.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(db);
+        return false;
+    }
+    if (!tx.commit()) {
+        error = sqlite3_errmsg(db);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::unique_ptr<ScanStore> openSqliteStore(const std::string& path, std::string& error)
@@ -385,10 +395,14 @@ std::unique_ptr<ScanStore> openSqliteStore(const std::string& path, std::string&
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     char* message = nullptr;
     const char* setup = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;";
-    if (sqlite3_exec(db, setup, nullptr, nullptr, &message) != SQLITE_OK ||
-        sqlite3_exec(db, kSchema, nullptr, nullptr, &message) != SQLITE_OK) {
+    if (sqlite3_exec(db, setup, nullptr, nullptr, &message) != SQLITE_OK) {
         error = "cannot prepare " + path + ": " + (message ? message : sqlite3_errmsg(db));
         sqlite3_free(message);
+        sqlite3_close(db);
+        return nullptr;
+    }
+    if (!migrate(db, error)) {
+        error = "cannot prepare " + path + ": " + error;
         sqlite3_close(db);
         return nullptr;
     }

@@ -101,9 +101,22 @@ public:
     virtual std::optional<StoredScan> loadScan(std::string_view scanId) = 0;
 };
 
-// Opens the store that `location` names: a SQLite database file (created
-// with its directory). Empty with a one-line reason in `error` when that
-// fails.
+// Opens the store that `location` names: a "postgresql://" or
+// "postgres://" connection URL selects PostgreSQL, anything else is a SQLite
+// database file (created with its directory). Either way the schema is
+// brought to the current version first. Empty with a one-line reason in
+// `error` when that fails.
 std::unique_ptr<ScanStore> openScanStore(const std::string& location, std::string& error);
+
+bool isPostgresLocation(std::string_view location);
+
+// `location` fit for a log line: the password of a connection URL is masked.
+std::string displayLocation(const std::string& location);
+
+// How both backends keep values and module lists: JSON text in one column.
+std::string valuesToJson(const Values& values);
+Values valuesFromJson(std::string_view text);
+std::string modulesToJson(const std::vector<std::optional<std::int64_t>>& modules);
+std::vector<std::optional<std::int64_t>> modulesFromJson(std::string_view text);
 
 }  // namespace zorvane::service
