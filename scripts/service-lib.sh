@@ -2,14 +2,21 @@
 # zorvane-service on loopback, run the client against it under Wine, and
 # read the report address from the service's log. Source it; needs bash.
 
-# start_service BINARY DB LOG: starts the service on 127.0.0.1 with a free
-# port in its own session (so that it outlives the caller and ignores the
-# terminal's Ctrl-C), and sets SERVICE_PID and SERVICE_PORT.
+# start_service BINARY DB LOG [OPTION...]: starts the service on 127.0.0.1
+# with a free port in its own session (so that it outlives the caller and
+# ignores the terminal's Ctrl-C), and sets SERVICE_PID and SERVICE_PORT.
+# DB is a SQLite file or a postgresql:// URL; further options go to the
+# service as they are.
 start_service() {
   local binary=$1 db=$2 log=$3
-  mkdir -p "$(dirname "$db")" "$(dirname "$log")"
+  shift 3
+  case "$db" in
+    postgres://* | postgresql://*) ;;
+    *) mkdir -p "$(dirname "$db")" ;;
+  esac
+  mkdir -p "$(dirname "$log")"
   : >"$log"
-  setsid "$binary" --listen 127.0.0.1:0 --db "$db" 2>>"$log" </dev/null >/dev/null &
+  setsid "$binary" --listen 127.0.0.1:0 --db "$db" "$@" 2>>"$log" </dev/null >/dev/null &
   SERVICE_PID=$!
   SERVICE_PORT=
   for _ in $(seq 100); do

@@ -80,7 +80,10 @@ void ignoreNotice(void*, const char*) {}
 
 Connection connect(const std::string& url, std::string& error)
 {
-    Connection conn(PQconnectdb(url.c_str()));
+    // Defaults first: what the URL says overrides them.
+    const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
+    const char* values[] = {"10", "zorvane-service", url.c_str(), nullptr};
+    Connection conn(PQconnectdbParams(keywords, values, 1));
     if (!conn) {
         error = "out of memory";
         return nullptr;
@@ -198,9 +201,8 @@ private:
         }
         const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
         sqlState = state ? state : "";
-        message = firstLine(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_));
-        if (message == "unknown error")
-            message = firstLine(PQerrorMessage(conn_));
+        const char* primary = result ? PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+        message = firstLine(primary ? primary : PQerrorMessage(conn_));
         return nullptr;
     }
 
@@ -288,6 +290,8 @@ private:
 
 void logFailure(const std::string& what)
 {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
     std::cerr << "zorvane-service: postgresql: " << what << std::endl;
 }
 
