@@ -265,6 +265,19 @@ public:
         return Lease(this, std::move(conn));
     }
 
+    // Closes the idle connections: after one broke, the server has most
+    // likely restarted or failed over, and the others are as dead.
+    void dropIdle()
+    {
+        std::vector<Connection> closing;
+        {
+            std::lock_guard lock(mutex_);
+            closing.swap(idle_);
+            open_ -= closing.size();
+            ready_.notify_all();
+        }
+    }
+
 private:
     void giveBack(Connection conn, bool discard)
     {
@@ -528,9 +541,10 @@ private:
             // work again could then apply it twice.
             bool retry = s.retryable() || (broken && !committing);
             std::string reason = s.message.empty() ? std::string("unexpected result") : s.message;
-            if (broken)
+            if (broken) {
                 lease.discard();
-            else
+                pool_.dropIdle();
+            } else
                 s.run("ROLLBACK");
             if (!retry || attempt >= kAttempts) {
                 logFailure(reason);

@@ -385,11 +385,23 @@ TEST(PostgresStore, ReconnectsAfterTheServerDroppedItsConnections)
     std::string error;
     auto store = service::openScanStore(db.location(), error);
     ASSERT_TRUE(store) << error;
-    ASSERT_TRUE(store->initialiseScan(header(scanIdFor(1)), {kMd5A}));
+    // Several requests at once leave several idle connections in the pool.
+    constexpr int kConcurrent = 6;
+    std::barrier start(kConcurrent);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kConcurrent; ++i) {
+        threads.emplace_back([&, i] {
+            start.arrive_and_wait();
+            EXPECT_TRUE(store->initialiseScan(header(scanIdFor(10 + i)), {kMd5A}));
+        });
+    }
+    for (auto& t : threads)
+        t.join();
     ASSERT_TRUE(db.dropConnections(error)) << error;
     auto slots = store->initialiseScan(header(scanIdFor(2)), {kMd5A});
     ASSERT_TRUE(slots) << "a dropped idle connection is replaced, not reported as a failure";
-    EXPECT_TRUE(store->findScan(scanIdFor(1)));
+    EXPECT_TRUE(store->findScan(scanIdFor(10)));
+    EXPECT_TRUE(store->loadScan(scanIdFor(10)) == std::nullopt) << "initialised only";
 }
 
 TEST(PostgresStore, UnreachableServerIsAOneLineErrorWithoutThePassword)
