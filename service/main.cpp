@@ -85,8 +85,8 @@ int main(int argc, char** argv)
         logLine(error);
         return 1;
     }
-    logLine("listening on " + host + ":" + std::to_string(service.port()) + ", database " + zorvane::service::displayLocation(db) +
-            ", reports under " + service.publicUrl() + "/scan/");
+    logLine("listening on " + host + ":" + std::to_string(service.port()) + ", database " +
+            zorvane::service::displayLocation(db) + ", reports under " + service.publicUrl() + "/scan/");
 
     std::thread signalWaiter([&] {
         int signal = 0;
