@@ -58,6 +58,8 @@ free_port() {
 
 start() {
   mkdir -p "$state"
+  # A cluster left behind by an interrupted run goes first.
+  stop
   rm -f "$state/url" "$state/port" "$state/absent" "$state/datadir"
   local bindir
   bindir=$(find_bindir)
