@@ -1,8 +1,10 @@
 #include "service/decoding.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <set>
+#include <span>
 #include <unordered_set>
 
 #include "core/scan/conversions.h"
@@ -46,13 +48,31 @@ std::optional<std::int64_t> parseId(std::string_view text)
     return value;
 }
 
-Decoded<protocol::FormFields> parseFields(std::string_view body)
+// The body's fields, which must be exactly `names` and stand in name order,
+// as the client's encoder writes them.
+Decoded<protocol::FormFields> parseFields(std::string_view body, std::span<const std::string_view> names)
 {
     auto fields = protocol::parseBody(body);
     if (!fields)
         return reject("the body is not a list of name=value fields");
+    std::string_view previous;
+    for (std::size_t start = 0; start < body.size();) {
+        std::size_t end = std::min(body.find('&', start), body.size());
+        std::string_view name = body.substr(start, body.find('=', start) - start);
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            return reject("unexpected field " + std::string(name.substr(0, 64)));
+        if (start > 0 && name <= previous)
+            return reject("the fields are not in name order");
+        previous = name;
+        start = end + 1;
+    }
     return std::move(*fields);
 }
+
+constexpr std::array<std::string_view, 1> kInitialiseFields = {protocol::kMd5sField};
+constexpr std::array<std::string_view, 5> kSubmitFields = {
+    protocol::kInputField, protocol::kInputDynamicField, protocol::kInputStaticField, protocol::kScanIdField,
+    protocol::kStaticIdsField};
 
 const std::string* field(const protocol::FormFields& fields, std::string_view name)
 {
@@ -61,9 +81,10 @@ const std::string* field(const protocol::FormFields& fields, std::string_view na
 }
 
 // One field of a body, as sent.
-Decoded<std::string> requiredField(std::string_view body, std::string_view name)
+Decoded<std::string> requiredField(std::string_view body, std::span<const std::string_view> names,
+                                   std::string_view name)
 {
-    auto fields = parseFields(body);
+    auto fields = parseFields(body, names);
     if (auto* r = std::get_if<Rejection>(&fields))
         return *r;
     const std::string* value = field(std::get<protocol::FormFields>(fields), name);
@@ -84,39 +105,73 @@ Decoded<std::string> openTextField(const protocol::FormFields& fields, std::stri
     return std::move(*text);
 }
 
-using Lines = std::vector<std::vector<std::string>>;
-
-// A static or dynamic text as lines of columns, with exactly `count` lines.
-Decoded<Lines> openLines(const protocol::FormFields& fields, std::string_view name, std::size_t count,
-                         const Limits& limits)
+// The parts of `text` between separators, as views into it. Counting first
+// keeps a text of nothing but separators from becoming millions of strings.
+std::vector<std::string_view> splitViews(std::string_view text, char separator)
 {
-    auto text = openTextField(fields, name, limits);
-    if (auto* r = std::get_if<Rejection>(&text))
-        return *r;
-    auto lines = protocol::splitRecordLines(std::get<std::string>(text));
-    if (lines.size() != count)
-        return reject(std::string(name) + " has " + std::to_string(lines.size()) + " lines, expected " +
+    std::vector<std::string_view> parts;
+    parts.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), separator)) + 1);
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find(separator, start);
+        if (end == std::string_view::npos) {
+            parts.push_back(text.substr(start));
+            return parts;
+        }
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+// The lines of a static or dynamic text, which must hold exactly `count`
+// lines (an empty text holds none). The views point into `text`.
+Decoded<std::vector<std::string_view>> countedLines(std::string_view text, std::string_view name,
+                                                    std::size_t count)
+{
+    const std::size_t lines =
+        text.empty() ? 0 : static_cast<std::size_t>(std::count(text.begin(), text.end(), protocol::kLineSeparator)) + 1;
+    if (lines != count)
+        return reject(std::string(name) + " has " + std::to_string(lines) + " lines, expected " +
                       std::to_string(count));
-    return lines;
+    if (count == 0)
+        return std::vector<std::string_view>();
+    return splitViews(text, protocol::kLineSeparator);
 }
 
 // One line of columns as record values: backslash doubling undone, and the
 // text made valid UTF-8 (malformed sequences become U+FFFD).
 template <std::size_t N>
-Decoded<Values> readLine(const std::vector<std::string>& cells, const std::array<std::string_view, N>& columns,
+Decoded<Values> readLine(std::string_view line, const std::array<std::string_view, N>& columns,
                          std::string_view where)
 {
-    if (cells.size() != N)
-        return reject(std::string(where) + " has " + std::to_string(cells.size()) + " columns, expected " +
+    const std::size_t cells = static_cast<std::size_t>(std::count(line.begin(), line.end(), protocol::kFieldSeparator)) + 1;
+    if (cells != N)
+        return reject(std::string(where) + " has " + std::to_string(cells) + " columns, expected " +
                       std::to_string(N));
+    const auto parts = splitViews(line, protocol::kFieldSeparator);
     Values values;
     for (std::size_t i = 0; i < N; ++i) {
-        auto plain = protocol::undoubleBackslashes(cells[i]);
+        auto plain = protocol::undoubleBackslashes(parts[i]);
         if (!plain)
             return reject(std::string(where) + ": a lone backslash in " + std::string(columns[i]));
         values[std::string(columns[i])] = toUtf8(fromUtf8(*plain));
     }
     return values;
+}
+
+// Calls `each` with every comma-separated element of `text`, empty ones
+// included, without building a list of them.
+template <typename Char, typename Each>
+void forEachElement(std::basic_string_view<Char> text, Char separator, Each each)
+{
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find(separator, start);
+        each(text.substr(start, end == text.npos ? text.npos : end - start));
+        if (end == text.npos)
+            return;
+        start = end + 1;
+    }
 }
 
 std::string take(Values& values, std::string_view key)
@@ -139,7 +194,10 @@ std::u16string expandAbbreviations(const protocol::AbbreviationList& list, std::
         std::u16string out;
         std::vector<bool> used(fragments.size(), false);
         bool first = true;
-        for (const std::u16string& element : protocol::splitText(value, u',')) {
+        bool ambiguous = false;
+        forEachElement(value, u',', [&](std::u16string_view element) {
+            if (ambiguous)
+                return;
             if (!first)
                 out.push_back(u',');
             first = false;
@@ -147,16 +205,18 @@ std::u16string expandAbbreviations(const protocol::AbbreviationList& list, std::
                 std::any_of(element.begin(), element.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
             if (!anyDigit) {
                 out += element;
-                continue;
+                return;
             }
             auto position = parseId(narrowLatin1(element));
             if (!position || static_cast<std::size_t>(*position) >= fragments.size() ||
-                used[static_cast<std::size_t>(*position)])
-                return std::u16string(value);
+                used[static_cast<std::size_t>(*position)]) {
+                ambiguous = true;
+                return;
+            }
             used[static_cast<std::size_t>(*position)] = true;
             out += fragments[static_cast<std::size_t>(*position)];
-        }
-        return out;
+        });
+        return ambiguous ? std::u16string(value) : out;
     }
 
     std::u16string out;
@@ -192,7 +252,7 @@ std::u16string expandAbbreviations(const protocol::AbbreviationList& list, std::
 
 Decoded<std::vector<std::string>> decodeInitialise(std::string_view body, const Limits& limits)
 {
-    auto sent = requiredField(body, protocol::kMd5sField);
+    auto sent = requiredField(body, kInitialiseFields, protocol::kMd5sField);
     if (auto* r = std::get_if<Rejection>(&sent))
         return *r;
     const std::string* md5s = &std::get<std::string>(sent);
@@ -222,12 +282,12 @@ Decoded<std::vector<std::string>> decodeInitialise(std::string_view body, const 
 
 Decoded<std::string> submittedScanId(std::string_view body)
 {
-    return requiredField(body, protocol::kScanIdField);
+    return requiredField(body, kSubmitFields, protocol::kScanIdField);
 }
 
 Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& scan, const Limits& limits)
 {
-    auto parsed = parseFields(body);
+    auto parsed = parseFields(body, kSubmitFields);
     if (auto* r = std::get_if<Rejection>(&parsed))
         return *r;
     const auto& fields = std::get<protocol::FormFields>(parsed);
@@ -260,18 +320,20 @@ Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& s
         auto text = openTextField(fields, protocol::kInputField, limits);
         if (auto* r = std::get_if<Rejection>(&text))
             return *r;
-        auto values = readLine(protocol::splitText(std::get<std::string>(text), protocol::kFieldSeparator),
-                               protocol::kInputColumns, "input");
+        auto values = readLine(std::get<std::string>(text), protocol::kInputColumns, "input");
         if (auto* r = std::get_if<Rejection>(&values))
             return *r;
         submission.scanValues = std::move(std::get<Values>(values));
     }
 
     {
-        auto opened = openLines(fields, protocol::kInputStaticField, unknownSlots.size(), limits);
-        if (auto* r = std::get_if<Rejection>(&opened))
+        auto text = openTextField(fields, protocol::kInputStaticField, limits);
+        if (auto* r = std::get_if<Rejection>(&text))
             return *r;
-        const auto& lines = std::get<Lines>(opened);
+        auto counted = countedLines(std::get<std::string>(text), protocol::kInputStaticField, unknownSlots.size());
+        if (auto* r = std::get_if<Rejection>(&counted))
+            return *r;
+        const auto& lines = std::get<std::vector<std::string_view>>(counted);
         std::set<std::int64_t> filled;
         for (std::size_t i = 0; i < lines.size(); ++i) {
             std::string where = "input_static line " + std::to_string(i + 1);
@@ -290,10 +352,14 @@ Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& s
     }
 
     {
-        auto opened = openLines(fields, protocol::kInputDynamicField, scan.slots.size(), limits);
-        if (auto* r = std::get_if<Rejection>(&opened))
+        auto text = openTextField(fields, protocol::kInputDynamicField, limits);
+        if (auto* r = std::get_if<Rejection>(&text))
             return *r;
-        const auto& lines = std::get<Lines>(opened);
+        auto counted = countedLines(std::get<std::string>(text), protocol::kInputDynamicField, scan.slots.size());
+        if (auto* r = std::get_if<Rejection>(&counted))
+            return *r;
+        const auto& lines = std::get<std::vector<std::string_view>>(counted);
+        std::size_t moduleEntries = 0;
         std::unordered_set<std::int64_t> scanFiles;
         for (const Slot& slot : scan.slots)
             scanFiles.insert(slot.fileId);
@@ -314,16 +380,25 @@ Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& s
             SubmittedProcess process;
             std::string moduleList = take(values, keys::kModuleList);
             if (!moduleList.empty()) {
-                for (const std::string& element : protocol::splitText(moduleList, ',')) {
+                moduleEntries += static_cast<std::size_t>(std::count(moduleList.begin(), moduleList.end(), ',')) + 1;
+                if (moduleEntries > limits.maxModuleEntries)
+                    return reject("the module lists name more than " + std::to_string(limits.maxModuleEntries) +
+                                      " modules",
+                                  413);
+                bool outside = false;
+                forEachElement(std::string_view(moduleList), ',', [&](std::string_view element) {
                     if (element.empty()) {
                         process.modules.push_back(std::nullopt);
-                        continue;
+                        return;
                     }
                     auto id = parseId(element);
                     if (!id || !scanFiles.count(*id))
-                        return reject(where + ": moduleList names a file outside this scan");
-                    process.modules.push_back(*id);
-                }
+                        outside = true;
+                    else
+                        process.modules.push_back(*id);
+                });
+                if (outside)
+                    return reject(where + ": moduleList names a file outside this scan");
             }
             for (const auto& list : protocol::kAbbreviations) {
                 auto it = values.find(list.key);

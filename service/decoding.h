@@ -20,6 +20,10 @@ struct Limits {
     // Per compressed field, after inflating.
     std::size_t maxInflatedBytes = 32u << 20;
     std::size_t maxRecords = 50000;
+    // Elements of all "moduleList" values of one submission together; each
+    // becomes a stored entry, so a list of nothing but commas must not grow
+    // without bound inside the inflate cap.
+    std::size_t maxModuleEntries = 1000000;
 };
 
 struct Rejection {
