@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -72,8 +73,9 @@ inline int initialiseAt(int port, ClientScan& scan)
     return reply->status == 200 && !scan.applyReply(reply->body) ? -1 : reply->status;
 }
 
-// Both exchanges over new connections to 127.0.0.1:port.
-inline Ingest ingest(int port, ClientScan& scan)
+// Both exchanges over new connections to 127.0.0.1:port; `initialised`,
+// when given, counts the initialise replies applied.
+inline Ingest ingest(int port, ClientScan& scan, std::atomic<int>* initialised = nullptr)
 {
     Ingest result;
     result.records = scan.records.size();
@@ -95,6 +97,8 @@ inline Ingest ingest(int port, ClientScan& scan)
     }
     result.initialised = true;
     result.scanId = scan.scanId();
+    if (initialised)
+        ++*initialised;
     result.submitBody = protocol::buildBody(scan.submitFields());
     auto submitted = post(scan.submitPath(), result.submitBody);
     if (!submitted) {
