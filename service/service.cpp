@@ -1,6 +1,7 @@
 #include "service/service.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <ctime>
 
@@ -60,6 +61,15 @@ Service::Service(ScanStore& store, ServiceOptions options, LogSink log)
 {
     while (!options_.publicUrl.empty() && options_.publicUrl.back() == '/')
         options_.publicUrl.pop_back();
+    // The library listens with a backlog of 5, so a burst of clients sees
+    // connections dropped and retried seconds later; bind() widens it on
+    // the socket noted here. No SO_REUSEPORT: a second service on a taken
+    // port must fail to bind, not share the port.
+    server_->set_socket_options([this](int sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listenSocket_ = sock;
+    });
     routes();
 }
 
@@ -75,6 +85,8 @@ bool Service::bind(const std::string& host, int port, std::string& error)
         error = "cannot listen on " + host + ":" + std::to_string(port);
         return false;
     }
+    if (listenSocket_ >= 0)
+        ::listen(listenSocket_, SOMAXCONN);
     if (options_.publicUrl.empty()) {
         std::string shown = host == "0.0.0.0" || host == "::" || host.empty() ? "127.0.0.1" : host;
         if (shown.find(':') != std::string::npos)

@@ -54,6 +54,7 @@ private:
     // one at a time keeps the service's peak memory bounded.
     std::mutex decodeMutex_;
     int port_ = 0;
+    int listenSocket_ = -1;
 };
 
 // UTC "YYYY-MM-DD HH:MM:SS" of now.

@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "generated_scan.h"
@@ -121,7 +122,7 @@ TEST(ServiceProgramCrashSafety, KilledDuringConcurrentIngestsLosesNothingAndLeav
         const std::size_t first = all.size();
         all.resize(first + kConcurrentIngests);
         for (std::size_t i = 0; i < kConcurrentIngests; ++i)
-            scans.push_back(generatedScan(random(), 3 + random() % 40));
+            scans.push_back(generatedScan(random(), 3 + random() % 22));
         // The kill comes once a random number of the scans have been
         // initialised, after a further random pause: while initialise and
         // submit requests of other scans are under way.
@@ -130,12 +131,15 @@ TEST(ServiceProgramCrashSafety, KilledDuringConcurrentIngestsLosesNothingAndLeav
         const auto killPause = std::chrono::milliseconds(random() % 300);
         const auto started = std::chrono::steady_clock::now();
         std::atomic<int> initialisedSoFar{0};
+        std::atomic<std::size_t> finished{0};
         std::vector<std::thread> clients;
         for (std::size_t i = 0; i < kConcurrentIngests; ++i)
-            clients.emplace_back(
-                [&, i] { all[first + i] = ingest(service.port(), scans[first + i], &initialisedSoFar); });
+            clients.emplace_back([&, i] {
+                all[first + i] = ingest(service.port(), scans[first + i], &initialisedSoFar);
+                ++finished;
+            });
         if (kill) {
-            while (initialisedSoFar < killAtInitialised && service.alive())
+            while (initialisedSoFar < killAtInitialised && finished < kConcurrentIngests)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             std::this_thread::sleep_for(killPause);
             service.kill(SIGKILL);
@@ -144,7 +148,10 @@ TEST(ServiceProgramCrashSafety, KilledDuringConcurrentIngestsLosesNothingAndLeav
             client.join();
 
         std::size_t acknowledged = 0, initialised = 0;
+        std::set<std::string> failures;
         for (std::size_t i = first; i < all.size(); ++i) {
+            if (!all[i].error.empty())
+                failures.insert(all[i].error.substr(0, 120));
             initialised += all[i].initialised ? 1 : 0;
             acknowledged += all[i].submitStatus == 200 ? 1 : 0;
             if (!kill) {
@@ -164,6 +171,8 @@ TEST(ServiceProgramCrashSafety, KilledDuringConcurrentIngestsLosesNothingAndLeav
             std::printf("round %d: no kill, %lld ms; ", round, static_cast<long long>(elapsed.count()));
         std::printf("%zu of %zu scans initialised, %zu stored and acknowledged\n", initialised, kConcurrentIngests,
                     acknowledged);
+        for (const std::string& failure : failures)
+            std::printf("  failed: %s\n", failure.c_str());
         if (!kill)
             service.kill(SIGTERM);
         expectConsistentFile(db, "after round " + std::to_string(round));

@@ -101,3 +101,16 @@ TEST(ServiceProgramLoad, EightClientsWithoutErrorsAndFlatMemory)
 }
 
 }  // namespace zorvane::testing
+
+namespace zorvane::testing {
+
+// Two services never share a port (and so never split each other's clients).
+TEST_F(ServiceTest, ASecondServiceCannotListenOnATakenPort)
+{
+    service::Service second(*store_, service::ServiceOptions{}, [](std::string_view) {});
+    std::string error;
+    EXPECT_FALSE(second.bind("127.0.0.1", service_->port(), error));
+    EXPECT_NE(error.find("cannot listen"), std::string::npos) << error;
+}
+
+}  // namespace zorvane::testing
