@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,6 +73,8 @@ public:
             return false;
         pid_ = ::fork();
         if (pid_ == 0) {
+            // Dies with the test, also when the test itself is killed.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             ::dup2(logFd, 2);
             ::execve(program.c_str(), const_cast<char* const*>(argv.data()), const_cast<char* const*>(envp.data()));
             ::_exit(127);
