@@ -70,6 +70,10 @@ Service::Service(ScanStore& store, ServiceOptions options, LogSink log)
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         listenSocket_ = sock;
     });
+    // Replies go out as two writes, head then body: with Nagle's algorithm
+    // the body waits for the client's delayed acknowledgement of the head
+    // (40 ms on Linux) on every request.
+    server_->set_tcp_nodelay(true);
     routes();
 }
 
@@ -104,6 +108,78 @@ void Service::run()
 void Service::stop()
 {
     server_->stop();
+}
+
+ExchangeReply Service::refusal(std::string_view path, const std::string& peer, const Rejection& r)
+{
+    log_("refused POST " + std::string(path) + " from " + peer + ": " + std::to_string(r.status) + " " + r.reason);
+    return ExchangeReply{r.status, r.reason + "\n"};
+}
+
+ExchangeReply Service::initialise(std::string_view body, const std::string& peer)
+{
+    constexpr std::string_view path = "/corvelle/initialisescan";
+    auto decoded = decodeInitialise(body, options_.limits);
+    if (auto* r = std::get_if<Rejection>(&decoded))
+        return refusal(path, peer, *r);
+    const auto& md5s = std::get<std::vector<std::string>>(decoded);
+
+    auto scanId = newScanId();
+    if (!scanId)
+        return refusal(path, peer, Rejection{503, "no random source for a scan id"});
+    ScanHeader header{*scanId, utcNowText(), peer, false};
+    auto slots = store_.initialiseScan(header, md5s);
+    if (!slots)
+        return refusal(path, peer, Rejection{503, "the scan could not be stored"});
+
+    std::vector<std::string> staticIds;
+    staticIds.reserve(slots->size());
+    std::size_t unknown = 0;
+    for (const Slot& slot : *slots) {
+        unknown += slot.unknown ? 1 : 0;
+        staticIds.push_back((slot.unknown ? "-" : "") + std::to_string(slot.fileId));
+    }
+    ExchangeReply reply{200, protocol::formatInitialiseReply(header.scanId, staticIds, header.scanTime, header.clientIp)};
+    log_("initialised scan " + header.scanId + " for " + header.clientIp + ": " + std::to_string(slots->size()) +
+         " records, " + std::to_string(unknown) + " unknown");
+    return reply;
+}
+
+ExchangeReply Service::submit(const std::string& pathId, std::string_view body, const std::string& peer)
+{
+    const std::string path = "/corvelle/" + pathId + "/submitscan";
+    if (!isScanIdSyntax(pathId))
+        return refusal(path, peer, Rejection{404, "no such scan"});
+    auto named = submittedScanId(body);
+    if (auto* r = std::get_if<Rejection>(&named))
+        return refusal(path, peer, *r);
+    if (std::get<std::string>(named) != pathId)
+        return refusal(path, peer, Rejection{400, "scan_id differs from the scan in the path"});
+    auto scan = store_.findScan(pathId);
+    if (!scan)
+        return refusal(path, peer, Rejection{404, "no such scan"});
+    if (scan->header.submitted)
+        return refusal(path, peer, Rejection{409, "this scan was submitted already"});
+
+    std::lock_guard lock(decodeMutex_);
+    auto decoded = decodeSubmit(body, *scan, options_.limits);
+    if (auto* r = std::get_if<Rejection>(&decoded))
+        return refusal(path, peer, *r);
+    const auto& submission = std::get<Submission>(decoded);
+    switch (store_.storeSubmission(submission, utcNowText())) {
+    case StoreOutcome::Stored:
+        break;
+    case StoreOutcome::AlreadySubmitted:
+        return refusal(path, peer, Rejection{409, "this scan was submitted already"});
+    case StoreOutcome::UnknownScan:
+        return refusal(path, peer, Rejection{404, "no such scan"});
+    case StoreOutcome::Failed:
+        return refusal(path, peer, Rejection{503, "the scan could not be stored"});
+    }
+    std::string address = options_.publicUrl + "/scan/" + pathId;
+    log_("stored scan " + pathId + ": " + std::to_string(submission.processes.size()) + " records, " +
+         std::to_string(submission.files.size()) + " new files; report " + address);
+    return ExchangeReply{200, std::move(address)};
 }
 
 void Service::routes()
@@ -154,79 +230,32 @@ void Service::routes()
         return false;
     };
 
-    server.Post("/corvelle/initialisescan", [this, limits, refuse, readBody](const httplib::Request& req,
-                                                                             httplib::Response& res,
-                                                                             const httplib::ContentReader& reader) {
+    auto answer = [](httplib::Response& res, const ExchangeReply& reply) {
+        res.status = reply.status;
+        res.set_content(reply.text, kTextPlain);
+    };
+
+    server.Post("/corvelle/initialisescan", [this, readBody, answer](const httplib::Request& req,
+                                                                      httplib::Response& res,
+                                                                      const httplib::ContentReader& reader) {
         std::string body;
         if (!readBody(req, res, reader, body))
             return;
-        auto decoded = decodeInitialise(body, limits);
-        if (auto* r = std::get_if<Rejection>(&decoded))
-            return refuse(req, res, *r);
-        const auto& md5s = std::get<std::vector<std::string>>(decoded);
-
-        auto scanId = newScanId();
-        if (!scanId)
-            return refuse(req, res, Rejection{503, "no random source for a scan id"});
-        ScanHeader header{*scanId, utcNowText(), req.remote_addr, false};
-        auto slots = store_.initialiseScan(header, md5s);
-        if (!slots)
-            return refuse(req, res, Rejection{503, "the scan could not be stored"});
-
-        std::vector<std::string> staticIds;
-        staticIds.reserve(slots->size());
-        std::size_t unknown = 0;
-        for (const Slot& slot : *slots) {
-            unknown += slot.unknown ? 1 : 0;
-            staticIds.push_back((slot.unknown ? "-" : "") + std::to_string(slot.fileId));
-        }
-        std::string reply =
-            protocol::formatInitialiseReply(header.scanId, staticIds, header.scanTime, header.clientIp);
-        res.set_content(reply, kTextPlain);
-        log_("initialised scan " + header.scanId + " for " + header.clientIp + ": " + std::to_string(slots->size()) +
-             " records, " + std::to_string(unknown) + " unknown");
+        answer(res, initialise(body, req.remote_addr));
     });
 
-    server.Post(R"(/corvelle/([^/]+)/submitscan)", [this, limits, refuse, readBody](const httplib::Request& req,
+    server.Post(R"(/corvelle/([^/]+)/submitscan)", [this, refuse, readBody, answer](const httplib::Request& req,
                                                                                      httplib::Response& res,
                                                                                      const httplib::ContentReader&
                                                                                          reader) {
+        // A path that cannot name a scan is refused before its body is read.
         std::string pathId = req.matches[1];
         if (!isScanIdSyntax(pathId))
             return refuse(req, res, Rejection{404, "no such scan"});
         std::string body;
         if (!readBody(req, res, reader, body))
             return;
-        auto named = submittedScanId(body);
-        if (auto* r = std::get_if<Rejection>(&named))
-            return refuse(req, res, *r);
-        if (std::get<std::string>(named) != pathId)
-            return refuse(req, res, Rejection{400, "scan_id differs from the scan in the path"});
-        auto scan = store_.findScan(pathId);
-        if (!scan)
-            return refuse(req, res, Rejection{404, "no such scan"});
-        if (scan->header.submitted)
-            return refuse(req, res, Rejection{409, "this scan was submitted already"});
-
-        std::lock_guard lock(decodeMutex_);
-        auto decoded = decodeSubmit(body, *scan, limits);
-        if (auto* r = std::get_if<Rejection>(&decoded))
-            return refuse(req, res, *r);
-        const auto& submission = std::get<Submission>(decoded);
-        switch (store_.storeSubmission(submission, utcNowText())) {
-        case StoreOutcome::Stored:
-            break;
-        case StoreOutcome::AlreadySubmitted:
-            return refuse(req, res, Rejection{409, "this scan was submitted already"});
-        case StoreOutcome::UnknownScan:
-            return refuse(req, res, Rejection{404, "no such scan"});
-        case StoreOutcome::Failed:
-            return refuse(req, res, Rejection{503, "the scan could not be stored"});
-        }
-        std::string address = options_.publicUrl + "/scan/" + pathId;
-        res.set_content(address, kTextPlain);
-        log_("stored scan " + pathId + ": " + std::to_string(submission.processes.size()) + " records, " +
-             std::to_string(submission.files.size()) + " new files; report " + address);
+        answer(res, submit(pathId, body, req.remote_addr));
     });
 
     auto withScan = [this](const httplib::Request& req, httplib::Response& res, auto render,

@@ -26,6 +26,13 @@ struct ServiceOptions {
 
 using LogSink = std::function<void(std::string_view line)>;
 
+// What one of the two exchanges answers: an HTTP status and the plain-text
+// body (the reply, the results address, or a one-line reason).
+struct ExchangeReply {
+    int status = 200;
+    std::string text;
+};
+
 class Service {
 public:
     Service(ScanStore& store, ServiceOptions options, LogSink log);
@@ -43,8 +50,15 @@ public:
     void run();
     void stop();
 
+    // The two exchanges without HTTP: decode, store and answer the body that
+    // reached POST /corvelle/initialisescan, or POST /corvelle/<pathId>/submitscan,
+    // from `peer`. The HTTP routes call these; every outcome is logged.
+    ExchangeReply initialise(std::string_view body, const std::string& peer);
+    ExchangeReply submit(const std::string& pathId, std::string_view body, const std::string& peer);
+
 private:
     void routes();
+    ExchangeReply refusal(std::string_view path, const std::string& peer, const Rejection& r);
 
     ScanStore& store_;
     ServiceOptions options_;
