@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs the benchmarks of an existing build back to back: the digests natively
 # (ours against OpenSSL) and as the 32-bit Windows program under Wine, the
-# scan over a generated fixture against OpenSSL on the same files, and the
-# submit encoding against zlib alone. It builds nothing: run `make release
+# scan over a generated fixture against OpenSSL on the same files, the
+# submit encoding against zlib alone, the service's ingest over loopback HTTP
+# against the same exchanges in-process, the client's peak memory under Wine
+# against a trivial Win32 program, and the network pass's handle rate. It builds nothing: run `make release
 # win32` first (the `make bench` target does). Every benchmark's last line is
 # its ratio; the summary at the end repeats them, with the i686 digest
 # throughput set against the native OpenSSL baseline measured in the same run.
@@ -13,7 +15,10 @@ native=build/release/bench/digest_bench
 windows=build/win32/bench/digest_bench.exe
 scan=build/release/bench/scan_bench
 submit=build/release/bench/submit_bench
-for program in "$native" "$windows" "$scan" "$submit"; do
+ingest=build/release/bench/ingest_bench
+network=build/win32/bench/network_pass.exe
+for program in "$native" "$windows" "$scan" "$submit" "$ingest" "$network" build/win32/bench/trivial_win32.exe \
+  build/win32/zorvane.exe build/release/service/zorvane-service; do
   if [ ! -f "$program" ]; then
     echo "run-benchmarks: $program is missing; build it with: make release win32" >&2
     exit 1
@@ -24,8 +29,11 @@ native_out=$(mktemp)
 windows_out=$(mktemp)
 scan_out=$(mktemp)
 submit_out=$(mktemp)
+ingest_out=$(mktemp)
+memory_out=$(mktemp)
+network_out=$(mktemp)
 cleanup() {
-  rm -f "$native_out" "$windows_out" "$scan_out" "$submit_out"
+  rm -f "$native_out" "$windows_out" "$scan_out" "$submit_out" "$ingest_out" "$memory_out" "$network_out"
   WINEPREFIX="$PWD/build/win32/wineprefix" wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -41,6 +49,19 @@ echo "== native x86-64: the scan's file steps against OpenSSL on the same files"
 echo
 echo "== native x86-64: submit encoding against zlib alone"
 "$submit" | tee "$submit_out"
+echo
+echo "== native x86-64: service ingest over loopback HTTP against the same exchanges in-process"
+"$ingest" | tee "$ingest_out"
+echo
+echo "== under Wine: zorvane.exe's peak resident set during a full scan against a trivial Win32 program"
+if [ -n "${DISPLAY:-}" ]; then
+  bench/client_memory.sh | tr -d '\r' | tee "$memory_out"
+else
+  xvfb-run -a -s "-screen 0 1024x768x24" bench/client_memory.sh | tr -d '\r' | tee "$memory_out"
+fi
+echo
+echo "== under Wine: the network extractor's handle-table pass"
+ZORVANE_NO_XVFB=1 build/win32/wine-run.sh "$network" | tr -d '\r' | tee "$network_out"
 echo
 
 # The number before " MiB/s" on the line that starts with the given label.
@@ -58,3 +79,6 @@ echo "i686 MD5+SHA-1 (HashExtractor): $i686 MiB/s"
 awk -v ours="$i686" -v base="$baseline" 'BEGIN { printf "ratio i686/native OpenSSL: %.2f\n", ours / base }'
 tail -n 1 "$scan_out"
 tail -n 1 "$submit_out"
+tail -n 2 "$ingest_out"
+tail -n 1 "$memory_out"
+tail -n 1 "$network_out"
