@@ -12,17 +12,46 @@ namespace zorvane::client {
 
 namespace {
 
+// The attributes and the size through two queries of the open handle alone.
+// GetFileInformationByHandle also asks for the volume's serial number; under
+// Wine that call waits on another process, a few milliseconds per file on a
+// loaded machine (bench/scan_bench_win32.cpp), more than reading and hashing
+// a typical library. It stays as the fallback.
+struct FileBasicInformation {
+    LARGE_INTEGER creationTime;
+    LARGE_INTEGER lastAccessTime;
+    LARGE_INTEGER lastWriteTime;
+    LARGE_INTEGER changeTime;
+    ULONG fileAttributes;
+};
+struct IoStatusBlock {
+    union {
+        LONG status;
+        PVOID pointer;
+    };
+    ULONG_PTR information;
+};
+constexpr ULONG kFileBasicInformationClass = 4;
+using NtQueryInformationFileFunction = LONG(NTAPI*)(HANDLE, IoStatusBlock*, PVOID, ULONG, ULONG);
+
+NtQueryInformationFileFunction queryInformationFile()
+{
+    static const auto function = reinterpret_cast<NtQueryInformationFileFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    return function;
+}
+
 class Win32OpenFile : public OpenFile {
 public:
     explicit Win32OpenFile(win32::UniqueFileHandle file) : file_(std::move(file)) {}
 
+    // Asked once per file by the reader and once by the handle extractor:
+    // the answer of the first call is kept.
     std::optional<FileInformation> information() override
     {
-        BY_HANDLE_FILE_INFORMATION information{};
-        if (!GetFileInformationByHandle(file_.get(), &information))
-            return std::nullopt;
-        return FileInformation{information.dwFileAttributes,
-                               (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow};
+        if (!information_)
+            information_ = query();
+        return *information_;
     }
 
     std::optional<std::uint32_t> read(std::uint8_t* buffer, std::uint32_t capacity) override
@@ -36,7 +65,24 @@ public:
     std::uintptr_t handleValue() const override { return reinterpret_cast<std::uintptr_t>(file_.get()); }
 
 private:
+    std::optional<FileInformation> query() const
+    {
+        const auto queryFile = queryInformationFile();
+        FileBasicInformation basic{};
+        IoStatusBlock status{};
+        LARGE_INTEGER size{};
+        if (queryFile && queryFile(file_.get(), &status, &basic, sizeof basic, kFileBasicInformationClass) >= 0 &&
+            GetFileSizeEx(file_.get(), &size))
+            return FileInformation{basic.fileAttributes, static_cast<std::uint64_t>(size.QuadPart)};
+        BY_HANDLE_FILE_INFORMATION information{};
+        if (!GetFileInformationByHandle(file_.get(), &information))
+            return std::nullopt;
+        return FileInformation{information.dwFileAttributes,
+                               (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow};
+    }
+
     win32::UniqueFileHandle file_;
+    std::optional<std::optional<FileInformation>> information_;
 };
 
 class Win32FileSystem : public FileSystem {

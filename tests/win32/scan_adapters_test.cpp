@@ -321,3 +321,24 @@ TEST(ScanWorkerThread, ScansTheMachineToTheEndOfItsFilesAndSendsTheRecords)
     EXPECT_GE(static_cast<std::int32_t>(digests->size() / 16), state.maximum.load())
         << "every scanned file has at least one record";
 }
+
+TEST(ScanFileAdapter, InformationGivesTheAttributesAndSizeOfFilesAndDirectories)
+{
+    TemporaryFile file(70000);
+    ASSERT_TRUE(SetFileAttributesW(win32::wide(file.path), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    const auto opened = client::makeFileSystem()->openForScan(makeOpenPath(file.path));
+    ASSERT_TRUE(opened);
+    const auto information = opened->information();
+    SetFileAttributesW(win32::wide(file.path), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(information);
+    EXPECT_EQ(information->size, 70000u);
+    EXPECT_TRUE(information->attributes & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(information->attributes & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(opened->information()->size, 70000u) << "asked twice, answered alike";
+
+    const auto directory = client::makeFileSystem()->openForScan(makeOpenPath(u"C:\\windows"));
+    ASSERT_TRUE(directory);
+    const auto directoryInformation = directory->information();
+    ASSERT_TRUE(directoryInformation);
+    EXPECT_TRUE(directoryInformation->attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
