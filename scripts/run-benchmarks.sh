@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the benchmarks of an existing build back to back: the digests natively
 # (ours against OpenSSL) and as the 32-bit Windows program under Wine, the
-# scan over a generated fixture against OpenSSL on the same files, the
+# scan over a generated fixture against OpenSSL on the same files (and under
+# Wine through the Win32 file adapter against ReadFile and our digests), the
 # submit encoding against zlib alone, the service's ingest over loopback HTTP
 # against the same exchanges in-process, the client's peak memory under Wine
 # against a trivial Win32 program, and the network pass's handle rate. It builds nothing: run `make release
@@ -17,7 +18,8 @@ scan=build/release/bench/scan_bench
 submit=build/release/bench/submit_bench
 ingest=build/release/bench/ingest_bench
 network=build/win32/bench/network_pass.exe
-for program in "$native" "$windows" "$scan" "$submit" "$ingest" "$network" build/win32/bench/trivial_win32.exe \
+windows_scan=build/win32/bench/scan_bench.exe
+for program in "$native" "$windows" "$scan" "$windows_scan" "$submit" "$ingest" "$network" build/win32/bench/trivial_win32.exe \
   build/win32/zorvane.exe build/release/service/zorvane-service; do
   if [ ! -f "$program" ]; then
     echo "run-benchmarks: $program is missing; build it with: make release win32" >&2
@@ -32,8 +34,10 @@ submit_out=$(mktemp)
 ingest_out=$(mktemp)
 memory_out=$(mktemp)
 network_out=$(mktemp)
+windows_scan_out=$(mktemp)
 cleanup() {
-  rm -f "$native_out" "$windows_out" "$scan_out" "$submit_out" "$ingest_out" "$memory_out" "$network_out"
+  rm -f "$native_out" "$windows_out" "$scan_out" "$submit_out" "$ingest_out" "$memory_out" "$network_out" \
+    "$windows_scan_out"
   WINEPREFIX="$PWD/build/win32/wineprefix" wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -46,6 +50,9 @@ ZORVANE_NO_XVFB=1 build/win32/wine-run.sh "$windows" | tr -d '\r' | tee "$window
 echo
 echo "== native x86-64: the scan's file steps against OpenSSL on the same files"
 "$scan" | tee "$scan_out"
+echo
+echo "== i686 under Wine: the scan's file steps through the Win32 file adapter against ReadFile and our digests"
+ZORVANE_NO_XVFB=1 build/win32/wine-run.sh "$windows_scan" | tr -d '\r' | tee "$windows_scan_out"
 echo
 echo "== native x86-64: submit encoding against zlib alone"
 "$submit" | tee "$submit_out"
@@ -78,6 +85,7 @@ echo "native OpenSSL MD5 then SHA-1: $baseline MiB/s"
 echo "i686 MD5+SHA-1 (HashExtractor): $i686 MiB/s"
 awk -v ours="$i686" -v base="$baseline" 'BEGIN { printf "ratio i686/native OpenSSL: %.2f\n", ours / base }'
 tail -n 1 "$scan_out"
+tail -n 2 "$windows_scan_out"
 tail -n 1 "$submit_out"
 tail -n 2 "$ingest_out"
 tail -n 1 "$memory_out"
