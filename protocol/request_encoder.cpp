@@ -123,31 +123,29 @@ std::array<const std::u16string*, N> columnValues(ProcessRecord& record, const s
 }
 
 // Appends `value` as UTF-8 with TAB made a space (CR and LF too when
-// `blankLineBreaks`) and every backslash doubled. UTF-8 writes these
-// characters as their own bytes and uses those bytes for nothing else.
+// `blankLineBreaks`) and every backslash doubled, in one pass. These are
+// ASCII characters, and UTF-8 uses their bytes for nothing else, so runs of
+// other characters go through the general conversion unchanged.
 void appendValue(std::string& text, std::u16string_view value, bool blankLineBreaks)
 {
-    const std::size_t start = text.size();
-    appendUtf8(text, value);
-    std::size_t backslashes = 0;
-    for (std::size_t k = start; k < text.size(); ++k) {
-        char& c = text[k];
-        if (c == kFieldSeparator || (blankLineBreaks && (c == '\r' || c == '\n')))
-            c = ' ';
-        else if (c == '\\')
-            ++backslashes;
-    }
-    if (backslashes == 0)
-        return;
-    // Spread from the back so that every byte moves once.
-    std::size_t from = text.size();
-    text.resize(text.size() + backslashes);
-    std::size_t to = text.size();
-    while (from > start) {
-        const char c = text[--from];
-        text[--to] = c;
-        if (c == '\\')
-            text[--to] = c;
+    const std::size_t n = value.size();
+    for (std::size_t k = 0; k < n;) {
+        const char16_t c = value[k];
+        if (c >= 0x80) {
+            std::size_t end = k + 1;
+            while (end < n && value[end] >= 0x80)
+                ++end;
+            appendUtf8(text, value.substr(k, end - k));
+            k = end;
+            continue;
+        }
+        char byte = static_cast<char>(c);
+        if (byte == kFieldSeparator || (blankLineBreaks && (byte == '\r' || byte == '\n')))
+            byte = ' ';
+        else if (byte == '\\')
+            text.push_back(byte);
+        text.push_back(byte);
+        ++k;
     }
 }
 
@@ -171,6 +169,8 @@ std::u16string mapEachPath(std::u16string_view moduleList, IdOf&& idOf)
     if (moduleList.empty())
         return {};
     std::u16string out;
+    // Ids are mostly shorter than paths: one allocation instead of a run of growths.
+    out.reserve(moduleList.size());
     std::size_t start = 0;
     while (true) {
         const std::size_t comma = std::min(moduleList.find(u',', start), moduleList.size());
@@ -216,7 +216,10 @@ void abbreviateValues(ProcessRecord& record)
         std::u16string& value = record[list.key];
         if (value.empty())
             continue;
-        std::u16string working = value;
+        // One buffer for every value of the thread: most values hold no
+        // fragment, and their lower-cased copy is thrown away.
+        thread_local std::u16string working;
+        working.assign(value);
         for (char16_t& c : working)
             c = lowerAscii(c);
         bool found = false;
@@ -228,7 +231,7 @@ void abbreviateValues(ProcessRecord& record)
             found = true;
         }
         if (found)
-            value = std::move(working);
+            value = working;
     }
 }
 
@@ -258,8 +261,12 @@ FormFields buildSubmitFields(RequestEncoder& encoder, ProcessRecord& scanRecord,
         encoder.pathToStaticId[record[keys::kPathPathFull]] = record[keys::kStaticId];
     StaticIdIndex staticIdOf(encoder);
 
+    // Room for typical lines up front: growing a text of hundreds of
+    // kilobytes step by step copies it again at every step.
     std::string staticText;
     std::string dynamicText;
+    staticText.reserve(processList.size() * 256);
+    dynamicText.reserve(processList.size() * 256);
     std::u16string staticIds;
     for (ProcessRecord& record : processList) {
         if (!done) {
