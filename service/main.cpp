@@ -57,6 +57,8 @@ int main(int argc, char** argv)
         ->capture_default_str();
     app.add_option("--public-url", options.publicUrl,
                    "Base of the results addresses (default: http://ADDR:PORT of --listen)");
+    app.add_option("--trusted-proxy", options.trustedProxies,
+                   "Address of a load balancer whose X-Forwarded-For header names the client (repeatable)");
     CLI11_PARSE(app, argc, argv);
 
     std::string host;

@@ -1,9 +1,13 @@
 #include "service/service.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <chrono>
 #include <ctime>
+#include <thread>
 
 #include "protocol/initialise_reply.h"
 #include "service/report.h"
@@ -45,6 +49,33 @@ bool readCappedBody(const httplib::ContentReader& reader, std::size_t cap, std::
 }
 
 }  // namespace
+
+std::string clientAddress(const std::string& peer, std::string_view forwardedFor,
+                          const std::vector<std::string>& trustedProxies)
+{
+    auto trusted = [&](std::string_view address) {
+        return std::find(trustedProxies.begin(), trustedProxies.end(), address) != trustedProxies.end();
+    };
+    if (!trusted(peer))
+        return peer;
+    while (!forwardedFor.empty()) {
+        const auto comma = forwardedFor.rfind(',');
+        std::string_view entry = comma == std::string_view::npos ? forwardedFor : forwardedFor.substr(comma + 1);
+        forwardedFor = comma == std::string_view::npos ? std::string_view{} : forwardedFor.substr(0, comma);
+        while (!entry.empty() && (entry.front() == ' ' || entry.front() == '\t'))
+            entry.remove_prefix(1);
+        while (!entry.empty() && (entry.back() == ' ' || entry.back() == '\t'))
+            entry.remove_suffix(1);
+        if (trusted(entry))
+            continue;
+        const std::string address(entry);
+        unsigned char parsed[16];
+        if (inet_pton(AF_INET, address.c_str(), parsed) == 1 || inet_pton(AF_INET6, address.c_str(), parsed) == 1)
+            return address;
+        return peer;
+    }
+    return peer;
+}
 
 std::string utcNowText()
 {
@@ -102,12 +133,40 @@ bool Service::bind(const std::string& host, int port, std::string& error)
 
 void Service::run()
 {
+    {
+        std::lock_guard lock(runMutex_);
+        if (stopRequested_)
+            return;
+        running_ = true;
+    }
     server_->listen_after_bind();
+    std::lock_guard lock(runMutex_);
+    running_ = false;
 }
 
 void Service::stop()
 {
-    server_->stop();
+    {
+        std::lock_guard lock(runMutex_);
+        stopRequested_ = true;
+        if (!running_)
+            return;
+    }
+    // The library's stop() does nothing until its accept loop has started,
+    // so a stop that races with run() waits for that loop (or for run() to
+    // give up on a failed socket).
+    for (;;) {
+        if (server_->is_running()) {
+            server_->stop();
+            return;
+        }
+        {
+            std::lock_guard lock(runMutex_);
+            if (!running_)
+                return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 ExchangeReply Service::refusal(std::string_view path, const std::string& peer, const Rejection& r)
@@ -235,16 +294,25 @@ void Service::routes()
         res.set_content(reply.text, kTextPlain);
     };
 
-    server.Post("/corvelle/initialisescan", [this, readBody, answer](const httplib::Request& req,
+    // Several X-Forwarded-For headers read as one list, in their order.
+    auto client = [this](const httplib::Request& req) {
+        std::string forwardedFor;
+        const auto count = req.get_header_value_count("X-Forwarded-For");
+        for (std::size_t i = 0; i < count; ++i)
+            forwardedFor += (i ? "," : "") + req.get_header_value("X-Forwarded-For", i);
+        return clientAddress(req.remote_addr, forwardedFor, options_.trustedProxies);
+    };
+
+    server.Post("/corvelle/initialisescan", [this, readBody, answer, client](const httplib::Request& req,
                                                                       httplib::Response& res,
                                                                       const httplib::ContentReader& reader) {
         std::string body;
         if (!readBody(req, res, reader, body))
             return;
-        answer(res, initialise(body, req.remote_addr));
+        answer(res, initialise(body, client(req)));
     });
 
-    server.Post(R"(/corvelle/([^/]+)/submitscan)", [this, refuse, readBody, answer](const httplib::Request& req,
+    server.Post(R"(/corvelle/([^/]+)/submitscan)", [this, refuse, readBody, answer, client](const httplib::Request& req,
                                                                                      httplib::Response& res,
                                                                                      const httplib::ContentReader&
                                                                                          reader) {
@@ -255,7 +323,7 @@ void Service::routes()
         std::string body;
         if (!readBody(req, res, reader, body))
             return;
-        answer(res, submit(pathId, body, req.remote_addr));
+        answer(res, submit(pathId, body, client(req)));
     });
 
     auto withScan = [this](const httplib::Request& req, httplib::Response& res, auto render,

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "service/decoding.h"
 #include "service/store.h"
@@ -22,6 +23,9 @@ struct ServiceOptions {
     // http://<listen host>:<port> (127.0.0.1 for a wildcard listen address).
     std::string publicUrl;
     Limits limits;
+    // Peers (a load balancer) whose X-Forwarded-For header names the
+    // scanning machine; anyone else's header is ignored.
+    std::vector<std::string> trustedProxies;
 };
 
 using LogSink = std::function<void(std::string_view line)>;
@@ -47,6 +51,8 @@ public:
     const std::string& publicUrl() const { return options_.publicUrl; }
 
     // Serves until stop() is called from another thread or a signal thread.
+    // A stop() that comes first, even before run() starts, makes run()
+    // return at once.
     void run();
     void stop();
 
@@ -69,7 +75,17 @@ private:
     std::mutex decodeMutex_;
     int port_ = 0;
     int listenSocket_ = -1;
+    std::mutex runMutex_;
+    bool stopRequested_ = false;
+    bool running_ = false;
 };
+
+// The scanning machine's address: the peer itself, unless the peer is a
+// trusted proxy; then the right-most address of the comma-separated
+// X-Forwarded-For list that is not a trusted proxy (entries before it may be
+// forged by the client). The peer when that entry is no IP address.
+std::string clientAddress(const std::string& peer, std::string_view forwardedFor,
+                          const std::vector<std::string>& trustedProxies);
 
 // UTC "YYYY-MM-DD HH:MM:SS" of now.
 std::string utcNowText();

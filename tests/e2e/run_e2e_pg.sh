@@ -65,9 +65,9 @@ url=$(cat "$out/pg/url")
 balancer_port=$(free_port)
 public="http://127.0.0.1:$balancer_port"
 
-start_service "$service" "$url" "$out/service-a.log" --public-url "$public"
+start_service "$service" "$url" "$out/service-a.log" --public-url "$public" --trusted-proxy 127.0.0.1
 pid_a=$SERVICE_PID port_a=$SERVICE_PORT
-start_service "$service" "$url" "$out/service-b.log" --public-url "$public"
+start_service "$service" "$url" "$out/service-b.log" --public-url "$public" --trusted-proxy 127.0.0.1
 pid_b=$SERVICE_PID port_b=$SERVICE_PORT
 start_balancer "$out/nginx" "$balancer_port" "$port_a" "$port_b"
 echo "e2e-pg: instances on :$port_a and :$port_b behind nginx on :$balancer_port, database $url"

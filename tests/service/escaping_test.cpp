@@ -117,8 +117,9 @@ TEST_F(ServiceTest, MarkupInEveryColumnIsEscapedOnThePageAndIntactInTheExports)
         ASSERT_TRUE(page && page->status == 200) << what;
         EXPECT_EQ(page->body.find("<script>alert"), std::string::npos) << what;
         EXPECT_EQ(page->body.find("<img"), std::string::npos) << what;
-        if (column.onPage)
+        if (column.onPage) {
             EXPECT_NE(page->body.find(service::escapeHtml(expected)), std::string::npos) << what << " not on the page";
+        }
 
         auto json = exportJson(scan.scanId());
         const nlohmann::json& holder = column.line == Line::Scan      ? json["scan"]
