@@ -32,11 +32,12 @@ windows_out=$(mktemp)
 scan_out=$(mktemp)
 submit_out=$(mktemp)
 ingest_out=$(mktemp)
+pg_out=$(mktemp)
 memory_out=$(mktemp)
 network_out=$(mktemp)
 windows_scan_out=$(mktemp)
 cleanup() {
-  rm -f "$native_out" "$windows_out" "$scan_out" "$submit_out" "$ingest_out" "$memory_out" "$network_out" \
+  rm -f "$native_out" "$windows_out" "$scan_out" "$submit_out" "$ingest_out" "$memory_out" "$network_out" "$pg_out" \
     "$windows_scan_out"
   WINEPREFIX="$PWD/build/win32/wineprefix" wineserver -k 2>/dev/null || true
 }
@@ -70,6 +71,9 @@ echo
 echo "== under Wine: the network extractor's handle-table pass"
 ZORVANE_NO_XVFB=1 build/win32/wine-run.sh "$network" | tr -d '\r' | tee "$network_out"
 echo
+echo "== native x86-64: service ingest on PostgreSQL, one service instance against two"
+bench/ingest_pg.sh --rounds 2 --scans 80 | tee "$pg_out"
+echo
 
 # The number before " MiB/s" on the line that starts with the given label.
 rate() {
@@ -90,3 +94,4 @@ tail -n 1 "$submit_out"
 tail -n 2 "$ingest_out"
 tail -n 1 "$memory_out"
 tail -n 1 "$network_out"
+tail -n 1 "$pg_out"
