@@ -23,25 +23,14 @@
 #include "fakes/fake_registry_reader.h"
 #include "fakes/fake_version_resources.h"
 #include "fakes/fake_wmi_query.h"
+#include "fakes/scan_fakes.h"
 
 using namespace zorvane;
 using fakes::FakeFile;
 
 namespace {
 
-struct CancelRig {
-    fakes::FakeProcessSystem processes;
-    fakes::FakePrivilegeSystem privileges;
-    fakes::FakeFileSystem files;
-    fakes::FakeClock clock;
-    fakes::FakePathSystem pathSystem;
-    PathOperations paths{pathSystem};
-    fakes::FakeVersionResources versions;
-    fakes::FakeRegistryReader registry;
-    fakes::FakeWmiQuery wmi;
-    fakes::FakeNetworkSystem network;
-    fakes::FakeProgressView progress;
-    RunSettings settings;
+struct CancelRig : fakes::ScanFakes {
     zorvane::testing::FakeHttpTransport transport;
     zorvane::testing::FakeFrameNotifier frame;
     fakes::FakeClock exchangeClock;
@@ -103,10 +92,7 @@ struct CancelRig {
 
     void run()
     {
-        const ScanServices services{processes, privileges, files,   clock,    paths,
-                                    versions,  registry,   wmi,     network,  progress,
-                                    settings};
-        runScanWorker(services, [&](std::vector<ProcessRecord>& list, ProcessRecord& scan) {
+        runScanWorker(services(), [&](std::vector<ProcessRecord>& list, ProcessRecord& scan) {
             ++exchanges;
             return exchangeWithServer(list, scan, {transport, progress, frame, exchangeClock, settings});
         });

@@ -21,6 +21,7 @@
 #include "fakes/fake_registry_reader.h"
 #include "fakes/fake_version_resources.h"
 #include "fakes/fake_wmi_query.h"
+#include "fakes/scan_fakes.h"
 
 using namespace zorvane;
 using fakes::FakeFile;
@@ -31,25 +32,7 @@ using Event = FakeProgressView::Event;
 namespace {
 
 // Every service a session reaches, staged.
-struct SessionRig {
-    fakes::FakeProcessSystem processes;
-    fakes::FakePrivilegeSystem privileges;
-    fakes::FakeFileSystem files;
-    fakes::FakeClock clock;
-    fakes::FakePathSystem pathSystem;
-    PathOperations paths{pathSystem};
-    fakes::FakeVersionResources versions;
-    fakes::FakeRegistryReader registry;
-    fakes::FakeWmiQuery wmi;
-    fakes::FakeNetworkSystem network;
-    FakeProgressView progress;
-    RunSettings settings;
-
-    ScanServices services()
-    {
-        return {processes, privileges, files, clock, paths, versions, registry, wmi, network, progress, settings};
-    }
-
+struct SessionRig : fakes::ScanFakes {
     // Processes 1 and 2 run one.exe, process 3 runs two.exe; both images
     // load shared.dll.
     void stageTwoImagesAndASharedDll()
