@@ -25,29 +25,28 @@ constexpr auto kReverse = makeReverse();
 
 std::string base64UrlEncode(std::string_view bytes)
 {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
+    // Written straight into the final size: this runs over every upload's
+    // compressed fields.
+    std::string out((bytes.size() + 2) / 3 * 4, '=');
+    char* write = out.data();
     std::size_t i = 0;
     auto at = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k])); };
     for (; i + 3 <= bytes.size(); i += 3) {
         const std::uint32_t group = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
-        out.push_back(kAlphabet[group >> 18]);
-        out.push_back(kAlphabet[(group >> 12) & 63]);
-        out.push_back(kAlphabet[(group >> 6) & 63]);
-        out.push_back(kAlphabet[group & 63]);
+        write[0] = kAlphabet[group >> 18];
+        write[1] = kAlphabet[(group >> 12) & 63];
+        write[2] = kAlphabet[(group >> 6) & 63];
+        write[3] = kAlphabet[group & 63];
+        write += 4;
     }
+    // One or two bytes left: two or three characters, the rest stays "=".
     const std::size_t rest = bytes.size() - i;
-    if (rest == 1) {
-        const std::uint32_t group = at(i) << 16;
-        out.push_back(kAlphabet[group >> 18]);
-        out.push_back(kAlphabet[(group >> 12) & 63]);
-        out.append("==");
-    } else if (rest == 2) {
-        const std::uint32_t group = at(i) << 16 | at(i + 1) << 8;
-        out.push_back(kAlphabet[group >> 18]);
-        out.push_back(kAlphabet[(group >> 12) & 63]);
-        out.push_back(kAlphabet[(group >> 6) & 63]);
-        out.push_back('=');
+    if (rest != 0) {
+        const std::uint32_t group = at(i) << 16 | (rest == 2 ? at(i + 1) << 8 : 0);
+        write[0] = kAlphabet[group >> 18];
+        write[1] = kAlphabet[(group >> 12) & 63];
+        if (rest == 2)
+            write[2] = kAlphabet[(group >> 6) & 63];
     }
     return out;
 }

@@ -1,6 +1,9 @@
 #include "protocol/request_encoder.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <numeric>
 #include <unordered_map>
@@ -75,7 +78,9 @@ bool encodeFields(FormFields& fields, bool compress)
 void prepareRecordsForSubmit(ProcessRecord& scanRecord, std::vector<ProcessRecord>& processList)
 {
     scanRecord[keys::kStatus] = u"0";
-    scanRecord[keys::kLastAccess] = scanRecord[keys::kScanTime];
+    // A copy: adding "last_access" may move the scan time's value.
+    std::u16string scanTime = scanRecord[keys::kScanTime];
+    scanRecord[keys::kLastAccess] = std::move(scanTime);
     scanRecord[keys::kProcessed] = u"False";
     const std::u16string scanId = scanRecord[keys::kScanId];
     std::int64_t count = 0;
@@ -94,72 +99,129 @@ namespace {
 
 char16_t lowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
-// The columns of a table in key order, so that a line walks the record's
-// sorted map once instead of searching it for every column.
+// A table's columns sorted by key, with the column each sorted key stands
+// for, so that a line finds all its values in one walk over the record.
 template <std::size_t N>
-std::array<std::size_t, N> keyOrder(const std::array<std::string_view, N>& columns)
+struct SortedColumns {
+    std::array<std::string_view, N> keys;
+    std::array<std::size_t, N> column;
+};
+
+template <std::size_t N>
+SortedColumns<N> sortColumns(const std::array<std::string_view, N>& columns)
 {
-    std::array<std::size_t, N> order;
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return columns[a] < columns[b]; });
-    return order;
+    SortedColumns<N> sorted;
+    std::iota(sorted.column.begin(), sorted.column.end(), std::size_t{0});
+    std::sort(sorted.column.begin(), sorted.column.end(),
+              [&](std::size_t a, std::size_t b) { return columns[a] < columns[b]; });
+    for (std::size_t k = 0; k < N; ++k)
+        sorted.keys[k] = columns[sorted.column[k]];
+    return sorted;
 }
 
-// The value of every column; an absent key is added empty, as the record's
-// index access does.
+// The value of every column in column order; an absent key is added empty,
+// as the record's index access does.
 template <std::size_t N>
-std::array<const std::u16string*, N> columnValues(ProcessRecord& record, const std::array<std::string_view, N>& columns,
-                                                  const std::array<std::size_t, N>& order)
+std::array<const std::u16string*, N> columnValues(ProcessRecord& record, const SortedColumns<N>& sorted)
 {
+    std::array<std::u16string*, N> byKey;
+    record.indexAll(sorted.keys, byKey);
     std::array<const std::u16string*, N> values;
-    auto entry = record.begin();
-    for (const std::size_t i : order) {
-        while (entry != record.end() && std::string_view(entry->first) < columns[i])
-            ++entry;
-        // Inserting leaves `entry` valid: the new key sorts before it.
-        values[i] = &record.at(entry, columns[i]);
-    }
+    for (std::size_t k = 0; k < N; ++k)
+        values[sorted.column[k]] = byKey[k];
     return values;
 }
 
-// Appends `value` as UTF-8 with TAB made a space (CR and LF too when
-// `blankLineBreaks`) and every backslash doubled, in one pass. These are
-// ASCII characters, and UTF-8 uses their bytes for nothing else, so runs of
-// other characters go through the general conversion unchanged.
-void appendValue(std::string& text, std::u16string_view value, bool blankLineBreaks)
+void prefetch(const void* address)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
+
+// Four units that are all printable ASCII other than a backslash, the
+// common case, copied as four bytes at once; false (nothing written) for any
+// other four. Units are read as one little-endian 64-bit number.
+bool writePlainQuad(char*& out, const char16_t* units)
+{
+    if constexpr (std::endian::native != std::endian::little)
+        return false;
+    constexpr std::uint64_t kHigh = 0x8000800080008000;
+    std::uint64_t quad;
+    std::memcpy(&quad, units, sizeof quad);
+    if ((quad & 0xFF80FF80FF80FF80) != 0)
+        return false;  // a unit of 0x80 or more
+    if ((((quad | kHigh) - 0x0020002000200020) & kHigh) != kHigh)
+        return false;  // a control character: TAB, CR, LF and the like
+    if (((((quad ^ 0x005C005C005C005C) | kHigh) - 0x0001000100010001) & kHigh) != kHigh)
+        return false;  // a backslash
+    std::uint64_t bytes = quad | quad >> 8;
+    bytes &= 0x0000FFFF0000FFFF;
+    bytes |= bytes >> 16;
+    const auto four = static_cast<std::uint32_t>(bytes);
+    std::memcpy(out, &four, sizeof four);
+    out += 4;
+    return true;
+}
+
+// Writes `value` at `out` as UTF-8 with TAB made a space (CR and LF too when
+// `blankLineBreaks`) and every backslash doubled, in one pass, and returns
+// the end. These are ASCII characters, and UTF-8 uses their bytes for
+// nothing else, so runs of other characters go through the general
+// conversion unchanged. Needs room for kMaxUtf8PerUnit bytes per unit (a
+// doubled backslash takes two).
+char* writeValue(char* out, std::u16string_view value, bool blankLineBreaks)
 {
     const std::size_t n = value.size();
     for (std::size_t k = 0; k < n;) {
-        const char16_t c = value[k];
-        if (c >= 0x80) {
+        if (k + 4 <= n && writePlainQuad(out, value.data() + k)) {
+            k += 4;
+            continue;
+        }
+        if (value[k] >= 0x80) {
             std::size_t end = k + 1;
             while (end < n && value[end] >= 0x80)
                 ++end;
-            appendUtf8(text, value.substr(k, end - k));
+            out = writeUtf8(out, value.substr(k, end - k));
             k = end;
             continue;
         }
-        char byte = static_cast<char>(c);
+        char byte = static_cast<char>(value[k++]);
         if (byte == kFieldSeparator || (blankLineBreaks && (byte == '\r' || byte == '\n')))
             byte = ' ';
         else if (byte == '\\')
-            text.push_back(byte);
-        text.push_back(byte);
-        ++k;
+            *out++ = byte;
+        *out++ = byte;
     }
+    return out;
 }
 
-// One line over `record`: the value of every column, joined by TAB.
+// One line over `record`: the value of every column, joined by TAB, written
+// into room made once for the whole line.
 template <std::size_t N>
-void appendLine(std::string& text, ProcessRecord& record, const std::array<std::string_view, N>& columns,
-                const std::array<std::size_t, N>& order, bool blankLineBreaks)
+void appendLine(std::string& text, ProcessRecord& record, const SortedColumns<N>& columns, bool blankLineBreaks)
 {
-    const auto values = columnValues(record, columns, order);
+    const auto values = columnValues(record, columns);
+    std::size_t room = N;
+    for (const std::u16string* value : values) {
+        room += kMaxUtf8PerUnit * value->size();
+        // Each value's text is a block of its own somewhere in the heap:
+        // asking for all of them now waits for memory once per line, not
+        // once per value.
+        prefetch(value->data());
+    }
+    const std::size_t start = text.size();
+    text.resize(start + room);
+    char* const begin = text.data();
+    char* out = begin + start;
     for (std::size_t i = 0; i < N; ++i) {
         if (i != 0)
-            text.push_back(kFieldSeparator);
-        appendValue(text, *values[i], blankLineBreaks);
+            *out++ = kFieldSeparator;
+        out = writeValue(out, *values[i], blankLineBreaks);
     }
+    text.resize(static_cast<std::size_t>(out - begin));
 }
 
 // Rewrites each comma-separated path by `idOf`.
@@ -204,8 +266,17 @@ public:
     }
 
 private:
+    // Paths are long and mostly share their beginning: one memcmp beats the
+    // unit-by-unit comparison of char16_t text.
+    struct SameText {
+        bool operator()(std::u16string_view a, std::u16string_view b) const
+        {
+            return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+        }
+    };
+
     std::map<std::u16string, std::u16string>& map_;
-    std::unordered_map<std::u16string_view, const std::u16string*> index_;
+    std::unordered_map<std::u16string_view, const std::u16string*, std::hash<std::u16string_view>, SameText> index_;
 };
 
 }  // namespace
@@ -242,23 +313,69 @@ std::u16string mapModuleList(RequestEncoder& encoder, std::u16string_view module
     });
 }
 
+namespace {
+
+// Every key that building the submit fields reads from a process record, so
+// adds if absent, sorted: those of every record, and those of a record the
+// service does not know.
+struct SubmitKeys {
+    std::vector<std::string_view> everyRecord;
+    std::vector<std::string_view> unknownRecord;
+};
+
+const SubmitKeys& submitKeys()
+{
+    static const SubmitKeys keys = [] {
+        const auto sorted = [](std::vector<std::string_view> list) {
+            std::sort(list.begin(), list.end());
+            list.erase(std::unique(list.begin(), list.end()), list.end());
+            return list;
+        };
+        std::vector<std::string_view> every(kDynamicColumns.begin(), kDynamicColumns.end());
+        every.insert(every.end(), {keys::kCorvUnknown, keys::kPathPathFull, keys::kStaticId, keys::kDynCount,
+                                   keys::kScanId, keys::kModuleList});
+        for (const AbbreviationList& list : kAbbreviations)
+            every.push_back(list.key);
+        std::vector<std::string_view> unknown = every;
+        unknown.insert(unknown.end(), kStaticColumns.begin(), kStaticColumns.end());
+        unknown.insert(unknown.end(), {keys::kServerStaticRef, keys::kServerStaticCrid});
+        return SubmitKeys{sorted(std::move(every)), sorted(std::move(unknown))};
+    }();
+    return keys;
+}
+
+}  // namespace
+
 FormFields buildSubmitFields(RequestEncoder& encoder, ProcessRecord& scanRecord,
                              std::vector<ProcessRecord>& processList)
 {
+    // The build reads these keys through index access, which adds the absent
+    // ones; adding them all at once first saves moving each record's entries
+    // again for every key added on the way.
+    const SubmitKeys& keySets = submitKeys();
+    for (ProcessRecord& record : processList) {
+        record.indexAll(keySets.everyRecord);
+        if (!record[keys::kCorvUnknown].empty())
+            record.indexAll(keySets.unknownRecord);
+    }
+
     prepareRecordsForSubmit(scanRecord, processList);
 
-    static const auto inputOrder = keyOrder(kInputColumns);
-    static const auto staticOrder = keyOrder(kStaticColumns);
-    static const auto dynamicOrder = keyOrder(kDynamicColumns);
+    static const auto inputColumns = sortColumns(kInputColumns);
+    static const auto staticColumns = sortColumns(kStaticColumns);
+    static const auto dynamicColumns = sortColumns(kDynamicColumns);
 
     std::string input;
-    appendLine(input, scanRecord, kInputColumns, inputOrder, false);
+    appendLine(input, scanRecord, inputColumns, false);
 
     const bool done = !scanRecord[keys::kProcessDataProcessed].empty();
 
     encoder.pathToStaticId.clear();
-    for (ProcessRecord& record : processList)
-        encoder.pathToStaticId[record[keys::kPathPathFull]] = record[keys::kStaticId];
+    for (ProcessRecord& record : processList) {
+        // The id first: adding the path's key may move the id's value.
+        std::u16string id = record[keys::kStaticId];
+        encoder.pathToStaticId[record[keys::kPathPathFull]] = std::move(id);
+    }
     StaticIdIndex staticIdOf(encoder);
 
     // Room for typical lines up front: growing a text of hundreds of
@@ -275,12 +392,12 @@ FormFields buildSubmitFields(RequestEncoder& encoder, ProcessRecord& scanRecord,
             modules = mapEachPath(modules, staticIdOf);
         }
         if (!record[keys::kCorvUnknown].empty()) {
-            appendLine(staticText, record, kStaticColumns, staticOrder, true);
+            appendLine(staticText, record, staticColumns, true);
             staticText.push_back(kLineSeparator);
             staticIds += record[keys::kStaticId];
             staticIds.push_back(u',');
         }
-        appendLine(dynamicText, record, kDynamicColumns, dynamicOrder, true);
+        appendLine(dynamicText, record, dynamicColumns, true);
         dynamicText.push_back(kLineSeparator);
     }
     scanRecord[keys::kProcessDataProcessed] = u"1";

@@ -24,23 +24,24 @@ std::string narrowLatin1(std::u16string_view text)
 
 namespace {
 
-void appendUtf8(std::string& out, char32_t cp)
+char* writeUtf8(char* out, char32_t cp)
 {
     if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
+        *out++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<char>(0xC0 | (cp >> 6));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<char>(0xE0 | (cp >> 12));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<char>(0xF0 | (cp >> 18));
+        *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    return out;
 }
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -50,12 +51,12 @@ bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 }  // namespace
 
-void appendUtf8(std::string& out, std::u16string_view text)
+char* writeUtf8(char* out, std::u16string_view text)
 {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
         if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
+            *out++ = static_cast<char>(c);
             continue;
         }
         if (isHighSurrogate(c)) {
@@ -68,8 +69,16 @@ void appendUtf8(std::string& out, std::u16string_view text)
         } else if (isLowSurrogate(c)) {
             c = kReplacement;
         }
-        appendUtf8(out, c);
+        out = writeUtf8(out, c);
     }
+    return out;
+}
+
+void appendUtf8(std::string& out, std::u16string_view text)
+{
+    const std::size_t start = out.size();
+    out.resize(start + kMaxUtf8PerUnit * text.size());
+    out.resize(static_cast<std::size_t>(writeUtf8(out.data() + start, text) - out.data()));
 }
 
 std::string toUtf8(std::u16string_view text)

@@ -1,6 +1,7 @@
 #pragma once
 // Text conversions shared by the scan engine, the extractors and the wire format.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,6 +20,10 @@ std::string narrowLatin1(std::u16string_view text);
 std::string toUtf8(std::u16string_view text);
 // The same conversion appended to `out`.
 void appendUtf8(std::string& out, std::u16string_view text);
+// The same conversion written at `out`, which has room for kMaxUtf8PerUnit
+// bytes per unit of `text`; returns the end of what was written.
+inline constexpr std::size_t kMaxUtf8PerUnit = 3;
+char* writeUtf8(char* out, std::u16string_view text);
 
 // UTF-8 to UTF-16. Malformed sequences (bad lead or continuation bytes,
 // overlong forms, surrogates, values above U+10FFFF) become U+FFFD.

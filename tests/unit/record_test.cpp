@@ -12,7 +12,7 @@ std::vector<std::string> keysOf(const ProcessRecord& record)
 {
     std::vector<std::string> keys;
     for (const auto& [key, value] : record)
-        keys.push_back(key);
+        keys.emplace_back(key);
     return keys;
 }
 
@@ -64,18 +64,52 @@ TEST(ProcessRecord, CopiesAreDeep)
     EXPECT_EQ(original.size(), 1u);
 }
 
-TEST(ProcessRecord, HintedIndexAccessFindsOrInsertsWhateverTheHint)
+TEST(ProcessRecord, IndexAllInsertsTheAbsentKeysAndYieldsEveryValue)
 {
     ProcessRecord record;
     record["b"] = u"2";
     record["d"] = u"4";
-    // The right position, a position too early, too late, and the end.
-    EXPECT_EQ(record.at(record.begin(), "b"), u"2");
-    record.at(record.begin(), "c") = u"3";
-    record.at(record.begin(), "e") = u"5";
-    record.at(record.end(), "a") = u"1";
-    EXPECT_EQ(record.at(record.end(), "d"), u"4");
+    // Absent keys before, between and after the present ones; the pointers
+    // are all valid after the one insertion pass.
+    const std::string_view keys[] = {"a", "b", "c", "d", "e"};
+    std::u16string* values[5] = {};
+    record.indexAll(keys, values);
     EXPECT_EQ(keysOf(record), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    EXPECT_EQ(*values[1], u"2");
+    EXPECT_EQ(*values[3], u"4");
+    *values[0] = u"1";
+    *values[2] = u"3";
+    *values[4] = u"5";
+    EXPECT_EQ(record["a"], u"1");
     EXPECT_EQ(record["c"], u"3");
     EXPECT_EQ(record["e"], u"5");
+
+    // Nothing absent: nothing changes.
+    const ProcessRecord before = record;
+    const std::string_view present[] = {"b", "e"};
+    record.indexAll(present);
+    EXPECT_EQ(record, before);
+}
+
+TEST(ProcessRecord, KeysLongerThanTheInlineRoomAndSharedPrefixes)
+{
+    // Keys that agree in their first eight bytes are told apart by the rest;
+    // a key past 24 bytes lives on the heap and survives copies and moves.
+    const std::string longKey(40, 'k');
+    ProcessRecord record;
+    record["wmi.PeakWorkingSetSize"] = u"1";
+    record["wmi.PeakPageFileUsage"] = u"2";
+    record["wmi.Peak"] = u"3";
+    record[longKey + "b"] = u"4";
+    record[longKey + "a"] = u"5";
+    record[std::string_view("ab\0c", 4)] = u"6";
+    record["ab"] = u"7";
+    EXPECT_EQ(keysOf(record), (std::vector<std::string>{"ab", std::string("ab\0c", 4), longKey + "a", longKey + "b",
+                                                        "wmi.Peak", "wmi.PeakPageFileUsage", "wmi.PeakWorkingSetSize"}));
+    ProcessRecord copy = record;
+    ProcessRecord moved = std::move(record);
+    EXPECT_EQ(copy, moved);
+    EXPECT_EQ(moved[longKey + "a"], u"5");
+    EXPECT_EQ(*copy.find("wmi.PeakPageFileUsage"), u"2");
+    EXPECT_EQ(copy.find(longKey), nullptr);
 }

@@ -39,8 +39,8 @@ TEST(VersionResourcesWin32, WineDllCarriesItsVersionResource)
     const std::u16string binary = value(record, keys::kVerBinaryFileVersion);
     EXPECT_EQ(std::count(binary.begin(), binary.end(), u'.'), 3) << std::string(binary.begin(), binary.end());
     for (const auto& [key, text] : record) {
-        EXPECT_TRUE(key.starts_with("ver.")) << key;
-        EXPECT_TRUE(text.empty() || (text.back() != u' ' && text.back() != u'\0')) << key;
+        EXPECT_TRUE(key.view().starts_with("ver.")) << key.view();
+        EXPECT_TRUE(text.empty() || (text.back() != u' ' && text.back() != u'\0')) << key.view();
     }
 }
 

@@ -22,9 +22,9 @@ public:
         std::u16string status = u"200";
         std::string body;
         // The announced length: the body's own when unset; -1 announces none.
-        std::optional<std::int64_t> contentLength;
+        std::optional<std::int64_t> contentLength = std::nullopt;
         // Reads fail once this many bytes were delivered (a broken-off reply).
-        std::optional<std::size_t> failReadAfter;
+        std::optional<std::size_t> failReadAfter = std::nullopt;
     };
     struct Request {
         std::u16string verb;
