@@ -103,7 +103,7 @@ char16_t lowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<ch
 // for, so that a line finds all its values in one walk over the record.
 template <std::size_t N>
 struct SortedColumns {
-    std::array<std::string_view, N> keys;
+    std::vector<RecordKey> keys;
     std::array<std::size_t, N> column;
 };
 
@@ -115,7 +115,7 @@ SortedColumns<N> sortColumns(const std::array<std::string_view, N>& columns)
     std::sort(sorted.column.begin(), sorted.column.end(),
               [&](std::size_t a, std::size_t b) { return columns[a] < columns[b]; });
     for (std::size_t k = 0; k < N; ++k)
-        sorted.keys[k] = columns[sorted.column[k]];
+        sorted.keys.emplace_back(columns[sorted.column[k]]);
     return sorted;
 }
 
@@ -319,8 +319,8 @@ namespace {
 // adds if absent, sorted: those of every record, and those of a record the
 // service does not know.
 struct SubmitKeys {
-    std::vector<std::string_view> everyRecord;
-    std::vector<std::string_view> unknownRecord;
+    std::vector<RecordKey> everyRecord;
+    std::vector<RecordKey> unknownRecord;
 };
 
 const SubmitKeys& submitKeys()
@@ -329,7 +329,7 @@ const SubmitKeys& submitKeys()
         const auto sorted = [](std::vector<std::string_view> list) {
             std::sort(list.begin(), list.end());
             list.erase(std::unique(list.begin(), list.end()), list.end());
-            return list;
+            return std::vector<RecordKey>(list.begin(), list.end());
         };
         std::vector<std::string_view> every(kDynamicColumns.begin(), kDynamicColumns.end());
         every.insert(every.end(), {keys::kCorvUnknown, keys::kPathPathFull, keys::kStaticId, keys::kDynCount,

@@ -5,22 +5,14 @@
 
 namespace zorvane {
 
-std::uint64_t RecordKey::prefixOf(std::string_view text)
-{
-    char bytes[8] = {};
-    std::memcpy(bytes, text.data(), text.size() < 8 ? text.size() : 8);
-    return bigEndian(bytes);
-}
-
 RecordKey::RecordKey(std::string_view text) : size_(text.size())
 {
     if (isInline()) {
         std::memset(inline_, 0, kInline);
         std::memcpy(inline_, text.data(), size_);
     } else {
-        heap_.text = new char[size_];
-        heap_.prefix = prefixOf(text);
-        std::memcpy(heap_.text, text.data(), size_);
+        heap_ = new char[size_];
+        std::memcpy(heap_, text.data(), size_);
     }
 }
 
@@ -52,39 +44,39 @@ RecordKey& RecordKey::operator=(RecordKey&& other) noexcept
 void RecordKey::release()
 {
     if (!isInline())
-        delete[] heap_.text;
+        delete[] heap_;
     size_ = 0;
 }
 
-std::vector<ProcessRecord::Entry>::const_iterator ProcessRecord::lowerBound(std::string_view key,
-                                                                            std::uint64_t prefix) const
+std::size_t ProcessRecord::lowerBound(const RecordKey& key) const
 {
-    return std::lower_bound(entries_.begin(), entries_.end(), key, [prefix](const Entry& entry, std::string_view k) {
-        return entry.first.compare(k, prefix) < 0;
-    });
+    const auto found = std::lower_bound(entries_.begin(), entries_.end(), key,
+                                        [](const Entry& entry, const RecordKey& k) { return entry.first.compare(k) < 0; });
+    return static_cast<std::size_t>(found - entries_.begin());
+}
+
+std::u16string& ProcessRecord::insertAt(std::size_t index, RecordKey key, std::u16string value)
+{
+    makeRoom(1);
+    return entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(index), Entry{std::move(key), std::move(value)})
+        ->second;
 }
 
 std::u16string& ProcessRecord::operator[](std::string_view key)
 {
-    const std::uint64_t prefix = RecordKey::prefixOf(key);
-    const auto found = lowerBound(key, prefix);
-    const auto at = found - entries_.begin();
-    if (found == entries_.end() || found->first.compare(key, prefix) != 0) {
-        makeRoom(1);
-        entries_.insert(entries_.begin() + at, Entry{RecordKey(key), {}});
-    }
-    return entries_[static_cast<std::size_t>(at)].second;
+    RecordKey probe(key);
+    const std::size_t at = lowerBound(probe);
+    return holdsAt(at, probe) ? entries_[at].second : insertAt(at, std::move(probe), {});
 }
 
-void ProcessRecord::indexAll(std::span<const std::string_view> sortedKeys, std::span<std::u16string*> values)
+void ProcessRecord::indexAll(std::span<const RecordKey> sortedKeys, std::span<std::u16string*> values)
 {
     // First pass: the values of present keys, and how many are absent.
     std::size_t absent = 0;
     auto entry = entries_.begin();
     for (std::size_t i = 0; i < sortedKeys.size(); ++i) {
-        const std::uint64_t prefix = RecordKey::prefixOf(sortedKeys[i]);
         int order = -1;
-        while (entry != entries_.end() && (order = entry->first.compare(sortedKeys[i], prefix)) < 0)
+        while (entry != entries_.end() && (order = entry->first.compare(sortedKeys[i])) < 0)
             ++entry;
         if (entry != entries_.end() && order == 0) {
             if (!values.empty())
@@ -105,14 +97,14 @@ void ProcessRecord::indexAll(std::span<const std::string_view> sortedKeys, std::
     std::size_t write = old + absent;     // one past the next place to fill
     std::size_t key = sortedKeys.size();  // one past the next key to place
     while (write != read) {
-        const std::string_view text = sortedKeys[key - 1];
-        const int order = read == 0 ? -1 : entries_[read - 1].first.compare(text, RecordKey::prefixOf(text));
+        const RecordKey& next = sortedKeys[key - 1];
+        const int order = read == 0 ? -1 : entries_[read - 1].first.compare(next);
         if (order >= 0) {
             entries_[--write] = std::move(entries_[--read]);
             if (order == 0)
                 --key;
         } else {
-            entries_[--write] = Entry{RecordKey(text), {}};
+            entries_[--write] = Entry{next, {}};
             --key;
         }
     }
@@ -144,21 +136,19 @@ ProcessRecord& ProcessRecord::operator=(const ProcessRecord& other)
 
 bool ProcessRecord::insertIfAbsent(std::string_view key, std::u16string value)
 {
-    const std::uint64_t prefix = RecordKey::prefixOf(key);
-    const auto it = lowerBound(key, prefix);
-    if (it != entries_.end() && it->first.compare(key, prefix) == 0)
+    RecordKey probe(key);
+    const std::size_t at = lowerBound(probe);
+    if (holdsAt(at, probe))
         return false;
-    const auto at = it - entries_.begin();
-    makeRoom(1);
-    entries_.insert(entries_.begin() + at, Entry{RecordKey(key), std::move(value)});
+    insertAt(at, std::move(probe), std::move(value));
     return true;
 }
 
 const std::u16string* ProcessRecord::find(std::string_view key) const
 {
-    const std::uint64_t prefix = RecordKey::prefixOf(key);
-    const auto it = lowerBound(key, prefix);
-    return it == entries_.end() || it->first.compare(key, prefix) != 0 ? nullptr : &it->second;
+    const RecordKey probe(key);
+    const std::size_t at = lowerBound(probe);
+    return holdsAt(at, probe) ? &entries_[at].second : nullptr;
 }
 
 }  // namespace zorvane

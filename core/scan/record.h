@@ -22,15 +22,11 @@
 namespace zorvane {
 
 // A record key. Keys of up to 24 bytes (every key the scan writes) are held
-// in the key itself, zero-padded; longer ones on the heap. The first eight
-// bytes, read as a big-endian number (zeros past the end), order two keys
-// whenever they differ, which for keys such as "wmi.ThreadCount" and
-// "ver.FileVersion" is nearly always: most comparisons are one integer
-// comparison instead of a call to memcmp. Moving a key copies its 32 bytes.
+// in the key itself, zero-padded, and two of them compare as at most three
+// big-endian 64-bit numbers, no call to memcmp; longer keys live on the heap
+// and compare as text. Moving a key copies its 32 bytes.
 class RecordKey {
 public:
-    static std::uint64_t prefixOf(std::string_view text);
-
     RecordKey() { std::memset(inline_, 0, kInline); }
     explicit RecordKey(std::string_view text);
     RecordKey(const RecordKey& other) : RecordKey(other.view()) {}
@@ -39,19 +35,24 @@ public:
     RecordKey& operator=(RecordKey&& other) noexcept;
     ~RecordKey() { release(); }
 
-    std::string_view view() const { return {isInline() ? inline_ : heap_.text, size_}; }
+    std::string_view view() const { return {isInline() ? inline_ : heap_, size_}; }
     operator std::string_view() const { return view(); }
-    std::uint64_t prefix() const { return isInline() ? bigEndian(inline_) : heap_.prefix; }
-    bool operator==(const RecordKey& other) const { return view() == other.view(); }
+    bool operator==(const RecordKey& other) const { return compare(other) == 0; }
 
-    // This key against `key`, whose prefixOf is `keyPrefix`: negative, zero
-    // or positive.
-    int compare(std::string_view key, std::uint64_t keyPrefix) const
+    // Negative, zero or positive as this key orders before, with or after
+    // `other` (unsigned bytes, a prefix first).
+    int compare(const RecordKey& other) const
     {
-        const std::uint64_t own = prefix();
-        if (own != keyPrefix)
-            return own < keyPrefix ? -1 : 1;
-        return view().compare(key);
+        if (!isInline() || !other.isInline())
+            return view().compare(other.view());
+        for (std::size_t at = 0; at < kInline; at += 8) {
+            const std::uint64_t own = bigEndian(inline_ + at);
+            const std::uint64_t theirs = bigEndian(other.inline_ + at);
+            if (own != theirs)
+                return own < theirs ? -1 : 1;
+        }
+        // The same bytes, zero padding included: the shorter is a prefix.
+        return size_ == other.size_ ? 0 : size_ < other.size_ ? -1 : 1;
     }
 
 private:
@@ -79,10 +80,7 @@ private:
 
     union {
         char inline_[kInline];
-        struct {
-            char* text;
-            std::uint64_t prefix;
-        } heap_;
+        char* heap_;
     };
     std::size_t size_ = 0;
 };
@@ -112,9 +110,8 @@ public:
     // without repeats; absent keys are all inserted empty in one pass, then
     // values[i] points at the value of sortedKeys[i] (until the next
     // insertion). `values` must be as long as `sortedKeys`, or empty to only
-    // make sure every key is present. The keys must not point into this
-    // record.
-    void indexAll(std::span<const std::string_view> sortedKeys, std::span<std::u16string*> values = {});
+    // make sure every key is present.
+    void indexAll(std::span<const RecordKey> sortedKeys, std::span<std::u16string*> values = {});
 
     // Inserts only when the key is absent; an existing value stays. Returns
     // true when the value was inserted.
@@ -137,7 +134,13 @@ private:
     // More than a process record holds once encoded for the wire.
     static constexpr std::size_t kTypicalKeys = 64;
     void makeRoom(std::size_t extra);
-    std::vector<Entry>::const_iterator lowerBound(std::string_view key, std::uint64_t prefix) const;
+    // The index of the first entry whose key does not order before `key`.
+    std::size_t lowerBound(const RecordKey& key) const;
+    bool holdsAt(std::size_t index, const RecordKey& key) const
+    {
+        return index < entries_.size() && entries_[index].first == key;
+    }
+    std::u16string& insertAt(std::size_t index, RecordKey key, std::u16string value);
 
     std::vector<Entry> entries_;
 };

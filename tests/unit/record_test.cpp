@@ -71,7 +71,8 @@ TEST(ProcessRecord, IndexAllInsertsTheAbsentKeysAndYieldsEveryValue)
     record["d"] = u"4";
     // Absent keys before, between and after the present ones; the pointers
     // are all valid after the one insertion pass.
-    const std::string_view keys[] = {"a", "b", "c", "d", "e"};
+    using zorvane::RecordKey;
+    const RecordKey keys[] = {RecordKey("a"), RecordKey("b"), RecordKey("c"), RecordKey("d"), RecordKey("e")};
     std::u16string* values[5] = {};
     record.indexAll(keys, values);
     EXPECT_EQ(keysOf(record), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
@@ -86,7 +87,7 @@ TEST(ProcessRecord, IndexAllInsertsTheAbsentKeysAndYieldsEveryValue)
 
     // Nothing absent: nothing changes.
     const ProcessRecord before = record;
-    const std::string_view present[] = {"b", "e"};
+    const RecordKey present[] = {RecordKey("b"), RecordKey("e")};
     record.indexAll(present);
     EXPECT_EQ(record, before);
 }
