@@ -284,6 +284,42 @@ TEST(SubmitRequest, NonAsciiValuesAreSentAsUtf8)
               "caf\xC3\xA9 \xF0\x9F\x98\x80");
 }
 
+TEST(SubmitRequest, EveryCharacterIsWrittenTheSameWhereverItStandsInTheValue)
+{
+    // Plain ASCII goes out four characters at a time; each character that
+    // is not plain must come out the same at every position of a value
+    // (inside or across such a group of four, and in the leftover tail).
+    struct Case {
+        std::u16string unit;
+        std::string dynamic;  // in a dynamic line
+        std::string input;    // in the input line, which keeps line breaks
+    };
+    const Case cases[] = {
+        {u"\t", " ", " "},           {u"\r", " ", "\r"},          {u"\n", " ", "\n"},
+        {u"\\", "\\\\", "\\\\"},  {u"\x1F", "\x1F", "\x1F"},  {u"\x7F", "\x7F", "\x7F"},
+        {u" ", " ", " "},             {u"~", "~", "~"},            {u"\x80", "\xC2\x80", "\xC2\x80"},
+        {u"\u20AC", "\xE2\x82\xAC", "\xE2\x82\xAC"},     {u"\U0001F600", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {u"\xD800", "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+    };
+    const std::u16string plain = u"abcdefghijk";
+    for (const Case& c : cases) {
+        for (std::size_t at = 0; at <= plain.size(); ++at) {
+            const std::u16string value = plain.substr(0, at) + c.unit + plain.substr(at);
+            const std::string head = toUtf8(plain.substr(0, at));
+            const std::string tail = toUtf8(plain.substr(at));
+            RequestEncoder encoder;
+            ProcessRecord scan = processWith({{"scanId", u"1"}, {"Caption", value}});
+            std::vector<ProcessRecord> processes = {processWith({{"reg.Description", value}})};
+            const DecodedSubmit submit = submitBody(encoder, scan, processes);
+            const std::string where = "unit " + std::to_string(static_cast<int>(c.unit[0])) + " at " + std::to_string(at);
+            EXPECT_EQ(splitForTest(submit.inputDynamic, '\t')[columnOf(kDynamicColumns, "reg.Description")],
+                      head + c.dynamic + tail)
+                << where;
+            EXPECT_NE(submit.input.find('\t' + head + c.input + tail + '\t'), std::string::npos) << where;
+        }
+    }
+}
+
 TEST(AbbreviateValues, FirstOccurrenceOfEachFragmentInListOrder)
 {
     struct Case {
