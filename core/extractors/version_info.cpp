@@ -1,5 +1,6 @@
 #include "core/extractors/version_info.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -13,6 +14,11 @@ constexpr std::array<std::string_view, 12> kStringFields = {
     "Comments",        "InternalName", "ProductName",  "CompanyName",      "LegalCopyright", "ProductVersion",
     "FileDescription", "LegalTrademarks", "PrivateBuild", "FileVersion", "OriginalFilename", "SpecialBuild",
 };
+
+constexpr std::size_t kLongestStringField =
+    std::max_element(kStringFields.begin(), kStringFields.end(), [](std::string_view a, std::string_view b) {
+        return a.size() < b.size();
+    })->size();
 
 // "%u.%u.%u.%u" of the four 16-bit words, most significant first.
 std::u16string formatVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant)
@@ -65,10 +71,21 @@ void VersionInfoExtractor::extract(const std::u16string& path)
     const std::vector<VersionTranslation> translations = block->translations();
     if (translations.empty())
         return;
-    const VersionTranslation& first = translations.front();
-    const std::u16string prefix = u"\\StringFileInfo\\" + formatTranslation(first) + u"\\";
+    std::u16string languageCodepage = formatTranslation(translations.front());
+    // One buffer for the twelve sub-block paths: the prefix stays, the field
+    // name after it changes.
+    constexpr std::u16string_view kStringFileInfo = u"\\StringFileInfo\\";
+    std::u16string subBlock;
+    subBlock.reserve(kStringFileInfo.size() + languageCodepage.size() + 1 + kLongestStringField);
+    subBlock += kStringFileInfo;
+    subBlock += languageCodepage;
+    subBlock += u'\\';
+    const std::size_t prefixLength = subBlock.size();
     for (const std::string_view field : kStringFields) {
-        std::optional<std::u16string> value = block->stringValue(prefix + widenLatin1(field));
+        subBlock.resize(prefixLength);
+        for (const char c : field)  // the field names are ASCII
+            subBlock += static_cast<char16_t>(c);
+        std::optional<std::u16string> value = block->stringValue(subBlock);
         if (!value)
             continue;
         trimTrailing(*value);
@@ -76,7 +93,7 @@ void VersionInfoExtractor::extract(const std::u16string& path)
             continue;
         setProperty(field, std::move(*value));
     }
-    setProperty("LanguageCodepage", formatTranslation(first));
+    setProperty("LanguageCodepage", std::move(languageCodepage));
 }
 
 }  // namespace zorvane

@@ -1,5 +1,8 @@
 #include "core/scan/info_extractor.h"
 
+#include <algorithm>
+#include <array>
+
 #include "core/scan/conversions.h"
 #include "core/scan/keys.h"
 
@@ -22,6 +25,16 @@ void InfoExtractor::setProperty(std::string_view field, std::u16string value)
 {
     if (currentRecord_ == nullptr)
         return;
+    // Keys are short: joined on the stack, the record's own copy is the only
+    // allocation (a heap string here would be a second one for every key
+    // longer than the short-string buffer, most "ver." keys).
+    std::array<char, 64> buffer;
+    if (prefix_.size() + field.size() <= buffer.size()) {
+        const auto end = std::copy(field.begin(), field.end(), std::copy(prefix_.begin(), prefix_.end(), buffer.begin()));
+        (*currentRecord_)[std::string_view(buffer.data(), static_cast<std::size_t>(end - buffer.begin()))] =
+            std::move(value);
+        return;
+    }
     std::string key;
     key.reserve(prefix_.size() + field.size());
     key += prefix_;

@@ -50,18 +50,27 @@ void enumerateProcesses(ProcessSystem& system, PathOperations& paths, PathSet& p
     }
 }
 
-std::u16string makeOpenPath(std::u16string path)
+std::u16string makeOpenPath(std::u16string_view path)
 {
     constexpr std::u16string_view kLongPrefix = u"\\\\?\\";
     if (path.starts_with(kLongPrefix))
-        return path;
-    if (path.starts_with(u"\\\\"))
-        path.replace(0, 1, u"UNC");
-    path.insert(0, kLongPrefix);
-    return path;
+        return std::u16string(path);
+    // Built once at its final length: this runs for every file of a scan.
+    const bool network = path.starts_with(u"\\\\");
+    std::u16string openPath;
+    openPath.reserve(kLongPrefix.size() + 2 + path.size());
+    openPath += kLongPrefix;
+    if (network) {
+        openPath += u"UNC";
+        openPath += path.substr(1);
+    } else {
+        openPath += path;
+    }
+    return openPath;
 }
 
-void readImageFile(const ImageEventTargets& targets, FileSystem& files, const std::u16string& path)
+void readImageFile(const ImageEventTargets& targets, FileSystem& files, const std::u16string& path,
+                   ImageBlock& block)
 {
     for (InfoExtractor* extractor : targets.fileExtractors)
         extractor->extract(path);
@@ -76,7 +85,6 @@ void readImageFile(const ImageEventTargets& targets, FileSystem& files, const st
     targets.handleExtractor.extractFromHandle(*file);
     for (InfoExtractor* consumer : targets.imageConsumers)
         consumer->onImageBegin();
-    std::vector<std::uint8_t> block(kImageBlockSize);
     for (;;) {
         const auto count = file->read(block.data(), kImageBlockSize);
         if (!count || *count == 0)
@@ -93,12 +101,14 @@ void deriveStartupMethod(ProcessRecord& record)
     const std::u16string location = record[keys::kRegLocation];
     const std::u16string startup = record[keys::kWmiStartupLocation];
     const std::u16string parent = record[keys::kWmiParentProcessId];
+    // Whole strings assigned: GCC 12 warns falsely (-Wrestrict) about a
+    // literal assigned to a record value here.
     if (location.find(u"SYSTEM\\CurrentControlSet\\Services\\") != std::u16string::npos)
-        record[keys::kRefStartupMethod] = u"2";
+        record[keys::kRefStartupMethod] = std::u16string(u"2");
     else if (!startup.empty())
-        record[keys::kRefStartupMethod] = u"3";
+        record[keys::kRefStartupMethod] = std::u16string(u"3");
     else if (!parent.empty())
-        record[keys::kRefStartupMethod] = u"1";
+        record[keys::kRefStartupMethod] = std::u16string(u"1");
 }
 
 void deriveNetworkUsage(ProcessRecord& record)
@@ -108,9 +118,9 @@ void deriveNetworkUsage(ProcessRecord& record)
         return ports.find(addressClass) != std::u16string::npos;
     };
     if (holds(u"INTERNET") || holds(u"DEFAULT"))
-        record[keys::kRefNetworkUsage] = u"2";
+        record[keys::kRefNetworkUsage] = std::u16string(u"2");
     else if (holds(u"BROADCAST") || holds(u"ETHERNET") || holds(u"LOOPBACK"))
-        record[keys::kRefNetworkUsage] = u"1";
+        record[keys::kRefNetworkUsage] = std::u16string(u"1");
 }
 
 void deriveMemoryUsage(ProcessRecord& record, double totalVisibleMemory)

@@ -3,11 +3,13 @@
 // which files, reading one file into the extractors' events, and the
 // reference values derived for every record at the end of a scan.
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <set>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/scan/record.h"
@@ -56,13 +58,20 @@ struct ImageEventTargets {
 // The long-path form a file is opened by: "\\?\" in front, and a network
 // path "\\server\..." as "\\?\UNC\server\...". A path that already starts
 // with "\\?\" is kept.
-std::u16string makeOpenPath(std::u16string path);
+std::u16string makeOpenPath(std::u16string_view path);
+
+// The block a file is read into. The caller keeps one for all its files:
+// a scan reads thousands, and a fresh 64 KiB block per file (allocated and
+// cleared each time) costs about as much as hashing a small library.
+using ImageBlock = std::array<std::uint8_t, kImageBlockSize>;
 
 // `extract` on the file extractors; then, only when the file opens and is
 // not a directory, `extractFromHandle`, `onImageBegin`, one `onImageData`
-// per block of up to 64 KiB, and `onImageEnd` (also after a read error,
-// with the blocks read so far). Failures leave no trace in the record.
-void readImageFile(const ImageEventTargets& targets, FileSystem& files, const std::u16string& path);
+// per block of up to 64 KiB read into `block`, and `onImageEnd` (also after
+// a read error, with the blocks read so far). Failures leave no trace in
+// the record.
+void readImageFile(const ImageEventTargets& targets, FileSystem& files, const std::u16string& path,
+                   ImageBlock& block);
 
 // "ref.startupMethod": "2" for a service key location, else "3" for a
 // startup command, else "1" when a parent process id is known.

@@ -107,18 +107,23 @@ bool ScanSession::scanNextFile()
         finishScan();
         return false;
     }
-    const std::u16string path = *pathCursor_;
+    // The path set does not change during a step.
+    const std::u16string& path = *pathCursor_;
 
     ProcessRecord working;
     bindAll(&working);
-    readImageFile({fileExtractors_, handleInfo_, imageConsumers_}, services_.files, path);
+    readImageFile({fileExtractors_, handleInfo_, imageConsumers_}, services_.files, path, *imageBlock_);
 
+    // The working record is not needed after this step: the last of its
+    // records takes it over instead of a copy, which is most records of a
+    // scan (a library that no process runs as its image).
     const auto entries = processesByImage_.find(path);
     if (entries == processesByImage_.end() || entries->second.empty()) {
-        processList_.push_back(working);
+        processList_.push_back(std::move(working));
     } else {
+        const ProcessEntry& last = entries->second.back();
         for (const ProcessEntry& entry : entries->second) {
-            ProcessRecord record = working;
+            ProcessRecord record = &entry == &last ? std::move(working) : ProcessRecord(working);
             record.insertIfAbsent(keys::kModuleList, entry.moduleList);
             for (InfoExtractor* handler : processHandlers_) {
                 handler->bind(&record);

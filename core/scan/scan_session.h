@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -107,6 +108,8 @@ private:
     std::array<InfoExtractor*, 7> allExtractors_{};
 
     double totalVisibleMemory_ = 0;
+    // On the heap: the session itself lives on the worker's stack.
+    std::unique_ptr<ImageBlock> imageBlock_ = std::make_unique<ImageBlock>();
 };
 
 // Hands a completed scan's process list and scan record to the server

@@ -57,6 +57,15 @@ TEST(InfoExtractor, SetPropertyWritesUnderThePrefixAndReplaces)
     probe.setProperty("file", u"a");
     probe.setProperty("file", u"b");
     EXPECT_EQ(record["probe.file"], u"b");
+
+    // Keys of any length, on either side of the short-key buffer's size.
+    for (const std::size_t length : {57u, 58u, 59u, 300u}) {
+        const std::string field(length, 'f');
+        probe.setProperty(field, u"v" + std::u16string(length, u'x'));
+        ASSERT_TRUE(record.contains("probe." + field)) << length;
+        EXPECT_EQ(record["probe." + field].size(), length + 1) << length;
+    }
+    EXPECT_EQ(record.size(), 5u);
 }
 
 TEST(InfoExtractor, ReportErrorAccumulatesAcrossExtractors)

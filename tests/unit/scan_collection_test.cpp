@@ -1,6 +1,7 @@
 // Process enumeration, file reading and the reference values, over fakes.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,12 @@ struct ImageRig {
     InfoExtractor* fileExtractors[4] = {&path, &ver, &reg, &wmi};
     InfoExtractor* imageConsumers[1] = {&hash};
     FakeFileSystem files;
+    std::unique_ptr<ImageBlock> block = std::make_unique<ImageBlock>();
 
-    void read(const std::u16string& path) { readImageFile({fileExtractors, handle, imageConsumers}, files, path); }
+    void read(const std::u16string& path)
+    {
+        readImageFile({fileExtractors, handle, imageConsumers}, files, path, *block);
+    }
 };
 
 const std::vector<std::string> kExtractsOfA = {"path:extract C:\\a.dll", "ver:extract C:\\a.dll",

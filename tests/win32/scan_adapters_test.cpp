@@ -117,13 +117,14 @@ struct ReadRig {
     HandleInfoExtractor handle;
     ProcessRecord record;
     std::unique_ptr<FileSystem> files = client::makeFileSystem();
+    std::unique_ptr<ImageBlock> block = std::make_unique<ImageBlock>();
 
     void read(const std::u16string& path)
     {
         InfoExtractor* fileExtractors[] = {&probe};
         InfoExtractor* consumers[] = {&probe};
         handle.bind(&record);
-        readImageFile({fileExtractors, handle, consumers}, *files, path);
+        readImageFile({fileExtractors, handle, consumers}, *files, path, *block);
     }
 };
 
