@@ -25,9 +25,8 @@ void InfoExtractor::setProperty(std::string_view field, std::u16string value)
 {
     if (currentRecord_ == nullptr)
         return;
-    // Keys are short: joined on the stack, the record's own copy is the only
-    // allocation (a heap string here would be a second one for every key
-    // longer than the short-string buffer, most "ver." keys).
+    // Keys are short: joined on the stack, so that no heap string is made
+    // for a key longer than std::string's short buffer (most "ver." keys).
     std::array<char, 64> buffer;
     if (prefix_.size() + field.size() <= buffer.size()) {
         const auto end = std::copy(field.begin(), field.end(), std::copy(prefix_.begin(), prefix_.end(), buffer.begin()));
