@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/win32_clock.h"
 #include "client/win32/adapters.h"
 #include "core/extractors/network_info.h"
 
@@ -73,17 +74,7 @@ private:
     NetworkSystem& inner_;
 };
 
-double seconds()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double seconds() { return bench::performanceSeconds(); }
 
 // Handles this process keeps open for the passes to find.
 struct ExtraHandles {

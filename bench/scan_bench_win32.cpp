@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "bench/scan_fixture.h"
+#include "bench/win32_clock.h"
 #include "client/win32/adapters.h"
 #include "core/extractors/hash_extractor.h"
 #include "core/scan/file_system.h"
@@ -60,17 +61,7 @@ private:
     double cpu_;
 };
 
-double Stopwatch::seconds()
-{
-    static const LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double Stopwatch::seconds() { return bench::performanceSeconds(); }
 
 std::filesystem::path hostPath(const std::u16string& windowsPath)
 {
