@@ -91,6 +91,11 @@ void VersionInfoExtractor::extract(const std::u16string& path)
         trimTrailing(*value);
         if (value->size() >= kMaxFieldLength)
             continue;
+        // A value is text up to its first zero character. A resource whose
+        // recorded length is too long (in bytes rather than characters, say)
+        // runs on past that zero into padding and the next entry's header.
+        if (const std::size_t end = value->find(u'\0'); end != std::u16string::npos)
+            value->resize(end);
         setProperty(field, std::move(*value));
     }
     setProperty("LanguageCodepage", std::move(languageCodepage));

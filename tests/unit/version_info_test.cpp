@@ -54,7 +54,7 @@ TEST_F(VersionInfoTest, StoresVersionsStringsAndLanguageOfTheFirstTranslation)
     EXPECT_EQ(fake.openBlocks, 0) << "the block is released when extract ends";
 }
 
-TEST_F(VersionInfoTest, StringFieldsLoseTrailingSpacesAndZerosOnly)
+TEST_F(VersionInfoTest, StringFieldsLoseTrailingSpacesAndEndAtTheirFirstZero)
 {
     const std::u16string kTranslation = u"0c0a04e4";
     fake.stage(kFile)
@@ -63,6 +63,7 @@ TEST_F(VersionInfoTest, StringFieldsLoseTrailingSpacesAndZerosOnly)
         .string(kTranslation, u"InternalName", std::u16string(u"name\0\0\0", 7))
         .string(kTranslation, u"ProductName", std::u16string(u"  lead \0 \0", 10))
         .string(kTranslation, u"CompanyName", std::u16string(u"mid\0dle", 7))
+        .string(kTranslation, u"FileDescription", std::u16string(u"\0\x0001\x0018" u"FileVersion", 14))
         .string(kTranslation, u"LegalCopyright", u"")
         .string(kTranslation, u"ProductVersion", u"tab\t");
     const ProcessRecord record = extract(kFile);
@@ -70,7 +71,8 @@ TEST_F(VersionInfoTest, StringFieldsLoseTrailingSpacesAndZerosOnly)
     EXPECT_EQ(*record.find(keys::kVerComments), u"");
     EXPECT_EQ(*record.find(keys::kVerInternalName), u"name");
     EXPECT_EQ(*record.find(keys::kVerProductName), u"  lead");
-    EXPECT_EQ(*record.find(keys::kVerCompanyName), std::u16string(u"mid\0dle", 7));
+    EXPECT_EQ(*record.find(keys::kVerCompanyName), u"mid");
+    EXPECT_EQ(*record.find(keys::kVerFileDescription), u"") << "what follows the terminator is not text";
     EXPECT_EQ(*record.find(keys::kVerLegalCopyright), u"");
     EXPECT_EQ(*record.find(keys::kVerProductVersion), u"tab\t");
     EXPECT_FALSE(record.contains(keys::kVerBinaryFileVersion)) << "no fixed information staged";
