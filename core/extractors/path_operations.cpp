@@ -26,6 +26,7 @@ bool startsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix
 constexpr std::u16string_view kNtPrefix = u"\\??\\";
 constexpr std::u16string_view kSystemRootPrefix = u"\\SystemRoot\\";
 constexpr std::u16string_view kExecutableExtension = u".exe";
+constexpr std::u16string_view kLibraryExtension = u".dll";
 constexpr std::u16string_view kRundll32Template = u"%system%\\rundll32.exe";
 
 }  // namespace
@@ -165,9 +166,14 @@ void PathOperations::expandEnvironmentTokens(std::u16string& text)
 
 bool PathOperations::searchExecutable(std::u16string& text)
 {
+    return searchFile(text, kExecutableExtension);
+}
+
+bool PathOperations::searchFile(std::u16string& text, std::u16string_view defaultExtension)
+{
     if (text.empty())
         return false;
-    std::optional<std::u16string> found = system_.searchPath(text, std::u16string(kExecutableExtension));
+    std::optional<std::u16string> found = system_.searchPath(text, std::u16string(defaultExtension));
     if (!found || found->empty())
         return false;
     text = std::move(*found);
@@ -200,6 +206,9 @@ bool PathOperations::resolveCommandFile(std::u16string& command)
 {
     std::u16string program = command;
     std::u16string arguments;
+    // Everything after the program, where `arguments` keeps only the first
+    // word once the program has been split off at a space.
+    std::u16string rest;
     expandEnvironmentTokens(program);
     trimWhitespace(program);
 
@@ -209,6 +218,7 @@ bool PathOperations::resolveCommandFile(std::u16string& command)
             program = program.substr(1, quote - 1);
             // The rundll32 case reads the DLL name from the first character.
             trimWhitespace(arguments);
+            rest = arguments;
         }
     }
 
@@ -219,6 +229,7 @@ bool PathOperations::resolveCommandFile(std::u16string& command)
         if (space == std::u16string::npos)
             return false;
         arguments = program.substr(space);
+        rest.insert(0, arguments);
         program.resize(space);
         trimWhitespace(arguments);
     }
@@ -229,16 +240,38 @@ bool PathOperations::resolveCommandFile(std::u16string& command)
         command = std::move(program);
         return true;
     }
+    return resolveRundll32Library(program, arguments, rest, command);
+}
 
-    const std::size_t comma = arguments.find(u',');
-    if (comma == std::u16string::npos) {
-        command = std::move(program);
-        return true;
+// rundll32 loads the DLL its first argument names before a comma:
+//   rundll32.exe shell32.dll,Control_RunDLL
+//   rundll32.exe "C:\Program Files\App\app.dll",Start
+//   rundll32.exe C:\Program Files\App\app.dll,Start
+// A name with spaces, quoted or not, reaches past the first word, so the
+// name is read from the whole text after the program, and a name without an
+// extension is a DLL's. When that names no file and the first word holds no
+// comma, the command stands for rundll32 itself, as one without a comma does.
+bool PathOperations::resolveRundll32Library(std::u16string& program, const std::u16string& firstArgument,
+                                            std::u16string rest, std::u16string& command)
+{
+    trimWhitespace(rest);
+    const std::size_t comma = rest.find(u',');
+    if (comma != std::u16string::npos) {
+        std::u16string library;
+        if (rest.front() == u'"') {
+            const std::size_t quote = rest.find(u'"', 1);
+            library = rest.substr(1, (quote == std::u16string::npos ? comma : quote) - 1);
+        } else {
+            library = rest.substr(0, comma);
+        }
+        if (searchFile(library, kLibraryExtension)) {
+            command = std::move(library);
+            return true;
+        }
     }
-    std::u16string library = arguments.substr(0, comma);
-    if (!searchExecutable(library))
+    if (firstArgument.find(u',') != std::u16string::npos)
         return false;
-    command = std::move(library);
+    command = std::move(program);
     return true;
 }
 

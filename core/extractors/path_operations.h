@@ -123,6 +123,10 @@ public:
 
 private:
     const std::u16string& rundll32Template();
+    // searchExecutable with another extension tried for a name without one.
+    bool searchFile(std::u16string& text, std::u16string_view defaultExtension);
+    bool resolveRundll32Library(std::u16string& program, const std::u16string& firstArgument, std::u16string rest,
+                                std::u16string& command);
 
     PathSystem& system_;
 

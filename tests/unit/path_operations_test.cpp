@@ -216,6 +216,15 @@ TEST_F(PathOperationsTest, ResolveCommandFindsTheFileACommandRuns)
             {u"\"C:\\WINDOWS\\system32\\rundll32.exe\"   shell32.dll,Entry", u"C:\\WINDOWS\\system32\\shell32.dll"},
             {u"rundll32.exe", u"C:\\WINDOWS\\system32\\rundll32.exe"},
             {u"rundll32.exe /nocomma", u"C:\\WINDOWS\\system32\\rundll32.exe"},
+            {u"rundll32.exe /first later,comma", u"C:\\WINDOWS\\system32\\rundll32.exe"},
+            // DLL names with spaces, quoted or not, and without an extension.
+            {u"rundll32.exe \"C:\\Program Files\\My App\\helper.dll\",Start",
+             u"C:\\Program Files\\My App\\helper.dll"},
+            {u"rundll32.exe  C:\\Program Files\\My App\\helper.dll,Start now",
+             u"C:\\Program Files\\My App\\helper.dll"},
+            {u"\"C:\\WINDOWS\\system32\\rundll32.exe\" \"C:\\Program Files\\My App\\helper\",Run",
+             u"C:\\Program Files\\My App\\helper.dll"},
+            {u"rundll32.exe shell32,Control_RunDLL", u"C:\\WINDOWS\\system32\\shell32.dll"},
             {u"explorer.exe", u"C:\\WINDOWS\\explorer.exe"},
         },
         [&](std::u16string& text) { EXPECT_TRUE(paths.resolveCommandFile(text)); });
@@ -229,6 +238,7 @@ TEST_F(PathOperationsTest, ResolveCommandFailsWithoutChangingTheCommand)
         u"C:\\absent\\program.exe /a /b",
         u"rundll32.exe missing.dll,Entry",
         u"\"C:\\WINDOWS\\system32\\rundll32.exe\" missing.dll,Entry",
+        u"\"C:\\WINDOWS\\system32\\rundll32.exe\" \"C:\\missing dir\\x.dll\",Entry",
         u"",
         u"   ",
         u"\"\"",
