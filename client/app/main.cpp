@@ -2,6 +2,8 @@
 // message loop.
 #include <windows.h>
 
+#include <optional>
+
 #include "client/app/application.h"
 #include "client/app/text_styles.h"
 #include "client/win32/unique.h"
@@ -12,15 +14,16 @@ using namespace zorvane;
 
 namespace {
 
-// Null when another copy of the program holds the mutex (possibly under
-// another user, which shows as access denied).
-win32::UniqueHandle takeSingleInstanceMutex()
+// Empty when another copy of the program holds the mutex (possibly under
+// another user, which shows as access denied). Any other failure to create
+// it is no sign of another copy: the program runs without the guard.
+std::optional<win32::UniqueHandle> takeSingleInstanceMutex()
 {
     SetLastError(0);
     win32::UniqueHandle mutex(CreateMutexW(nullptr, TRUE, L"Global\\Zorvane GUI Process"));
     const DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
-        return {};
+        return std::nullopt;
     return mutex;
 }
 
@@ -30,7 +33,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     client::setRunSettings(readCommandLine(client::splitCommandLine(GetCommandLineW())));
 
-    win32::UniqueHandle mutex = takeSingleInstanceMutex();
+    std::optional<win32::UniqueHandle> mutex = takeSingleInstanceMutex();
     if (!mutex) {
         const std::u16string caption = win32::loadText(instance, text::kErrorCaption);
         const std::u16string message = win32::loadText(instance, text::kAlreadyScanning);

@@ -44,3 +44,20 @@ TEST(ProgramEntry, SecondCopyShowsTheMessageBoxAndExitsWithOne)
     stopProgram(*first);
     stopProgram(*second);
 }
+
+TEST(ProgramEntry, ANameTakenByAnotherKindOfObjectIsNoSecondCopy)
+{
+    // The mutex cannot be created while an event holds its name, and that
+    // says nothing about another copy of the program.
+    const zorvane::win32::UniqueHandle squatter(CreateEventW(nullptr, TRUE, FALSE, L"Global\\Zorvane GUI Process"));
+    ASSERT_TRUE(squatter);
+    auto program = startProgram(zorvaneExe(), L"/nobrowser");
+    ASSERT_TRUE(program);
+    HWND frame = waitForWindow(program->processId, L"#32770", L"Zorvane", 20000);
+    EXPECT_NE(frame, nullptr) << "the program starts";
+    EXPECT_EQ(waitForWindow(program->processId, L"#32770", L"Zorvane Error", 0), nullptr);
+
+    PostMessageW(frame, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(waitForExit(*program, 20000), std::optional<DWORD>(0));
+    stopProgram(*program);
+}
