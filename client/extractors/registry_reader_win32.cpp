@@ -15,6 +15,10 @@ namespace {
 // Registry limits: 255 characters for a key name, 16383 for a value name.
 constexpr DWORD kKeyNameCapacity = 256;
 constexpr DWORD kValueNameCapacity = 16384;
+// The largest value read. A larger one is refused as a buffer of this size
+// would refuse it: anyone may write a huge value under a user's classes,
+// which the elevated scan would otherwise copy and resolve as a command.
+constexpr DWORD kValueCapacity = 32766;
 
 HKEY rootKey(RegistryRoot root) { return root == RegistryRoot::ClassesRoot ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE; }
 
@@ -76,6 +80,8 @@ public:
             LONG status = RegQueryValueExW(toKey(key), win32::wide(name), nullptr, &type, nullptr, &size);
             if (status != ERROR_SUCCESS)
                 return status;
+            if (size > kValueCapacity)
+                return ERROR_MORE_DATA;
             std::vector<std::uint8_t> data(size);
             status = RegQueryValueExW(toKey(key), win32::wide(name), nullptr, &type, data.data(), &size);
             if (status == ERROR_MORE_DATA)
@@ -94,7 +100,9 @@ public:
     std::u16string systemMessage(std::int32_t status) override
     {
         wchar_t* text = nullptr;
-        const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
+        const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                                FORMAT_MESSAGE_IGNORE_INSERTS,
+                                            nullptr,
                                             static_cast<DWORD>(status), 0x400, reinterpret_cast<wchar_t*>(&text),
                                             0, nullptr);
         const win32::UniqueLocal owner(text);

@@ -164,3 +164,27 @@ TEST(RegistryInfoWine, FindsTestServicesAndAnApprovedExtension)
 
     EXPECT_FALSE(registry->systemMessage(ERROR_FILE_NOT_FOUND).empty());
 }
+
+TEST(RegistryReaderWine, ValuesPastTheValueBufferAreRefusedAndMessagesKeepTheirInserts)
+{
+    TemporaryKey key(HKEY_LOCAL_MACHINE, kServices + L"\\ZorvaneTestSizes");
+    ASSERT_TRUE(key.ok());
+    const std::wstring fits(32766 / sizeof(wchar_t) - 1, L'f');  // 32766 bytes with its zero
+    key.setText(L"Fits", REG_SZ, fits);
+    key.setText(L"TooLong", REG_SZ, fits + L"x");
+
+    auto registry = client::makeRegistryReader();
+    RegistryReader::Key opened{};
+    ASSERT_EQ(registry->open(RegistryRoot::LocalMachine, u16(kServices + L"\\ZorvaneTestSizes"), opened),
+              ERROR_SUCCESS);
+    RegistryValue value;
+    EXPECT_EQ(registry->queryValue(opened, u"Fits", value), ERROR_SUCCESS);
+    EXPECT_EQ(value.data.size(), 32766u);
+    RegistryValue refused;
+    EXPECT_EQ(registry->queryValue(opened, u"TooLong", refused), ERROR_MORE_DATA);
+    EXPECT_TRUE(refused.data.empty());
+    registry->close(opened);
+
+    // "%1 is not a valid Win32 application." has an insert and no arguments.
+    EXPECT_NE(registry->systemMessage(ERROR_BAD_EXE_FORMAT).find(u"%1"), std::u16string::npos);
+}
