@@ -31,6 +31,10 @@ bool applyInitialiseReply(std::vector<ProcessRecord>& processList, ProcessRecord
     scanRecord[keys::kClientIp] = fields[3];
 
     std::vector<std::u16string> staticIds = splitText(fields[1], u',');
+    // A scan without records (a record limit of 0, say) is answered with no
+    // ids at all, which splits like one empty id.
+    if (processList.empty() && fields[1].empty())
+        staticIds.clear();
     if (staticIds.size() != processList.size()) {
         traceDiagnostic(u"The number of static ids returned from server is %d, while there are %d processes.\n");
         return false;

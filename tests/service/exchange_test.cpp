@@ -164,3 +164,22 @@ TEST_F(ServiceTest, UnknownScanIdsFindNothing)
 }
 
 }  // namespace zorvane::testing
+
+namespace zorvane::testing {
+
+// A record limit of 0 ends the scan before its first file: the scan record
+// alone goes through both exchanges.
+TEST_F(ServiceTest, AScanWithoutRecordsIsStoredWhole)
+{
+    ClientScan scan;
+    const std::string reply = initialise(scan);
+    EXPECT_EQ(splitAt(reply, '|').at(1), "");
+    auto res = submit(scan, scan.submitFields());
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200) << res->body;
+    auto report = exportJson(scan.scanId());
+    EXPECT_EQ(report["records"].size(), 0u);
+    EXPECT_EQ(report["scan"]["Caption"], "Microsoft Windows 7 Professional");
+}
+
+}  // namespace zorvane::testing

@@ -145,6 +145,16 @@ TEST_F(ExchangeDriver, AWrongStaticIdCountNeverSendsTheSubmitRequest)
     EXPECT_EQ(scan["scanId"], u"1");
 }
 
+TEST_F(ExchangeDriver, AScanWithoutRecordsIsSentAndReported)
+{
+    processes.clear();
+    transport.replies = {{u"200", "1||t|a"}, {u"200", "http://x/"}};
+    EXPECT_TRUE(run());
+    ASSERT_EQ(transport.requests.size(), 2u);
+    EXPECT_EQ(transport.requests[0].body, "md5s=");
+    EXPECT_EQ(frame.storedAddress, u"http://x/");
+}
+
 TEST_F(ExchangeDriver, AScanIdWithALineBreakIsRefusedBeforeTheSubmit)
 {
     transport.replies = {{u"200", "1\r\nX-Injected: 1|1,2|t|a"}, {u"200", "http://x/"}};

@@ -83,6 +83,16 @@ TEST_F(InitialiseReply, AWrongIdCountStillStoresTheScanValuesButNoProcessValue)
     ASSERT_EQ(traces.size(), 1u);
     EXPECT_EQ(traces[0], u"The number of static ids returned from server is %d, while there are %d processes.\n");
 
+    // No records take an empty list and nothing else; one record takes an
+    // empty id from the same field.
+    std::vector<ProcessRecord> none;
+    EXPECT_TRUE(applyInitialiseReply(none, scan, u"42||t|a"));
+    EXPECT_FALSE(applyInitialiseReply(none, scan, u"42|,|t|a"));
+    EXPECT_FALSE(applyInitialiseReply(none, scan, u"42|7|t|a"));
+    std::vector<ProcessRecord> one(1);
+    EXPECT_TRUE(applyInitialiseReply(one, scan, u"42||t|a"));
+    EXPECT_EQ(one[0]["staticId"], u"");
+
     // A trailing comma is accepted when the count happens to match.
     std::vector<ProcessRecord> four(4);
     EXPECT_TRUE(applyInitialiseReply(four, scan, u"42|7,9,15,|t|a"));
