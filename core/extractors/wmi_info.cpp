@@ -166,7 +166,15 @@ std::int64_t WMIInfoExtractor::ownPeakWorkingSetSize()
     const auto objects = wmi_.run(query, kProcessProperties);
     if (!objects || objects->empty())
         return -1;
-    return parseDecimalInt64(valueOf(objects->front(), u"PeakWorkingSetSize"));
+    // A null or missing property (Wine has none) comes back as empty text,
+    // which is no reading of 0 bytes.
+    const std::u16string& text = valueOf(objects->front(), u"PeakWorkingSetSize");
+    std::size_t first = text.find_first_not_of(u" \t\n\v\f\r");
+    if (first != std::u16string::npos && (text[first] == u'+' || text[first] == u'-'))
+        ++first;
+    if (first >= text.size() || text[first] < u'0' || text[first] > u'9')
+        return -1;
+    return parseDecimalInt64(text);
 }
 
 void WMIInfoExtractor::onProcess(std::uint32_t processId)

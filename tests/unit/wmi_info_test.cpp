@@ -155,8 +155,12 @@ TEST_F(WmiInfo, OwnPeakWorkingSetSizeAsksForTheOwnProcess)
     EXPECT_EQ(extractor.ownPeakWorkingSetSize(), -1) << "no object";
     wmi.stage(query, {{{u"PeakWorkingSetSize", u"  +20480 kB"}}});
     EXPECT_EQ(extractor.ownPeakWorkingSetSize(), 20480);
-    wmi.stage(query, {{{u"PeakWorkingSetSize", u""}}});
+    wmi.stage(query, {{{u"PeakWorkingSetSize", u"0"}}});
     EXPECT_EQ(extractor.ownPeakWorkingSetSize(), 0);
+    for (const char16_t* unread : {u"", u"  ", u"+", u"-+1", u"n/a"}) {
+        wmi.stage(query, {{{u"PeakWorkingSetSize", unread}}});
+        EXPECT_EQ(extractor.ownPeakWorkingSetSize(), -1) << "no number is no reading";
+    }
     wmi.fail(query);
     EXPECT_EQ(extractor.ownPeakWorkingSetSize(), -1);
     EXPECT_EQ(wmi.queries.back(), query);
