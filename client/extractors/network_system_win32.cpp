@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "client/extractors/network_name_query_win32.h"
+#include "client/win32/procedure.h"
 #include "client/win32/adapters.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
@@ -50,14 +51,12 @@ const EntryPoints& entryPoints()
     static const EntryPoints points = [] {
         EntryPoints found;
         if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
-            found.querySystemInformation = reinterpret_cast<NtQuerySystemInformationFunction>(
-                reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
-            found.queryObject = reinterpret_cast<NtQueryObjectFunction>(
-                reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
+            found.querySystemInformation =
+                win32::procedure<NtQuerySystemInformationFunction>(ntdll, "NtQuerySystemInformation");
+            found.queryObject = win32::procedure<NtQueryObjectFunction>(ntdll, "NtQueryObject");
         }
         if (HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll")) {
-            found.deviceIoControl = reinterpret_cast<DeviceIoControlFunction>(
-                reinterpret_cast<void*>(GetProcAddress(kernel32, "DeviceIoControl")));
+            found.deviceIoControl = win32::procedure<DeviceIoControlFunction>(kernel32, "DeviceIoControl");
         }
         return found;
     }();
@@ -226,10 +225,8 @@ public:
         win32::UniqueLibrary library(LoadLibraryW(L"iphlpapi.dll"));
         if (!library)
             return std::nullopt;
-        const auto tcp = reinterpret_cast<GetExtendedTcpTableFunction>(
-            reinterpret_cast<void*>(GetProcAddress(library.get(), "GetExtendedTcpTable")));
-        const auto udp = reinterpret_cast<GetExtendedUdpTableFunction>(
-            reinterpret_cast<void*>(GetProcAddress(library.get(), "GetExtendedUdpTable")));
+        const auto tcp = win32::procedure<GetExtendedTcpTableFunction>(library.get(), "GetExtendedTcpTable");
+        const auto udp = win32::procedure<GetExtendedUdpTableFunction>(library.get(), "GetExtendedUdpTable");
         std::optional<std::vector<std::uint8_t>> tcpTable;
         std::optional<std::vector<std::uint8_t>> udpTable;
         if (tcp)

@@ -1,7 +1,6 @@
 #include "client/gui/pages.h"
 
 #include <commctrl.h>
-#include <uxtheme.h>
 
 #include <initializer_list>
 #include <utility>
@@ -11,6 +10,8 @@
 #include "client/gui/frame.h"
 #include "client/gui/messages.h"
 #include "client/resources/resource.h"
+#include "client/win32/procedure.h"
+#include "client/win32/unique.h"
 #include "client/win32/wide.h"
 #include "core/app/string_ids.h"
 #include "core/gui/browser.h"
@@ -167,14 +168,30 @@ INT_PTR GuiStart::handle(UINT message, WPARAM wParam, LPARAM lParam)
     return FALSE;
 }
 
+namespace {
+
+// A themed bar ignores colours; the page's green bar on the page colour
+// needs the classic one (a blank theme name: Wine refuses an empty one).
+// Themes, and uxtheme.dll, exist from XP on; Windows 2000 draws the classic
+// bar anyway. The common controls keep the library loaded while they draw.
+void useClassicTheme(HWND control)
+{
+    using SetWindowThemeFunction = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    const win32::UniqueLibrary uxtheme(LoadLibraryW(L"uxtheme.dll"));
+    if (!uxtheme)
+        return;
+    if (auto setTheme = win32::procedure<SetWindowThemeFunction>(uxtheme.get(), "SetWindowTheme"))
+        setTheme(control, L" ", L" ");
+}
+
+}  // namespace
+
 bool GuiProgress::create(HINSTANCE instance, int templateId)
 {
     if (!createPage<GuiProgress>(instance, templateId))
         return false;
     HWND bar = GetDlgItem(window_, IDC_PROGRESS_BAR);
-    // A themed bar ignores colours; the page's green bar on the page colour
-    // needs the classic one (a blank theme name: Wine refuses an empty one).
-    SetWindowTheme(bar, L" ", L" ");
+    useClassicTheme(bar);
     PostMessageW(bar, PBM_SETBARCOLOR, 0, kBarColour);
     PostMessageW(bar, CCM_SETBKCOLOR, 0, kPageColour);
     return true;

@@ -3,6 +3,7 @@
 // directories open too (they are recognised and skipped by the caller).
 #include <windows.h>
 
+#include "client/win32/procedure.h"
 #include "client/win32/adapters.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
@@ -36,8 +37,8 @@ using NtQueryInformationFileFunction = LONG(NTAPI*)(HANDLE, IoStatusBlock*, PVOI
 
 NtQueryInformationFileFunction queryInformationFile()
 {
-    static const auto function = reinterpret_cast<NtQueryInformationFileFunction>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    static const auto function =
+        win32::procedure<NtQueryInformationFileFunction>(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile");
     return function;
 }
 

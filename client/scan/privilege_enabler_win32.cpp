@@ -2,6 +2,7 @@
 // that a system without them scans without the privileges.
 #include <windows.h>
 
+#include "client/win32/procedure.h"
 #include "client/win32/adapters.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
@@ -16,21 +17,17 @@ using AdjustTokenPrivilegesFunction = BOOL(WINAPI*)(HANDLE, BOOL, PTOKEN_PRIVILE
                                                     PDWORD);
 using OpenProcessTokenFunction = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
 
-template <typename Function>
-Function lookUp(HMODULE library, const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
-}
-
 class PrivilegeEnabler : public PrivilegeSystem {
 public:
     PrivilegeEnabler() : advapi32_(LoadLibraryW(L"advapi32.dll"))
     {
         if (!advapi32_)
             return;
-        lookupPrivilegeValue_ = lookUp<LookupPrivilegeValueFunction>(advapi32_.get(), "LookupPrivilegeValueW");
-        adjustTokenPrivileges_ = lookUp<AdjustTokenPrivilegesFunction>(advapi32_.get(), "AdjustTokenPrivileges");
-        openProcessToken_ = lookUp<OpenProcessTokenFunction>(advapi32_.get(), "OpenProcessToken");
+        lookupPrivilegeValue_ =
+            win32::procedure<LookupPrivilegeValueFunction>(advapi32_.get(), "LookupPrivilegeValueW");
+        adjustTokenPrivileges_ =
+            win32::procedure<AdjustTokenPrivilegesFunction>(advapi32_.get(), "AdjustTokenPrivileges");
+        openProcessToken_ = win32::procedure<OpenProcessTokenFunction>(advapi32_.get(), "OpenProcessToken");
         usable_ = lookupPrivilegeValue_ && adjustTokenPrivileges_ && openProcessToken_;
     }
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # check_image.sh OBJDUMP IMAGE: checks the shape of the shipped zorvane.exe.
-#  - It imports only DLLs that Windows itself provides: the program is one
-#    file, so a library such as zlib must be linked in, not loaded.
+#  - It imports only functions that Windows 2000 itself provides (the list
+#    in windows_2000_imports.txt): the program is one file, so a library
+#    such as zlib must be linked in, not loaded; and the loader refuses an
+#    image with a single import the system lacks.
 #  - Its sections are page-aligned in the file, so that the loader maps them
 #    from the file rather than copying the whole image into private memory.
 #  - It carries no debug sections, which the loader would map as well.
@@ -11,15 +13,19 @@ headers=$("$objdump" -p "$image")
 sections=$("$objdump" -h "$image")
 status=0
 
-system_dlls=" advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll psapi.dll"
-system_dlls+=" shell32.dll user32.dll uxtheme.dll version.dll wininet.dll ws2_32.dll "
-while read -r dll; do
-  lower=$(tr '[:upper:]' '[:lower:]' <<<"$dll")
-  if [[ "$system_dlls" != *" $lower "* ]]; then
-    echo "imports $dll, which Windows does not provide" >&2
+allowed=$(grep -v '^#' "$(dirname "$0")/windows_2000_imports.txt")
+imported=$(sed -n '/The Import Tables/,/^The /p' <<<"$headers" |
+  awk '/DLL Name/ { dll = tolower($3); next } /^\t[0-9a-f]+\t/ { print dll "!" $3 }')
+if [ -z "$imported" ]; then
+  echo "no imports found: objdump's output has changed" >&2
+  status=1
+fi
+while read -r function; do
+  if ! grep -qxF "$function" <<<"$allowed"; then
+    echo "imports $function, which is not known to exist on Windows 2000 (tests/win32/windows_2000_imports.txt)" >&2
     status=1
   fi
-done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
+done <<<"$imported"
 
 file_alignment=$(sed -n 's/^FileAlignment[[:space:]]*//p' <<<"$headers")
 section_alignment=$(sed -n 's/^SectionAlignment[[:space:]]*//p' <<<"$headers")
