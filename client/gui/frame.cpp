@@ -104,6 +104,11 @@ void GuiCommon::shutdown()
     setTitle(&closing);
 
     if (worker_) {
+        // However the program is closed (Cancel, the close box, Esc), the
+        // worker stops at its next step and sends nothing more; a worker
+        // left running would upload the scan or open the results after the
+        // user closed the program, or be terminated mid-step.
+        progress_.state().cancel = true;
         if (WaitForSingleObject(worker_.get(), kWorkerWaitMs) == WAIT_TIMEOUT)
             TerminateThread(worker_.get(), 0);
         worker_.reset();

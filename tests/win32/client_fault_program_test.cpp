@@ -135,24 +135,27 @@ TEST(ClientFaultProgram, ClosingDuringAHeldSubmitEndsTheWorkerAfterTheWait)
     EXPECT_EQ(run.targets(), (std::vector<std::string>{run.initialiseTarget(), run.submitTarget()}));
 }
 
-TEST(ClientFaultProgram, CancelDuringASlowInitialiseSendsNoSubmit)
+TEST(ClientFaultProgram, CancelOrCloseDuringASlowInitialiseSendsNoSubmit)
 {
     // The reply comes 4 s after the request, well within the frame's 7 s
-    // wait for the worker: a worker that did not look at the cancel flag
-    // would go on and upload the scan.
-    UnattendedRun run;
-    ASSERT_TRUE(run.server) << "the recording server of the ctest fixture is not running";
-    ASSERT_TRUE(run.server->scriptLine("initialise 42 4"));
-    ASSERT_TRUE(run.server->script(200, "http://127.0.0.1/results/42"));
-    ASSERT_TRUE(run.start(false));
-    ASSERT_TRUE(run.requestsReach(1)) << "the scan reaches the exchange";
+    // wait for the worker: a worker that did not learn of the close would go
+    // on and upload the scan.
+    for (const bool pressCancel : {true, false}) {
+        const char* const how = pressCancel ? "Cancel" : "the close box";
+        UnattendedRun run;
+        ASSERT_TRUE(run.server) << "the recording server of the ctest fixture is not running";
+        ASSERT_TRUE(run.server->scriptLine("initialise 42 4"));
+        ASSERT_TRUE(run.server->script(200, "http://127.0.0.1/results/42"));
+        ASSERT_TRUE(run.start(false));
+        ASSERT_TRUE(run.requestsReach(1)) << "the scan reaches the exchange";
 
-    const auto [code, elapsed] = run.endBy(true);
-    std::printf("cancel during a 4 s initialise: program ended %lu ms after Cancel\n",
-                static_cast<unsigned long>(elapsed));
-    EXPECT_EQ(code, std::optional<DWORD>(0));
-    Sleep(1000);
-    EXPECT_EQ(run.targets(), std::vector<std::string>{run.initialiseTarget()});
+        const auto [code, elapsed] = run.endBy(pressCancel);
+        std::printf("%s during a 4 s initialise: program ended %lu ms after it\n", how,
+                    static_cast<unsigned long>(elapsed));
+        EXPECT_EQ(code, std::optional<DWORD>(0)) << how;
+        Sleep(1000);
+        EXPECT_EQ(run.targets(), std::vector<std::string>{run.initialiseTarget()}) << how;
+    }
 }
 
 TEST(ClientFaultProgram, ALocalPathAsTheResultsAddressIsNotOpened)
