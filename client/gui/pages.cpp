@@ -124,7 +124,10 @@ void drawItemText(const DRAWITEMSTRUCT& item, const std::u16string& text, HFONT 
     const COLORREF previousText = SetTextColor(item.hDC, colourOfFont(font));
     const COLORREF previousBack = SetBkColor(item.hDC, kPageColour);
     RECT area = item.rcItem;
-    DrawTextW(item.hDC, win32::wide(text), static_cast<int>(text.size()), &area, centred ? DT_CENTER : 0);
+    // No texts here mark an accelerator, and the results address may hold
+    // "&" (a query string), which must show as it stands.
+    DrawTextW(item.hDC, win32::wide(text), static_cast<int>(text.size()), &area,
+              DT_NOPREFIX | (centred ? DT_CENTER : 0));
     SelectObject(item.hDC, previousFont);
     SetTextColor(item.hDC, previousText);
     SetBkColor(item.hDC, previousBack);
@@ -253,6 +256,10 @@ INT_PTR GuiResult::handle(UINT message, WPARAM wParam, LPARAM lParam)
             postToFrame(msg::kShowStartPage);
             return TRUE;
         case IDC_RESULT_ADDRESS:
+            // An owner-drawn button also reports a double click, after the
+            // click that began it: one browser window, not two.
+            if (HIWORD(wParam) != BN_CLICKED)
+                return TRUE;
             // The full results address: the display text may be cut.
             postToFrame(msg::kOpenAddress, reinterpret_cast<WPARAM>(gui().resultsAddress()));
             return TRUE;

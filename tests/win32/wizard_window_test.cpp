@@ -3,12 +3,16 @@
 // with a staged worker) for the scan, result and closing paths.
 #include <gtest/gtest.h>
 
+#include "client/win32/unique.h"
+#include "fault_support.h"
 #include "recording_server.h"
 #include "support.h"
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 using namespace zorvane::testing;
@@ -183,6 +187,55 @@ struct Wizard {
 
 std::wstring wizardHost() { return testProgram(L"wizard_host"); }
 
+// The command registered for "http" addresses, replaced for one test and
+// put back afterwards.
+class HttpOpenCommand {
+public:
+    explicit HttpOpenCommand(const std::wstring& command)
+    {
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, key_.put(), nullptr) != ERROR_SUCCESS)
+            return;
+        wchar_t previous[1024] = {};
+        DWORD size = sizeof previous - sizeof(wchar_t);
+        if (RegQueryValueExW(key_.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(previous), &size) ==
+            ERROR_SUCCESS)
+            previous_ = previous;
+        ok_ = set(command);
+    }
+    ~HttpOpenCommand()
+    {
+        if (previous_)
+            set(*previous_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    bool set(const std::wstring& command)
+    {
+        return RegSetValueExW(key_.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                              static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+
+    zorvane::win32::UniqueKey key_;
+    std::optional<std::wstring> previous_;
+    bool ok_ = false;
+};
+
+// How many times the launch recorder ran: one line each.
+std::size_t launches(const std::wstring& marker)
+{
+    zorvane::win32::UniqueFileHandle file(CreateFileW(marker.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return 0;
+    std::wstring text(4096, L'\0');
+    DWORD read = 0;
+    ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read, nullptr);
+    text.resize(read / sizeof(wchar_t));
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), L'\n'));
+}
+
 }  // namespace
 
 TEST(WizardWindow, ProgramOpensOnTheStartPageWithStartEnabled)
@@ -284,6 +337,35 @@ TEST(WizardWindow, StartShowsTheAdvancingBarThenTheResultPage)
     EXPECT_TRUE(showsColour(GetDlgItem(result, kAddressButton), RGB(0, 0, 255))) << "link style";
     EXPECT_TRUE(showsColour(GetDlgItem(result, 1025), kBlack));
     screenshot(L"result", wizard.frame);
+
+    wizard.click(kAddressButton, kCancelOrClose);
+    EXPECT_EQ(waitForExit(wizard.program, kEndMs), std::optional<DWORD>(0));
+}
+
+TEST(WizardWindow, ADoubleClickOnTheAddressOpensTheResultsOnce)
+{
+    const std::wstring marker = launchRecorderMarker(L"address-button");
+    HttpOpenCommand browser(L"\"" + launchRecorderPath() + L"\" \"%1\"");
+    ASSERT_TRUE(browser.ok());
+    Wizard wizard;
+    ASSERT_TRUE(wizard.start(wizardHost(), L"/nobrowser /stage=scan"));
+    ASSERT_TRUE(wizard.startScan());
+    HWND result = nullptr;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            result = pageWith(wizard.frame, kAddressButton);
+            return visible(result);
+        },
+        kEndMs));
+
+    // What a double click on the owner-drawn button reports: the click,
+    // then the double click.
+    const auto button = reinterpret_cast<LPARAM>(GetDlgItem(result, kAddressButton));
+    SendMessageW(result, WM_COMMAND, MAKEWPARAM(kAddressButton, BN_CLICKED), button);
+    SendMessageW(result, WM_COMMAND, MAKEWPARAM(kAddressButton, BN_DOUBLECLICKED), button);
+    EXPECT_TRUE(waitFor([&] { return launchRecorded(marker); }, kEndMs)) << "the click opens the results";
+    Sleep(2000);
+    EXPECT_EQ(launches(marker), 1u);
 
     wizard.click(kAddressButton, kCancelOrClose);
     EXPECT_EQ(waitForExit(wizard.program, kEndMs), std::optional<DWORD>(0));
