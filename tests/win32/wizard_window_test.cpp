@@ -174,6 +174,19 @@ struct Wizard {
         return waitForExit(program, kEndMs);
     }
 
+    // The result page once it shows, or null.
+    HWND resultPage() const
+    {
+        HWND page = nullptr;
+        const bool shown = waitFor(
+            [&] {
+                page = pageWith(frame, kAddressButton);
+                return visible(page);
+            },
+            kEndMs);
+        return shown ? page : nullptr;
+    }
+
     // Clicks Start once the start page shows; true when the progress page
     // follows.
     bool startScan() const
@@ -323,13 +336,8 @@ TEST(WizardWindow, StartShowsTheAdvancingBarThenTheResultPage)
     EXPECT_TRUE(showsColour(wizard.control(kProgressBar, 1031), kBlack)) << "headline";
     EXPECT_TRUE(showsColour(wizard.control(kProgressBar, 1010), kBlack)) << "status";
 
-    HWND result = nullptr;
-    ASSERT_TRUE(waitFor(
-        [&] {
-            result = pageWith(wizard.frame, kAddressButton);
-            return visible(result);
-        },
-        kEndMs));
+    HWND result = wizard.resultPage();
+    ASSERT_NE(result, nullptr);
     EXPECT_FALSE(visible(pageWith(wizard.frame, kProgressBar)));
     EXPECT_TRUE(visible(GetDlgItem(result, kCancelOrClose)));
     EXPECT_TRUE(visible(GetDlgItem(result, kAddressButton)));
@@ -350,13 +358,8 @@ TEST(WizardWindow, ADoubleClickOnTheAddressOpensTheResultsOnce)
     Wizard wizard;
     ASSERT_TRUE(wizard.start(wizardHost(), L"/nobrowser /stage=scan"));
     ASSERT_TRUE(wizard.startScan());
-    HWND result = nullptr;
-    ASSERT_TRUE(waitFor(
-        [&] {
-            result = pageWith(wizard.frame, kAddressButton);
-            return visible(result);
-        },
-        kEndMs));
+    HWND result = wizard.resultPage();
+    ASSERT_NE(result, nullptr);
 
     // What a double click on the owner-drawn button reports: the click,
     // then the double click.
