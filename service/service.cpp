@@ -48,6 +48,49 @@ bool readCappedBody(const httplib::ContentReader& reader, std::size_t cap, std::
     });
 }
 
+// One event, one line: request paths, header values and field names that a
+// peer sent reach the log with their control characters as \xNN, so that
+// no request can write a line of its own.
+std::string escapedForLog(std::string_view line)
+{
+    std::string escaped;
+    escaped.reserve(line.size());
+    for (const char c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            escaped.push_back(c);
+            continue;
+        }
+        constexpr char kDigits[] = "0123456789abcdef";
+        escaped += "\\x";
+        escaped.push_back(kDigits[byte >> 4]);
+        escaped.push_back(kDigits[byte & 0xF]);
+    }
+    return escaped;
+}
+
+// The methods whose requests the library reads a body for.
+bool carriesBody(const std::string& method)
+{
+    return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE" || method == "PRI";
+}
+
+// The two addresses that take an upload, as their routes match them.
+bool isUploadPath(const std::string& path)
+{
+    constexpr std::string_view kInitialise = "/corvelle/initialisescan";
+    constexpr std::string_view kPrefix = "/corvelle/";
+    constexpr std::string_view kSubmit = "/submitscan";
+    if (path == kInitialise)
+        return true;
+    if (path.size() <= kPrefix.size() + kSubmit.size() || path.compare(0, kPrefix.size(), kPrefix) != 0 ||
+        path.compare(path.size() - kSubmit.size(), kSubmit.size(), kSubmit) != 0)
+        return false;
+    const std::string_view id =
+        std::string_view(path).substr(kPrefix.size(), path.size() - kPrefix.size() - kSubmit.size());
+    return id.find('/') == std::string_view::npos;
+}
+
 }  // namespace
 
 std::string clientAddress(const std::string& peer, std::string_view forwardedFor,
@@ -88,7 +131,10 @@ std::string utcNowText()
 }
 
 Service::Service(ScanStore& store, ServiceOptions options, LogSink log)
-    : store_(store), options_(std::move(options)), log_(std::move(log)), server_(std::make_unique<httplib::Server>())
+    : store_(store),
+      options_(std::move(options)),
+      log_([sink = std::move(log)](std::string_view line) { sink(escapedForLog(line)); }),
+      server_(std::make_unique<httplib::Server>())
 {
     while (!options_.publicUrl.empty() && options_.publicUrl.back() == '/')
         options_.publicUrl.pop_back();
@@ -253,13 +299,26 @@ void Service::routes()
              std::to_string(r.status) + " " + r.reason);
     };
 
-    // Runs before any body is read: a declared body over the cap and a
-    // compressed transfer (which the library would inflate without a cap)
-    // are refused at once.
+    // Runs before any body is read. The library reads the whole body of a
+    // request to any address it has no streaming route for, and inflates a
+    // compressed one, without a cap; only the two upload addresses stream
+    // theirs under the cap. So a body anywhere else, a compressed body and
+    // a declared body over the cap are refused at once, unread.
     server.set_pre_routing_handler([this, limits, refuse](const httplib::Request& req, httplib::Response& res) {
         securityHeaders(res);
-        if (req.method != "POST")
+        if (!carriesBody(req.method))
             return httplib::Server::HandlerResponse::Unhandled;
+        if (!isUploadPath(req.path)) {
+            res.set_header("Connection", "close");
+            refuse(req, res, Rejection{404, "not found"});
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (req.method != "POST") {
+            res.set_header("Allow", "POST");
+            res.set_header("Connection", "close");
+            refuse(req, res, Rejection{405, "only POST is accepted here"});
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (req.has_header("Content-Encoding")) {
             refuse(req, res, Rejection{415, "compressed request bodies are not accepted"});
             res.set_header("Connection", "close");

@@ -32,7 +32,8 @@ enum class Framing { DeclaredLength, Chunked, UntilClose };
 // Sends a request of `bodyBytes` bytes and returns the status line of the
 // reply, or "" when none came. Sending stops as soon as the service answers
 // or stops reading, as a refusing service does.
-std::string streamedStatusLine(int port, const std::string& target, std::size_t bodyBytes, Framing framing)
+std::string streamedStatusLine(int port, const std::string& target, std::size_t bodyBytes, Framing framing,
+                               const std::string& method = "POST")
 {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -43,7 +44,7 @@ std::string streamedStatusLine(int port, const std::string& target, std::size_t 
         ::close(fd);
         return "";
     }
-    std::string head = "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+    std::string head = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                        "Content-Type: application/x-www-form-urlencoded\r\n";
     if (framing == Framing::DeclaredLength)
         head += "Content-Length: " + std::to_string(bodyBytes) + "\r\n";
@@ -236,6 +237,19 @@ std::vector<Upload> hostileUploads()
         {"a 100 MB submission without a length, ended by closing", 413,
          [](int port, ClientScan& scan) {
              return statusOf(streamedStatusLine(port, scan.submitPath(), 100u << 20, Framing::UntilClose));
+         }},
+        // Past the memory bound: a body read whole would show in the peak.
+        {"a 1 GiB body streamed in chunks to an address that takes none", 404,
+         [](int port, ClientScan& scan) {
+             return statusOf(streamedStatusLine(port, "/scan/" + scan.scanId(), 1u << 30, Framing::Chunked));
+         }},
+        {"a 1 GiB PUT to the submit address, its length declared", 405,
+         [](int port, ClientScan& scan) {
+             return statusOf(streamedStatusLine(port, scan.submitPath(), 1u << 30, Framing::DeclaredLength, "PUT"));
+         }},
+        {"a 1 GiB DELETE without a length, ended by closing", 404,
+         [](int port, ClientScan&) {
+             return statusOf(streamedStatusLine(port, "/", 1u << 30, Framing::UntilClose, "DELETE"));
          }},
         {"an initialise request naming 50001 records", 413,
          [](int port, ClientScan&) {
