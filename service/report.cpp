@@ -72,13 +72,25 @@ struct ScanView {
             pathOfFile.emplace(id, valueOf(file.facts, "path.file"));
     }
 
-    std::string moduleName(const std::optional<std::int64_t>& id) const
+    // A module id only has to name a file of the scan, so one accepted
+    // upload can list a long path a million times. The paths that module
+    // lists show in one report are counted; past the budget a module is
+    // named by its file id alone, which keeps every page and export bounded.
+    static constexpr std::size_t kModulePathBudget = 16u << 20;
+
+    std::string moduleName(const std::optional<std::int64_t>& id)
     {
         if (!id)
             return "(not scanned)";
         auto it = pathOfFile.find(*id);
-        return it == pathOfFile.end() || it->second.empty() ? "file " + std::to_string(*id) : it->second;
+        if (it == pathOfFile.end() || it->second.empty() || modulePathBytes_ + it->second.size() > kModulePathBudget)
+            return "file " + std::to_string(*id);
+        modulePathBytes_ += it->second.size();
+        return it->second;
     }
+
+private:
+    std::size_t modulePathBytes_ = 0;
 };
 
 std::string startupMethodLabel(std::string_view code)

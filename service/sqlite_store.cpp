@@ -105,9 +105,11 @@ private:
 // each other (up to the busy timeout) instead of failing half-way.
 class Transaction {
 public:
-    explicit Transaction(sqlite3* db) : db_(db)
+    // A write transaction takes the write lock at once; a read one ("BEGIN")
+    // only holds one snapshot.
+    explicit Transaction(sqlite3* db, const char* begin = "BEGIN IMMEDIATE") : db_(db)
     {
-        began_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        began_ = sqlite3_exec(db_, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
     }
     ~Transaction()
     {
@@ -242,11 +244,13 @@ public:
     std::optional<StoredScan> loadScan(std::string_view scanId) override
     {
         std::lock_guard lock(mutex_);
-        // One read transaction, so that the scan and its files are one snapshot.
-        if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        // One read transaction, so that the scan and its files are one
+        // snapshot; it ends even when loading throws (out of memory).
+        Transaction tx(db_, "BEGIN");
+        if (!tx.began())
             return std::nullopt;
         auto scan = loadScanLocked(scanId);
-        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        tx.commit();
         return scan;
     }
 

@@ -183,3 +183,25 @@ TEST_F(ServiceTest, AScanWithoutRecordsIsStoredWhole)
 }
 
 }  // namespace zorvane::testing
+
+namespace zorvane::testing {
+
+TEST_F(ServiceTest, WhatARequestSendsCannotWriteALogLineOfItsOwn)
+{
+    // A line break in the path (decoded from %0A) and in a field name.
+    auto res = post("/scan/x%0Astored%20scan%20forged:%200%20records;%20report%20http://elsewhere/", "md5s=");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 404);
+    res = post("/corvelle/initialisescan", "md5s=&a\nstored=1");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400);
+
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+        EXPECT_NE(line.find("\\x0astored"), std::string::npos) << line;
+    }
+}
+
+}  // namespace zorvane::testing

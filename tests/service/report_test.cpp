@@ -73,4 +73,32 @@ TEST_F(ServiceTest, JsonAndCsvExportsParseAndKeepTheValues)
     EXPECT_EQ(rows[1][7], "'=HYPERLINK(\"http://example.invalid\")") << "no live formula in a spreadsheet";
 }
 
+TEST_F(ServiceTest, ModulePathsOfOneReportStayWithinABudget)
+{
+    // A record that lists its own 64 KiB path 1024 times: 64 MiB of module
+    // names, from an upload of a few kilobytes.
+    const std::u16string longPath = u"C:\\" + std::u16string(64u << 10, u'a') + u".dll";
+    const FileFacts file{longPath, u"00112233445566778899aabbccddeeff"};
+    std::u16string modules;
+    for (int i = 0; i < 1024; ++i)
+        modules += (i ? u"," : u"") + longPath;
+    ClientScan scan;
+    scan.records = {makeRecord(file, u"100", modules)};
+    initialise(scan);
+    auto res = submit(scan, scan.submitFields());
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200) << res->body;
+
+    auto page = get("/scan/" + scan.scanId());
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_LT(page->body.size(), 32u << 20);
+    auto report = exportJson(scan.scanId());
+    const auto& listed = report["records"][0]["modules"];
+    ASSERT_EQ(listed.size(), 1024u);
+    EXPECT_EQ(listed[0]["path"].get<std::string>().size(), longPath.size()) << "the first ones in full";
+    const auto last = listed[1023]["fileId"].get<std::int64_t>();
+    EXPECT_EQ(listed[1023]["path"], "file " + std::to_string(last)) << "past the budget, the file id alone";
+}
+
 }  // namespace zorvane::testing
