@@ -224,10 +224,20 @@ void appendLine(std::string& text, ProcessRecord& record, const SortedColumns<N>
     text.resize(static_cast<std::size_t>(out - begin));
 }
 
-// Rewrites each comma-separated path by `idOf`.
-template <class IdOf>
-std::u16string mapEachPath(std::u16string_view moduleList, IdOf&& idOf)
+// Rewrites each comma-separated path of a module list by its static id in
+// `ids`, which finds a path's id (null when it has none) and adds a path
+// with an empty id.
+//
+// A path may hold commas of its own ("C:\Program Files\Foo, Inc\x.dll"),
+// which split it into elements the map lacks. Such an element is joined
+// with the ones after it, a few at most, while that forms a path of the
+// map; only an element that no join completes is added with an empty id.
+template <class Ids>
+std::u16string mapEachPath(std::u16string_view moduleList, Ids& ids)
 {
+    // Commas one path may hold, and the longest path Windows has.
+    constexpr int kMostJoins = 8;
+    constexpr std::size_t kLongestPath = 32767;
     if (moduleList.empty())
         return {};
     std::u16string out;
@@ -235,12 +245,21 @@ std::u16string mapEachPath(std::u16string_view moduleList, IdOf&& idOf)
     out.reserve(moduleList.size());
     std::size_t start = 0;
     while (true) {
-        const std::size_t comma = std::min(moduleList.find(u',', start), moduleList.size());
-        out += idOf(moduleList.substr(start, comma - start));
-        if (comma == moduleList.size())
+        std::size_t end = std::min(moduleList.find(u',', start), moduleList.size());
+        const std::u16string* id = ids.find(moduleList.substr(start, end - start));
+        std::size_t joined = end;
+        for (int joins = 0; !id && end > start && joined < moduleList.size() && joins < kMostJoins; ++joins) {
+            joined = std::min(moduleList.find(u',', joined + 1), moduleList.size());
+            if (joined - start > kLongestPath)
+                break;
+            if ((id = ids.find(moduleList.substr(start, joined - start))))
+                end = joined;
+        }
+        out += id ? *id : ids.add(moduleList.substr(start, end - start));
+        if (end == moduleList.size())
             return out;
         out.push_back(u',');
-        start = comma + 1;
+        start = end + 1;
     }
 }
 
@@ -255,11 +274,14 @@ public:
             index_.emplace(path, &id);
     }
 
-    const std::u16string& operator()(std::u16string_view path)
+    const std::u16string* find(std::u16string_view path) const
     {
         const auto found = index_.find(path);
-        if (found != index_.end())
-            return *found->second;
+        return found == index_.end() ? nullptr : found->second;
+    }
+
+    const std::u16string& add(std::u16string_view path)
+    {
         const auto added = map_.try_emplace(std::u16string(path)).first;
         index_.emplace(added->first, &added->second);
         return added->second;
@@ -308,9 +330,8 @@ void abbreviateValues(ProcessRecord& record)
 
 std::u16string mapModuleList(RequestEncoder& encoder, std::u16string_view moduleList)
 {
-    return mapEachPath(moduleList, [&encoder](std::u16string_view path) -> const std::u16string& {
-        return encoder.pathToStaticId[std::u16string(path)];
-    });
+    StaticIdIndex ids(encoder);
+    return mapEachPath(moduleList, ids);
 }
 
 namespace {

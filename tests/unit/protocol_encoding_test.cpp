@@ -356,6 +356,19 @@ TEST(ModuleList, PathsBecomeStaticIdsAndUnknownOnesEmpty)
     EXPECT_TRUE(encoder.pathToStaticId.contains(u"c:\\x.dll"));
 }
 
+TEST(ModuleList, PathsThatHoldCommasKeepTheirIds)
+{
+    RequestEncoder encoder;
+    encoder.pathToStaticId[u"C:\\Foo, Inc\\x.dll"] = u"7";
+    encoder.pathToStaticId[u"C:\\a, b, c\\y.dll"] = u"8";
+    encoder.pathToStaticId[u"c:\\a.dll"] = u"11";
+    EXPECT_EQ(mapModuleList(encoder, u"c:\\a.dll,C:\\Foo, Inc\\x.dll,C:\\a, b, c\\y.dll,c:\\a.dll"), u"11,7,8,11");
+    EXPECT_FALSE(encoder.pathToStaticId.contains(u"C:\\Foo")) << "a piece of a known path is not added";
+    // A piece that no join completes is a path of its own, as before.
+    EXPECT_EQ(mapModuleList(encoder, u"C:\\Foo,c:\\a.dll, Inc"), u",11,");
+    EXPECT_TRUE(encoder.pathToStaticId.contains(u"C:\\Foo"));
+}
+
 TEST(ModuleList, TheLaterRecordOfOneFullPathWins)
 {
     RequestEncoder encoder;
