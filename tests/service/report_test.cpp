@@ -23,10 +23,7 @@ ClientScan hostileScan()
 TEST_F(ServiceTest, ReportPageEscapesEveryValueAndShowsTheProcesses)
 {
     ClientScan scan = hostileScan();
-    initialise(scan);
-    auto res = submit(scan, scan.submitFields());
-    ASSERT_TRUE(res);
-    ASSERT_EQ(res->status, 200) << res->body;
+    ASSERT_TRUE(store(scan));
 
     auto page = get("/scan/" + scan.scanId());
     ASSERT_TRUE(page);
@@ -84,10 +81,7 @@ TEST_F(ServiceTest, ModulePathsOfOneReportStayWithinABudget)
         modules += (i ? u"," : u"") + longPath;
     ClientScan scan;
     scan.records = {makeRecord(file, u"100", modules)};
-    initialise(scan);
-    auto res = submit(scan, scan.submitFields());
-    ASSERT_TRUE(res);
-    ASSERT_EQ(res->status, 200) << res->body;
+    ASSERT_TRUE(store(scan));
 
     auto page = get("/scan/" + scan.scanId());
     ASSERT_TRUE(page);

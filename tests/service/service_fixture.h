@@ -173,6 +173,18 @@ protected:
         return post(scan.submitPath(), protocol::buildBody(fields));
     }
 
+    // Both exchanges of a scan the service must accept; true once stored.
+    bool store(ClientScan& scan) const
+    {
+        initialise(scan);
+        auto res = submit(scan, scan.submitFields());
+        EXPECT_TRUE(res);
+        if (res) {
+            EXPECT_EQ(res->status, 200) << res->body;
+        }
+        return res && res->status == 200;
+    }
+
     std::string rawStatusLine(const std::string& head) const;
 
     std::vector<std::string> logLines()
