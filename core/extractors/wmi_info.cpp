@@ -168,13 +168,7 @@ std::int64_t WMIInfoExtractor::ownPeakWorkingSetSize()
         return -1;
     // A null or missing property (Wine has none) comes back as empty text,
     // which is no reading of 0 bytes.
-    const std::u16string& text = valueOf(objects->front(), u"PeakWorkingSetSize");
-    std::size_t first = text.find_first_not_of(u" \t\n\v\f\r");
-    if (first != std::u16string::npos && (text[first] == u'+' || text[first] == u'-'))
-        ++first;
-    if (first >= text.size() || text[first] < u'0' || text[first] > u'9')
-        return -1;
-    return parseDecimalInt64(text);
+    return readDecimalInt64(valueOf(objects->front(), u"PeakWorkingSetSize")).value_or(-1);
 }
 
 void WMIInfoExtractor::onProcess(std::uint32_t processId)

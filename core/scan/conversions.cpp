@@ -155,7 +155,9 @@ std::u16string formatInt64(std::int64_t value)
     return out;
 }
 
-std::int64_t parseDecimalInt64(std::u16string_view text)
+std::int64_t parseDecimalInt64(std::u16string_view text) { return readDecimalInt64(text).value_or(0); }
+
+std::optional<std::int64_t> readDecimalInt64(std::u16string_view text)
 {
     std::size_t i = 0;
     auto isSpace = [](char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); };
@@ -166,6 +168,8 @@ std::int64_t parseDecimalInt64(std::u16string_view text)
         negative = text[i] == u'-';
         ++i;
     }
+    if (i == text.size() || text[i] < u'0' || text[i] > u'9')
+        return std::nullopt;
     constexpr std::uint64_t kPositiveLimit = std::numeric_limits<std::int64_t>::max();
     const std::uint64_t limit = negative ? kPositiveLimit + 1 : kPositiveLimit;
     std::uint64_t magnitude = 0;

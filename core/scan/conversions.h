@@ -36,6 +36,8 @@ std::u16string formatInt64(std::int64_t value);
 // optional sign, then digits up to the first non-digit; 0 when no digit
 // follows. Out-of-range values saturate at the type's limits.
 std::int64_t parseDecimalInt64(std::u16string_view text);
+// The same rule, empty when no digit follows the white space and sign.
+std::optional<std::int64_t> readDecimalInt64(std::u16string_view text);
 std::int32_t parseDecimalInt32(std::u16string_view text);
 
 }  // namespace zorvane
