@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <regex>
 #include <thread>
 
 #include "protocol/initialise_reply.h"
@@ -75,20 +76,15 @@ bool carriesBody(const std::string& method)
     return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE" || method == "PRI";
 }
 
-// The two addresses that take an upload, as their routes match them.
+// The two addresses that take an upload: the routes, and the check that
+// runs before routing, match the same patterns.
+constexpr const char* kInitialiseRoute = "/corvelle/initialisescan";
+constexpr const char* kSubmitRoute = R"(/corvelle/([^/]+)/submitscan)";
+
 bool isUploadPath(const std::string& path)
 {
-    constexpr std::string_view kInitialise = "/corvelle/initialisescan";
-    constexpr std::string_view kPrefix = "/corvelle/";
-    constexpr std::string_view kSubmit = "/submitscan";
-    if (path == kInitialise)
-        return true;
-    if (path.size() <= kPrefix.size() + kSubmit.size() || path.compare(0, kPrefix.size(), kPrefix) != 0 ||
-        path.compare(path.size() - kSubmit.size(), kSubmit.size(), kSubmit) != 0)
-        return false;
-    const std::string_view id =
-        std::string_view(path).substr(kPrefix.size(), path.size() - kPrefix.size() - kSubmit.size());
-    return id.find('/') == std::string_view::npos;
+    static const std::regex submit(kSubmitRoute);
+    return path == kInitialiseRoute || std::regex_match(path, submit);
 }
 
 }  // namespace
@@ -223,7 +219,7 @@ ExchangeReply Service::refusal(std::string_view path, const std::string& peer, c
 
 ExchangeReply Service::initialise(std::string_view body, const std::string& peer)
 {
-    constexpr std::string_view path = "/corvelle/initialisescan";
+    constexpr std::string_view path = kInitialiseRoute;
     auto decoded = decodeInitialise(body, options_.limits);
     if (auto* r = std::get_if<Rejection>(&decoded))
         return refusal(path, peer, *r);
@@ -362,7 +358,7 @@ void Service::routes()
         return clientAddress(req.remote_addr, forwardedFor, options_.trustedProxies);
     };
 
-    server.Post("/corvelle/initialisescan", [this, readBody, answer, client](const httplib::Request& req,
+    server.Post(kInitialiseRoute, [this, readBody, answer, client](const httplib::Request& req,
                                                                       httplib::Response& res,
                                                                       const httplib::ContentReader& reader) {
         std::string body;
@@ -371,7 +367,7 @@ void Service::routes()
         answer(res, initialise(body, client(req)));
     });
 
-    server.Post(R"(/corvelle/([^/]+)/submitscan)", [this, refuse, readBody, answer, client](const httplib::Request& req,
+    server.Post(kSubmitRoute, [this, refuse, readBody, answer, client](const httplib::Request& req,
                                                                                      httplib::Response& res,
                                                                                      const httplib::ContentReader&
                                                                                          reader) {
