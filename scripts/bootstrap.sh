@@ -6,11 +6,12 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git clang-14 libclang-rt-14-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libssl-dev libsqlite3-dev sqlite3
-  libcpp-httplib-dev nlohmann-json3-dev libcli11-dev
-  wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick fonts-liberation
+  libcpp-httplib-dev libmicrohttpd-dev nlohmann-json3-dev libcli11-dev
+  wine wine32:i386 wine64 xvfb xauth x11-utils xdotool imagemagick fonts-liberation
   postgresql libpq-dev nginx-light
   python3 curl ca-certificates procps time chromium util-linux
 )
