@@ -11,10 +11,17 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libssl-dev libsqlite3-dev sqlite3
   libcpp-httplib-dev libmicrohttpd-dev nlohmann-json3-dev libcli11-dev
-  wine wine32:i386 wine64 xvfb xauth x11-utils xdotool imagemagick fonts-liberation
+  wine wine64 xvfb xauth x11-utils xdotool imagemagick fonts-liberation
   postgresql libpq-dev nginx-light
   python3 curl ca-certificates procps time chromium util-linux
 )
+
+# The 32-bit Wine is only worth installing where the kernel runs 32-bit
+# programs; elsewhere the i686 client is built and checked without Wine.
+here="$(cd "$(dirname "$0")" && pwd)"
+if "$here/host-runs-32bit.sh"; then
+  packages+=(wine32:i386)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -33,9 +40,17 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 echo "bootstrap: installing ${missing[*]}" >&2
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${as_root[@]}" dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update -qq
+# A mirror in the middle of a sync can fail one index file; the install
+# below then says whether anything needed is really missing.
+for attempt in 1 2 3; do
+  if "${as_root[@]}" apt-get update -qq; then
+    break
+  fi
+  echo "bootstrap: apt-get update failed (attempt $attempt)" >&2
+  sleep $((attempt * 5))
+done
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
-# check_image.sh OBJDUMP IMAGE: checks the shape of the shipped zorvane.exe.
-#  - It imports only functions that Windows 2000 itself provides (the list
-#    in windows_2000_imports.txt): the program is one file, so a library
-#    such as zlib must be linked in, not loaded; and the loader refuses an
-#    image with a single import the system lacks.
+# check_image.sh OBJDUMP IMAGE IMPORTS: checks the shape of a shipped client.
+#  - It imports only functions that the oldest Windows it serves provides
+#    (the list IMPORTS: windows_2000_imports.txt for zorvane.exe,
+#    windows_xp_x64_imports.txt for zorvane64.exe): the program is one file,
+#    so a library such as zlib must be linked in, not loaded; and the loader
+#    refuses an image with a single import the system lacks.
 #  - Its sections are page-aligned in the file, so that the loader maps them
 #    from the file rather than copying the whole image into private memory.
 #  - It carries no debug sections, which the loader would map as well.
 set -euo pipefail
-objdump=$1 image=$2
+objdump=$1 image=$2 imports=$3
 headers=$("$objdump" -p "$image")
 sections=$("$objdump" -h "$image")
 status=0
 
-allowed=$(grep -v '^#' "$(dirname "$0")/windows_2000_imports.txt")
+allowed=$(grep -v '^#' "$imports")
 imported=$(sed -n '/The Import Tables/,/^The /p' <<<"$headers" |
   awk '/DLL Name/ { dll = tolower($3); next } /^\t[0-9a-f]+\t/ { print dll "!" $3 }')
 if [ -z "$imported" ]; then
@@ -22,7 +23,7 @@ if [ -z "$imported" ]; then
 fi
 while read -r function; do
   if ! grep -qxF "$function" <<<"$allowed"; then
-    echo "imports $function, which is not known to exist on Windows 2000 (tests/win32/windows_2000_imports.txt)" >&2
+    echo "imports $function, which is not known to exist on the oldest Windows it serves ($(basename "$imports"))" >&2
     status=1
   fi
 done <<<"$imported"
