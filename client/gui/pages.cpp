@@ -238,8 +238,10 @@ INT_PTR GuiResult::handle(UINT message, WPARAM wParam, LPARAM lParam)
             drawItemText(item, gui().addressDisplayText(), textStyle(TextStyle::Link).font, true);
             return TRUE;
         }
+        // Text 118 says the results were opened: only true when an address was.
+        const int report = gui().resultsAddress()[0] != u'\0' ? text::kReportGenerated : text::kReportGeneratedNotOpened;
         drawFromTable(item, {
-                                {IDC_RESULT_REPORT, text::kReportGenerated, TextStyle::Bold, true},
+                                {IDC_RESULT_REPORT, report, TextStyle::Bold, true},
                                 {IDC_RESULT_LAST_SCAN, text::kLastProcessScan, TextStyle::Small, true},
                             });
         return TRUE;

@@ -27,5 +27,6 @@ inline constexpr int kStatusLabel = 123;
 inline constexpr int kLastProcessScan = 124;
 inline constexpr int kWhatIsYourPcUpTo = 125;
 inline constexpr int kLicenseAgreement = 126;
+inline constexpr int kReportGeneratedNotOpened = 127;
 
 }  // namespace zorvane::text

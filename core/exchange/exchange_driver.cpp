@@ -93,6 +93,15 @@ bool exchangeWithServer(std::vector<ProcessRecord>& processList, ProcessRecord& 
         }
     }
 
+    // A reply line may end in CR/LF or spaces; the address is what precedes them.
+    while (!resultsAddress.empty() &&
+           (resultsAddress.back() == u' ' || resultsAddress.back() == u'\t' || resultsAddress.back() == u'\r' ||
+            resultsAddress.back() == u'\n'))
+        resultsAddress.pop_back();
+
+    // The result page offers, and says it opened, only an address that was
+    // opened: any other outcome clears what an earlier scan stored.
+    bool opened = false;
     if (services.settings.openBrowser) {
         if (resultsAddress.size() > kMaxResultsAddress) {
             // A cut address would lead nowhere; the result page shows none.
@@ -109,8 +118,11 @@ bool exchangeWithServer(std::vector<ProcessRecord>& processList, ProcessRecord& 
                 return false;
             services.frame.storeResultsAddress(resultsAddress);
             services.frame.openAddress(resultsAddress);
+            opened = true;
         }
     }
+    if (!opened)
+        services.frame.storeResultsAddress(u"");
     view.setProgressPageVisible(false);
     services.frame.postScanComplete();
     return true;

@@ -203,6 +203,26 @@ TEST_F(ExchangeDriver, AResultsAddressThatIsNoWebAddressIsASuccessWithoutAnAddre
     }
 }
 
+TEST_F(ExchangeDriver, TrailingWhiteSpaceIsTrimmedAndARefusedAddressClearsTheLastOne)
+{
+    const std::pair<const char*, std::u16string> cases[] = {
+        {"http://x/r\r\n", u"http://x/r"},
+        {"http://x/r  \t", u"http://x/r"},
+        {"file:///C:/x.exe\r\n", u""},
+        {" \r\n", u""},
+    };
+    for (const auto& [reply, opened] : cases) {
+        SCOPED_TRACE(reply);
+        FakeFrameNotifier notifier;
+        notifier.storeResultsAddress(u"http://earlier/scan");
+        transport.replies = {{u"200", "1|1,2|t|a"}, {u"200", reply}};
+        ExchangeServices probe{transport, view, notifier, clock, settings};
+        EXPECT_TRUE(exchangeWithServer(processes, scan, probe));
+        EXPECT_EQ(notifier.storedAddress, opened);
+        EXPECT_EQ(notifier.openedAddresses.size(), opened.empty() ? 0u : 1u);
+    }
+}
+
 TEST_F(ExchangeDriver, ASubmitBodyOf1024BytesGivesPositions0And1024)
 {
     // The body length follows the scan id's length: about one byte per
