@@ -1,9 +1,12 @@
 // The registry reader over the real registry. Keys are opened with KEY_READ:
 // the walk only reads, and keys that grant administrators read access alone
-// must not be skipped.
+// must not be skipped. On 64-bit Windows a view is named with
+// KEY_WOW64_64KEY or KEY_WOW64_32KEY; Windows 2000 knows neither flag, so
+// they are only ever passed where the system is 64-bit.
 #include <windows.h>
 
 #include "client/win32/adapters.h"
+#include "client/win32/procedure.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
 #include "core/extractors/registry_info.h"
@@ -24,12 +27,45 @@ HKEY rootKey(RegistryRoot root) { return root == RegistryRoot::ClassesRoot ? HKE
 
 HKEY toKey(RegistryReader::Key key) { return reinterpret_cast<HKEY>(key); }
 
+REGSAM viewFlag(RegistryView view)
+{
+    switch (view) {
+    case RegistryView::Bits64:
+        return KEY_WOW64_64KEY;
+    case RegistryView::Bits32:
+        return KEY_WOW64_32KEY;
+    case RegistryView::Own:
+        break;
+    }
+    return 0;
+}
+
+bool systemIs64Bit()
+{
+#if defined(_WIN64)
+    return true;
+#else
+    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+    const auto isWow64 =
+        win32::procedure<IsWow64ProcessFunction>(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process");
+    BOOL wow64 = FALSE;
+    return isWow64 && isWow64(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
 class RegistryReaderWin32 : public RegistryReader {
 public:
-    std::int32_t open(RegistryRoot root, const std::u16string& path, Key& key) override
+    std::vector<RegistryView> redirectedViews() override
+    {
+        if (systemIs64Bit())
+            return {RegistryView::Bits64, RegistryView::Bits32};
+        return {RegistryView::Own};
+    }
+
+    std::int32_t open(RegistryRoot root, const std::u16string& path, RegistryView view, Key& key) override
     {
         HKEY opened = nullptr;
-        const LONG status = RegOpenKeyExW(rootKey(root), win32::wide(path), 0, KEY_READ, &opened);
+        const LONG status = RegOpenKeyExW(rootKey(root), win32::wide(path), 0, KEY_READ | viewFlag(view), &opened);
         if (status == ERROR_SUCCESS)
             key = reinterpret_cast<Key>(opened);
         return status;

@@ -1,4 +1,7 @@
-// Processes and modules through psapi.
+// Processes and modules through psapi. Where EnumProcessModulesEx exists
+// (Vista on) it lists every module: from the 64-bit client a 32-bit process
+// shows its 32-bit modules too, under their real SysWOW64 paths, where
+// EnumProcessModules would list only its 64-bit ones.
 #define PSAPI_VERSION 1  // psapi.dll's exports, present on every supported system
 #include <windows.h>
 #include <psapi.h>
@@ -6,6 +9,7 @@
 #include <vector>
 
 #include "client/win32/adapters.h"
+#include "client/win32/procedure.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
 #include "core/scan/process_system.h"
@@ -13,6 +17,24 @@
 namespace zorvane::client {
 
 namespace {
+
+using EnumProcessModulesExFunction = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, LPDWORD, DWORD);
+constexpr DWORD kListModulesAll = 0x03;
+
+// kernel32 has it from Windows 7 on (as K32EnumProcessModulesEx), psapi from
+// Vista on; psapi is loaded already, as this file imports from it.
+EnumProcessModulesExFunction enumProcessModulesEx()
+{
+    static const EnumProcessModulesExFunction function = [] {
+        auto found = win32::procedure<EnumProcessModulesExFunction>(GetModuleHandleW(L"kernel32.dll"),
+                                                                    "K32EnumProcessModulesEx");
+        if (!found)
+            found = win32::procedure<EnumProcessModulesExFunction>(GetModuleHandleW(L"psapi.dll"),
+                                                                   "EnumProcessModulesEx");
+        return found;
+    }();
+    return function;
+}
 
 class Win32ProcessHandle : public ProcessHandle {
 public:
@@ -22,8 +44,10 @@ public:
     {
         std::vector<HMODULE> modules(capacity);
         DWORD needed = 0;
-        if (!EnumProcessModules(process_.get(), modules.data(), static_cast<DWORD>(capacity * sizeof(HMODULE)),
-                                &needed))
+        const auto bytes = static_cast<DWORD>(capacity * sizeof(HMODULE));
+        const auto listAll = enumProcessModulesEx();
+        if (listAll ? !listAll(process_.get(), modules.data(), bytes, &needed, kListModulesAll)
+                    : !EnumProcessModules(process_.get(), modules.data(), bytes, &needed))
             return std::nullopt;
         // `needed` counts every module, including those that did not fit.
         const std::size_t count = std::min<std::size_t>(needed / sizeof(HMODULE), capacity);

@@ -1,5 +1,7 @@
 #include "core/extractors/registry_info.h"
 
+#include <algorithm>
+
 #include "core/scan/conversions.h"
 #include "core/scan/text_format.h"
 #include "core/scan/trace.h"
@@ -49,7 +51,11 @@ RegistryInfoExtractor::RegistryInfoExtractor(RegistryReader& registry, PathOpera
                        nullptr};
     const Job services{RegistryRoot::LocalMachine, u"SYSTEM\\CurrentControlSet\\Services", 2, Kind::ReadValues,
                        nullptr, &serviceValueNames_};
-    walkRegistryJob(approved);
+    for (const RegistryView view : registry_.redirectedViews()) {
+        Job inView = approved;
+        inView.view = view;
+        walkRegistryJob(inView);
+    }
     walkRegistryJob(services);
     buildFileIndex();
 }
@@ -65,7 +71,7 @@ bool RegistryInfoExtractor::checkStatus(std::int32_t status)
 void RegistryInfoExtractor::walkRegistryJob(const Job& job)
 {
     RegistryReader::Key key = 0;
-    if (!checkStatus(registry_.open(job.root, job.path, key)))
+    if (!checkStatus(registry_.open(job.root, job.path, job.view, key)))
         return;
     std::uint32_t subkeyCount = 0;
     std::uint32_t valueCount = 0;
@@ -74,7 +80,7 @@ void RegistryInfoExtractor::walkRegistryJob(const Job& job)
             if (job.kind == Kind::ReadValues)
                 readItemValues(key, *job.valueNames, job.path);
             else
-                followValueNames(key, valueCount, *job.next);
+                followValueNames(key, valueCount, *job.next, job.view);
         } else {
             for (std::uint32_t index = 0; index < subkeyCount; ++index) {
                 std::u16string name;
@@ -91,7 +97,8 @@ void RegistryInfoExtractor::walkRegistryJob(const Job& job)
     checkStatus(registry_.close(key));
 }
 
-void RegistryInfoExtractor::followValueNames(RegistryReader::Key key, std::uint32_t valueCount, const Job& next)
+void RegistryInfoExtractor::followValueNames(RegistryReader::Key key, std::uint32_t valueCount, const Job& next,
+                                             RegistryView view)
 {
     const auto first = next.path.find(u'?');
     const auto last = next.path.rfind(u'?');
@@ -103,7 +110,7 @@ void RegistryInfoExtractor::followValueNames(RegistryReader::Key key, std::uint3
         if (first != std::u16string::npos)
             itemPath = next.path.substr(0, first) + name + next.path.substr(last + 1);
         RegistryReader::Key itemKey = 0;
-        if (!checkStatus(registry_.open(next.root, itemPath, itemKey)))
+        if (!checkStatus(registry_.open(next.root, itemPath, view, itemKey)))
             continue;
         readItemValues(itemKey, *next.valueNames, itemPath);
         checkStatus(registry_.close(itemKey));
@@ -137,7 +144,8 @@ void RegistryInfoExtractor::readItemValues(RegistryReader::Key key, const ValueN
     if (item.empty() || !resolved)
         return;
     item[std::u16string(kLocation)] = location;
-    pendingItems_.push_back(std::move(item));
+    if (std::find(pendingItems_.begin(), pendingItems_.end(), item) == pendingItems_.end())
+        pendingItems_.push_back(std::move(item));
 }
 
 void RegistryInfoExtractor::buildFileIndex()

@@ -14,6 +14,11 @@ namespace zorvane {
 
 enum class RegistryRoot { LocalMachine, ClassesRoot };
 
+// On 64-bit Windows, HKLM\SOFTWARE and HKCR\CLSID have a 64-bit and a 32-bit
+// view, and a process sees its own unless it names the other. Elsewhere
+// there is one registry, opened as Own.
+enum class RegistryView { Own, Bits64, Bits32 };
+
 // Registry value types the walk tells apart.
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
@@ -34,8 +39,11 @@ public:
     using Key = std::uintptr_t;
 
     virtual ~RegistryReader() = default;
-    // Opens `path` below `root` for reading.
-    virtual std::int32_t open(RegistryRoot root, const std::u16string& path, Key& key) = 0;
+    // Opens `path` below `root` for reading, in `view`.
+    virtual std::int32_t open(RegistryRoot root, const std::u16string& path, RegistryView view, Key& key) = 0;
+    // The views a redirected key is read in: both on 64-bit Windows, from
+    // either client; only Own elsewhere.
+    virtual std::vector<RegistryView> redirectedViews() = 0;
     virtual std::int32_t queryInfo(Key key, std::uint32_t& subkeyCount, std::uint32_t& valueCount) = 0;
     virtual std::int32_t enumerateSubkey(Key key, std::uint32_t index, std::u16string& name) = 0;
     // The name of the value at `index`.
@@ -57,7 +65,8 @@ std::optional<std::u16string> registryText(const RegistryValue& value);
 
 // Services and approved shell extensions that start the scanned file. The
 // registry is read once, during construction, into an index by resolved file
-// path; `extract` only looks the scanned path up.
+// path; `extract` only looks the scanned path up. The approved extensions
+// are read in both views on 64-bit Windows; an item found in both is one.
 class RegistryInfoExtractor : public InfoExtractor {
 public:
     using Item = std::map<std::u16string, std::u16string>;
@@ -83,12 +92,13 @@ private:
         Kind kind;
         const Job* next = nullptr;               // FollowValueNames: the job whose path holds "??"
         const ValueNames* valueNames = nullptr;  // ReadValues
+        RegistryView view = RegistryView::Own;   // followed into `next` as well
     };
 
     // True for status 0; otherwise traces the status and its message.
     bool checkStatus(std::int32_t status);
     void walkRegistryJob(const Job& job);
-    void followValueNames(RegistryReader::Key key, std::uint32_t valueCount, const Job& next);
+    void followValueNames(RegistryReader::Key key, std::uint32_t valueCount, const Job& next, RegistryView view);
     void readItemValues(RegistryReader::Key key, const ValueNames& names, const std::u16string& location);
     void buildFileIndex();
 

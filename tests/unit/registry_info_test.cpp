@@ -154,6 +154,33 @@ TEST_F(RegistryInfo, ApprovedExtensionNamesItsInprocServerBeforeTheServices)
     EXPECT_EQ(registry.openKeys(), 0);
 }
 
+TEST_F(RegistryInfo, On64BitWindowsBothViewsAreReadAndAnItemInBothIsOne)
+{
+    const std::u16string inproc = u"CLSID\\" + kClassId + u"\\InprocServer32";
+    const std::u16string other = u"{00000000-0000-0000-0000-000000000032}";
+    const std::u16string otherInproc = u"CLSID\\" + other + u"\\InprocServer32";
+    const std::u16string wowShell32 = u"C:\\WINDOWS\\SysWOW64\\shell32.dll";
+    pathSystem.addFile(wowShell32);
+    // The same extension registered alike in both views, and one that only
+    // the 32-bit view holds, whose class key the 64-bit view lacks.
+    for (const auto& path : {kApproved, FakeRegistryReader::in32BitView(kApproved)})
+        registry.setText(kMachine, path, kClassId, u"Both views");
+    registry.setText(kClasses, inproc, u"", kShell32);
+    registry.setText(kClasses, FakeRegistryReader::in32BitView(inproc), u"", kShell32);
+    registry.setText(kMachine, FakeRegistryReader::in32BitView(kApproved), other, u"32-bit only");
+    registry.setText(kClasses, FakeRegistryReader::in32BitView(otherInproc), u"", wowShell32);
+
+    registry.views = {RegistryView::Bits64, RegistryView::Bits32};
+    RegistryInfoExtractor both(registry, paths);
+    EXPECT_EQ(*valuesFor(both, kShell32).find(keys::kRegLocation), inproc) << "one entry, not two";
+    EXPECT_EQ(*valuesFor(both, wowShell32).find(keys::kRegLocation), otherInproc);
+
+    registry.views = {RegistryView::Own};
+    RegistryInfoExtractor own(registry, paths);
+    EXPECT_TRUE(valuesFor(own, wowShell32).empty()) << "a 32-bit system has one view";
+    EXPECT_EQ(registry.openKeys(), 0);
+}
+
 TEST_F(RegistryInfo, OddValuesAreBoundedOrLeftOutWithoutLosingTheItem)
 {
     const std::u16string key = kServices + u"\\Odd";

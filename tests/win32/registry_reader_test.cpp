@@ -175,7 +175,7 @@ TEST(RegistryReaderWine, ValuesPastTheValueBufferAreRefusedAndMessagesKeepTheirI
 
     auto registry = client::makeRegistryReader();
     RegistryReader::Key opened{};
-    ASSERT_EQ(registry->open(RegistryRoot::LocalMachine, u16(kServices + L"\\ZorvaneTestSizes"), opened),
+    ASSERT_EQ(registry->open(RegistryRoot::LocalMachine, u16(kServices + L"\\ZorvaneTestSizes"), RegistryView::Own, opened),
               ERROR_SUCCESS);
     RegistryValue value;
     EXPECT_EQ(registry->queryValue(opened, u"Fits", value), ERROR_SUCCESS);

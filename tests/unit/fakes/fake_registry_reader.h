@@ -87,9 +87,16 @@ public:
 
     int openKeys() const { return static_cast<int>(open_.size()); }
 
-    std::int32_t open(RegistryRoot root, const std::u16string& path, Key& key) override
+    // The path under which a key of the 32-bit view is staged, once the
+    // fake plays 64-bit Windows (`views`); the 64-bit view is the plain path.
+    static std::u16string in32BitView(const std::u16string& path) { return u"[32]" + path; }
+    std::vector<RegistryView> views{RegistryView::Own};
+
+    std::vector<RegistryView> redirectedViews() override { return views; }
+
+    std::int32_t open(RegistryRoot root, const std::u16string& path, RegistryView view, Key& key) override
     {
-        const auto found = nodes_.find({root, path});
+        const auto found = nodes_.find({root, view == RegistryView::Bits32 ? in32BitView(path) : path});
         if (found == nodes_.end())
             return kErrorFileNotFound;
         if (found->second.openStatus != 0)
