@@ -5,7 +5,9 @@
 #include <optional>
 
 #include "client/app/application.h"
+#include "client/app/relaunch_win32.h"
 #include "client/app/text_styles.h"
+#include "client/win32/fs_redirection.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
 #include "core/app/string_ids.h"
@@ -31,6 +33,16 @@ std::optional<win32::UniqueHandle> takeSingleInstanceMutex()
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+#if !defined(_WIN64)
+    // On 64-bit Windows the carried 64-bit client does the run, before this
+    // copy takes the single-instance guard that the child takes in turn.
+    const RelaunchResult relaunch =
+        relaunchAs64Bit(*client::makeRelaunchSystem(), win32::fromWide(GetCommandLineW()));
+    if (relaunch.outcome == RelaunchResult::Outcome::Ran)
+        return static_cast<int>(relaunch.exitCode);
+    if (relaunch.outcome == RelaunchResult::Outcome::Failed)
+        win32::setScanWithoutRedirection();
+#endif
     client::setRunSettings(readCommandLine(client::splitCommandLine(GetCommandLineW())));
 
     std::optional<win32::UniqueHandle> mutex = takeSingleInstanceMutex();

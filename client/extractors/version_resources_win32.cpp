@@ -5,6 +5,7 @@
 #include <new>
 
 #include "client/win32/adapters.h"
+#include "client/win32/fs_redirection.h"
 #include "client/win32/wide.h"
 
 namespace zorvane::client {
@@ -78,6 +79,7 @@ private:
 
 std::unique_ptr<VersionBlock> Win32VersionResources::load(const std::u16string& path)
 {
+    const win32::RedirectionOff redirectionOff;
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeW(win32::wide(path), &handle);
     if (size == 0)

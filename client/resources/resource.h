@@ -36,3 +36,6 @@
 #define IDC_RESULT_ADDRESS 1030
 #define IDC_RESULT_BACK 1018
 #define IDC_RESULT_CLOSE 1012
+
+/* the 64-bit client that zorvane.exe carries (32-bit build only) */
+#define IDR_CLIENT64 140

@@ -5,6 +5,7 @@
 
 #include "client/win32/procedure.h"
 #include "client/win32/adapters.h"
+#include "client/win32/fs_redirection.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
 #include "core/scan/file_system.h"
@@ -90,6 +91,7 @@ class Win32FileSystem : public FileSystem {
 public:
     std::unique_ptr<OpenFile> openForScan(const std::u16string& openPath) override
     {
+        const win32::RedirectionOff redirectionOff;
         win32::UniqueFileHandle file(CreateFileW(win32::wide(openPath), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!file)

@@ -4,12 +4,14 @@
 #include "client/exchange/exchange_wiring.h"
 #include "client/gui/frame.h"
 #include "client/win32/adapters.h"
+#include "client/win32/fs_redirection.h"
 #include "core/extractors/network_info.h"
 #include "core/extractors/registry_info.h"
 #include "core/extractors/version_info.h"
 #include "core/extractors/wmi_info.h"
 #include "core/scan/clock.h"
 #include "core/scan/file_system.h"
+#include "core/scan/info_extractor.h"
 #include "core/scan/process_system.h"
 #include "core/scan/scan_session.h"
 
@@ -29,6 +31,11 @@ DWORD WINAPI scanThreadMain(LPVOID)
                                 *versions,  *registry,   *wmi,     *network, progressView(),
                                 runSettings()};
     runScanWorker(services, [](std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord) {
+        // zorvane.exe on 64-bit Windows whose 64-bit client could not run:
+        // the scan is a 32-bit process's view, and the service says so.
+        if (win32::scanWithoutRedirection())
+            appendError(scanRecord, u"wow64",
+                        u"the 64-bit client could not run; modules of 64-bit processes could not be listed");
         return exchangeScanResults(processList, scanRecord);
     });
     return 0;

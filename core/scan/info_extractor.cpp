@@ -51,15 +51,19 @@ std::u16string InfoExtractor::reportError(std::u16string_view format, std::initi
             --cut;
         message.resize(cut);
     }
-    if (currentRecord_ != nullptr) {
-        std::u16string& error = (*currentRecord_)[keys::kError];
-        if (!error.empty())
-            error += u", ";
-        error += wideName_;
-        error += u':';
-        error += message;
-    }
+    if (currentRecord_ != nullptr)
+        appendError(*currentRecord_, wideName_, message);
     return message;
+}
+
+void appendError(ProcessRecord& record, std::u16string_view source, std::u16string_view message)
+{
+    std::u16string& error = record[keys::kError];
+    if (!error.empty())
+        error += u", ";
+    error += source;
+    error += u':';
+    error += message;
 }
 
 }  // namespace zorvane

@@ -66,4 +66,8 @@ private:
     ProcessRecord* currentRecord_ = nullptr;
 };
 
+// Appends "source:message" to the record's "ERROR" value, after ", " when
+// it already holds a text.
+void appendError(ProcessRecord& record, std::u16string_view source, std::u16string_view message);
+
 }  // namespace zorvane

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# check_image.sh OBJDUMP IMAGE IMPORTS: checks the shape of a shipped client.
+# check_image.sh OBJDUMP IMAGE IMPORTS [CARRIED]: checks the shape of a shipped client.
 #  - It imports only functions that the oldest Windows it serves provides
 #    (the list IMPORTS: windows_2000_imports.txt for zorvane.exe,
 #    windows_xp_x64_imports.txt for zorvane64.exe): the program is one file,
@@ -8,8 +8,9 @@
 #  - Its sections are page-aligned in the file, so that the loader maps them
 #    from the file rather than copying the whole image into private memory.
 #  - It carries no debug sections, which the loader would map as well.
+#  - Given CARRIED (zorvane.exe's zorvane64.exe), it holds that file whole.
 set -euo pipefail
-objdump=$1 image=$2 imports=$3
+objdump=$1 image=$2 imports=$3 carried=${4:-}
 headers=$("$objdump" -p "$image")
 sections=$("$objdump" -h "$image")
 status=0
@@ -38,6 +39,10 @@ fi
 if grep -q '[[:space:]]\.debug' <<<"$sections"; then
   echo "carries debug sections:" >&2
   grep '[[:space:]]\.debug' <<<"$sections" >&2
+  status=1
+fi
+if [ -n "$carried" ] && ! python3 -c 'import sys; sys.exit(open(sys.argv[2], "rb").read() not in open(sys.argv[1], "rb").read())' "$image" "$carried"; then
+  echo "does not carry $carried" >&2
   status=1
 fi
 exit $status
