@@ -4,7 +4,7 @@
 #   make test   every test, native and under Wine
 # Both run the bootstrap first, so a fresh Debian machine needs nothing else.
 
-.PHONY: all bootstrap build native win32 release test test-native test-win32 demo bench clean
+.PHONY: all bootstrap build native win32 win64 release test test-native test-win32 demo bench clean
 
 all: build
 
@@ -19,7 +19,12 @@ release: bootstrap
 	cmake --preset release >/dev/null
 	cmake --build --preset release
 
-win32: bootstrap
+# zorvane.exe carries zorvane64.exe, so the 64-bit tree comes first.
+win64: bootstrap
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64
+
+win32: win64
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32
 
@@ -32,7 +37,7 @@ test-native: native
 	ctest --preset native
 
 test-win32: win32
-	scripts/run-tests.sh win32
+	scripts/run-tests.sh win64 win32
 
 demo: release win32
 	scripts/demo.sh

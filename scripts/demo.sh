@@ -8,8 +8,9 @@ cd "$(dirname "$0")/.."
 source scripts/service-lib.sh
 
 service=build/release/service/zorvane-service
-client_build=build/win32
-for f in "$service" "$client_build/zorvane.exe"; do
+pick_client
+client_build=$CLIENT_BUILD
+for f in "$service" "$client_build/$CLIENT_EXE"; do
   [ -x "$f" ] || [ -f "$f" ] || { echo "demo: $f is missing; run make demo" >&2; exit 1; }
 done
 
@@ -30,14 +31,14 @@ echo "$SERVICE_PID" >"$pidfile"
 echo "demo: zorvane-service listens on 127.0.0.1:$SERVICE_PORT (pid $SERVICE_PID, log $log)"
 
 first_line=$(($(wc -l <"$log") + 1))
-echo "demo: scanning this machine's Wine processes with zorvane.exe (this takes a minute or two)"
+echo "demo: scanning this machine's Wine processes with $CLIENT_WHY (this takes a minute or two)"
 status=0
-run_client "$client_build" "$SERVICE_PORT" >var/zorvane-client.log 2>&1 || status=$?
+run_client "$client_build" "$SERVICE_PORT" "$CLIENT_EXE" >var/zorvane-client.log 2>&1 || status=$?
 WINEPREFIX="$PWD/$client_build/wineprefix" wineserver -k 2>/dev/null || true
 
 address=$(report_address "$log" "$first_line")
 if [ -z "$address" ]; then
-  echo "demo: zorvane.exe (exit status $status) stored no scan." >&2
+  echo "demo: $CLIENT_EXE (exit status $status) stored no scan." >&2
   echo "demo: its output (var/zorvane-client.log):" >&2
   tail -n 20 var/zorvane-client.log >&2
   echo "demo: the service log:" >&2

@@ -30,11 +30,32 @@ start_service() {
   return 1
 }
 
-# run_client WIN32_BUILD PORT: runs zorvane.exe unattended against the
-# service and waits for it to exit (at most 5 minutes, Wine start-up included).
+# pick_client: the client this host can run, in CLIENT_BUILD (its build
+# tree) and CLIENT_EXE (its file name): zorvane.exe where the host executes
+# 32-bit programs and the 32-bit tree is built, else zorvane64.exe under
+# wine64. CLIENT_WHY says why, in one line.
+pick_client() {
+  local here
+  here="$(dirname "${BASH_SOURCE[0]}")"
+  if reason=$("$here/host-runs-32bit.sh" -v) && [ -f build/win32/zorvane.exe ]; then
+    CLIENT_BUILD=build/win32 CLIENT_EXE=zorvane.exe
+    CLIENT_WHY="zorvane.exe under 32-bit Wine"
+  else
+    CLIENT_BUILD=build/win64 CLIENT_EXE=zorvane64.exe
+    if [ -n "$reason" ]; then
+      CLIENT_WHY="zorvane64.exe under wine64: this host cannot execute 32-bit programs ($reason)"
+    else
+      CLIENT_WHY="zorvane64.exe under wine64: the 32-bit tree is not built"
+    fi
+  fi
+}
+
+# run_client BUILD PORT [EXE]: runs the client (default zorvane.exe)
+# unattended against the service and waits for it to exit (at most 5
+# minutes, Wine start-up included).
 run_client() {
-  local build=$1 port=$2
-  timeout --kill-after=10 300 "$build/wine-run.sh" "$build/zorvane.exe" /skipfast /nobrowser \
+  local build=$1 port=$2 exe=${3:-zorvane.exe}
+  timeout --kill-after=10 300 "$build/wine-run.sh" "$build/$exe" /skipfast /nobrowser \
     /host=127.0.0.1 "/port=$port"
 }
 

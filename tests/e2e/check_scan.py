@@ -80,6 +80,7 @@ def main():
     parser.add_argument("--processes", required=True)
     parser.add_argument("--caption", required=True)
     parser.add_argument("--prefix", required=True)
+    parser.add_argument("--client", default="zorvane.exe", help="the client's image name")
     args = parser.parse_args()
 
     report = json.load(open(args.report, encoding="utf-8"))
@@ -107,7 +108,7 @@ def main():
     for pid, image in sorted(wine.items()):
         if image in SYSTEM_IMAGES and scanned.get(pid) != image:
             fail("Wine process %s (pid %d) has no record with that pid" % (image, pid))
-    if "zorvane.exe" not in scanned.values():
+    if args.client not in scanned.values():
         fail("the scan does not hold the client's own process")
     print("processes: %d scanned, %d in Wine's list after the scan, %d matched by pid" %
           (len(scanned), len(wine), sum(1 for p in scanned if p in wine)))

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# End to end: the real zorvane.exe under Wine scans Wine's own processes and
+# End to end: the real client under Wine (zorvane.exe where this host runs
+# 32-bit programs, else zorvane64.exe under wine64) scans Wine's own processes and
 # talks to the real zorvane-service on loopback; then the stored scan is
 # checked against Wine (process ids, WMI caption) and against the files in
 # the Wine prefix (md5sum, sha1sum, stat), and the results page is loaded
 # in headless Chromium. Artefacts (service log, JSON export, screenshot) stay
-# in build/e2e/. Exits 77 (skipped) only when zorvane.exe is not built; a
+# in build/e2e/. Exits 77 (skipped) only when that client is not built; a
 # client that completes no exchange is a failure.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -12,11 +13,12 @@ root=$PWD
 source scripts/service-lib.sh
 
 service=${ZORVANE_SERVICE:-build/native/service/zorvane-service}
-client_build=build/win32
+pick_client
+client_build=$CLIENT_BUILD
 out=build/e2e
 
-if [ ! -f "$client_build/zorvane.exe" ]; then
-  echo "e2e: SKIP: $client_build/zorvane.exe is not built (make win32)" >&2
+if [ ! -f "$client_build/$CLIENT_EXE" ]; then
+  echo "e2e: SKIP: $client_build/$CLIENT_EXE is not built (make win32)" >&2
   exit 77
 fi
 [ -x "$service" ] || { echo "e2e: $service is not built (make native)" >&2; exit 1; }
@@ -51,13 +53,13 @@ for _ in $(seq 120); do
 done
 
 status=0
-run_client "$client_build" "$SERVICE_PORT" >"$out/client.log" 2>&1 || status=$?
+run_client "$client_build" "$SERVICE_PORT" "$CLIENT_EXE" >"$out/client.log" 2>&1 || status=$?
 wine_run winedbg --command "info proc" >"$out/wine-processes.txt" 2>/dev/null || true
 wine_run wmic os get Caption >"$out/wmic-caption.txt" 2>/dev/null || true
 
 address=$(report_address "$out/service.log" 1)
 if [ -z "$address" ]; then
-  echo "e2e: FAIL: zorvane.exe (exit status $status) completed no exchange with the service." >&2
+  echo "e2e: FAIL: $CLIENT_EXE (exit status $status) completed no exchange with the service." >&2
   echo "e2e: service log:" >&2
   cat "$out/service.log" >&2
   exit 1
@@ -67,7 +69,7 @@ curl -fsS "$address.json" -o "$out/report.json"
 curl -fsS "$address" -o "$out/report.html"
 
 python3 tests/e2e/check_scan.py --report "$out/report.json" --processes "$out/wine-processes.txt" \
-  --caption "$out/wmic-caption.txt" --prefix "$WINEPREFIX"
+  --caption "$out/wmic-caption.txt" --prefix "$WINEPREFIX" --client "$CLIENT_EXE"
 
 # The page as a browser renders it, and a screenshot as an artefact.
 profile=$(mktemp -d)

@@ -16,11 +16,12 @@ source scripts/pg-lib.sh
 
 service=${ZORVANE_SERVICE:-build/native/service/zorvane-service}
 split=${ZORVANE_SPLIT_SCAN:-build/native/tests/service/storage/zorvane_split_scan}
-client_build=build/win32
+pick_client
+client_build=$CLIENT_BUILD
 out=build/e2e-pg
 
-if [ ! -f "$client_build/zorvane.exe" ]; then
-  echo "e2e-pg: SKIP: $client_build/zorvane.exe is not built (make win32)" >&2
+if [ ! -f "$client_build/$CLIENT_EXE" ]; then
+  echo "e2e-pg: SKIP: $client_build/$CLIENT_EXE is not built (make win32)" >&2
   exit 77
 fi
 if ! command -v nginx >/dev/null 2>&1; then
@@ -107,10 +108,10 @@ stored_once() {
 
 # 1. The real client through nginx.
 status=0
-run_client "$client_build" "$balancer_port" >"$out/client.log" 2>&1 || status=$?
+run_client "$client_build" "$balancer_port" "$CLIENT_EXE" >"$out/client.log" 2>&1 || status=$?
 address=$(report_address "$out/service-a.log" 1)
 [ -n "$address" ] || address=$(report_address "$out/service-b.log" 1)
-[ -n "$address" ] || fail "zorvane.exe (exit status $status) stored no scan through nginx"
+[ -n "$address" ] || fail "$CLIENT_EXE (exit status $status) stored no scan through nginx"
 case "$address" in
   "$public"/scan/*) ;;
   *) fail "the report address $address is not under the nginx address $public" ;;

@@ -17,6 +17,7 @@ using namespace zorvane;
 
 namespace {
 
+#if defined(__i386__)
 struct HashJob {
     std::vector<std::uint8_t> bytes;
     digest::Md5Sha1Digests result{};
@@ -30,7 +31,6 @@ void hashJob(void* argument)
     job.result = digests.finish();
 }
 
-#if defined(__i386__)
 // Calls fn(argument) with the stack pointer 4 bytes off the 16-byte alignment
 // that 32-bit GCC code otherwise assumes on entry. The x64 calling convention
 // guarantees the alignment, so there is nothing to stage there.

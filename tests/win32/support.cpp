@@ -81,7 +81,8 @@ std::wstring buildTreePath(const std::wstring& relative)
     return dir + L"\\" + relative;
 }
 
-std::wstring zorvaneExe() { return buildTreePath(L"zorvane.exe"); }
+// zorvane.exe in the 32-bit tree, zorvane64.exe in the 64-bit one.
+std::wstring zorvaneExe() { return buildTreePath(L"" ZORVANE_EXE_NAME); }
 
 std::wstring testProgram(const std::wstring& name) { return buildTreePath(L"test-programs\\" + name + L".exe"); }
 
