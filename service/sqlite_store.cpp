@@ -657,6 +657,12 @@ std::unique_ptr<ScanStore> openSqliteStore(const std::string& path, std::string&
         sqlite3_close(db);
         return nullptr;
     }
+    // SQLite opens a file it may not write read-only without a word.
+    if (sqlite3_db_readonly(db, "main") == 1) {
+        error = "cannot write " + path + ": the file is read-only to this service";
+        sqlite3_close(db);
+        return nullptr;
+    }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     char* message = nullptr;
     const char* setup = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;";
@@ -671,14 +677,12 @@ std::unique_ptr<ScanStore> openSqliteStore(const std::string& path, std::string&
         sqlite3_close(db);
         return nullptr;
     }
-    // SQLite opens a file it may not write read-only without a word, and
-    // a full disk shows only at a commit: commit one small write now.
+    // A directory the service may not write, or a full disk, shows only
+    // at a commit: commit one small write now.
     const char* check = "INSERT INTO write_check(id, checked_at) VALUES(1, datetime('now')) "
                         "ON CONFLICT(id) DO UPDATE SET checked_at = excluded.checked_at";
-    if (sqlite3_db_readonly(db, "main") == 1 || sqlite3_exec(db, check, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        error = "cannot write " + path + ": " +
-                (sqlite3_db_readonly(db, "main") == 1 ? std::string("the file or its directory is read-only")
-                                                       : std::string(sqlite3_errmsg(db)));
+    if (sqlite3_exec(db, check, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        error = "cannot write " + path + ": " + sqlite3_errmsg(db);
         sqlite3_close(db);
         return nullptr;
     }
