@@ -257,17 +257,10 @@ public:
     {
         std::lock_guard lock(mutex_);
         lastError.clear();
-        Transaction tx(db_);
-        if (!tx.began())
-            return report("delete report"), DeleteOutcome::Failed;
-        Statement submitted(db_, "SELECT 1 FROM scans WHERE scan_id = ? AND submitted_at IS NOT NULL");
-        submitted.bind(1, scanId);
-        int rc = submitted.step();
-        if (rc == SQLITE_DONE)
-            return DeleteOutcome::NoSuchReport;
-        if (rc != SQLITE_ROW || !removeScanLocked(scanId) || !tx.commit())
-            return report("delete report"), DeleteOutcome::Failed;
-        return DeleteOutcome::Deleted;
+        auto outcome = deleteLocked(scanId);
+        if (outcome == DeleteOutcome::Failed)
+            report("delete report");
+        return outcome;
     }
 
     std::optional<std::size_t> purgeExpired(const PurgeLimits& limits) override
@@ -442,6 +435,21 @@ private:
             .bind(2, disputesToJson(consensus.disputed))
             .bind(3, fileId)
             .run();
+    }
+
+    DeleteOutcome deleteLocked(std::string_view scanId)
+    {
+        Transaction tx(db_);
+        if (!tx.began())
+            return DeleteOutcome::Failed;
+        Statement submitted(db_, "SELECT 1 FROM scans WHERE scan_id = ? AND submitted_at IS NOT NULL");
+        submitted.bind(1, scanId);
+        int rc = submitted.step();
+        if (rc == SQLITE_DONE)
+            return DeleteOutcome::NoSuchReport;
+        if (rc != SQLITE_ROW || !removeScanLocked(scanId) || !tx.commit())
+            return DeleteOutcome::Failed;
+        return DeleteOutcome::Deleted;
     }
 
     // Removes the scan with everything only it references. Inside a write

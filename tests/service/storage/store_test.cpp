@@ -625,6 +625,31 @@ TEST(PostgresStore, ReconnectsAfterTheServerDroppedItsConnections)
     EXPECT_TRUE(store->loadScan(scanIdFor(10)) == std::nullopt) << "initialised only";
 }
 
+TEST(PostgresStore, ARoleThatMayOnlyReadIsRefusedAtStart)
+{
+    TestDatabase db(BackendKind::Postgres);
+    if (!db.skipReason().empty())
+        GTEST_SKIP() << db.skipReason();
+    ASSERT_TRUE(db.ready()) << db.failure();
+    std::string error;
+    ASSERT_TRUE(service::openScanStore(db.location(), error)) << error;
+    // Roles belong to the cluster: one per test process, dropped at the end.
+    const std::string role = "zorvane_reader_" + std::to_string(::getpid());
+    // It may create tables, so the schema check passes; it may not write rows.
+    for (const std::string& sql : {"CREATE ROLE " + role + " LOGIN", "GRANT USAGE, CREATE ON SCHEMA public TO " + role,
+                                   "GRANT SELECT ON ALL TABLES IN SCHEMA public TO " + role})
+        ASSERT_TRUE(db.run(sql, error)) << error;
+    const std::string& url = db.location();
+    auto store = service::openScanStore(url + (url.find('?') == std::string::npos ? "?" : "&") + "user=" + role, error);
+    EXPECT_FALSE(store);
+    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    EXPECT_NE(error.find("permission denied"), std::string::npos) << error;
+    store.reset();
+    std::string ignored;
+    db.run("DROP OWNED BY " + role, ignored);
+    db.run("DROP ROLE " + role, ignored);
+}
+
 TEST(PostgresStore, UnreachableServerIsAOneLineErrorWithoutThePassword)
 {
     std::string error;
