@@ -485,8 +485,10 @@ system, the processor, the display settings and two identifiers derived from har
 the scan. It sends no document contents, no passwords and no personal files.</p>
 <h2>2. How the report is kept</h2>
 <p>Every scan gets a random address that is not listed anywhere. Anyone who knows the address can open the
-report, so share it only with people you trust. Facts about files (digests, sizes, version information) are
-kept to recognise the same files in later scans.</p>
+report, so share it only with people you trust, and anyone who knows it can delete the report with the form at
+the end of its page. Reports are deleted after the retention period the service's operator sets. Facts about
+files (digests, sizes, version information) are kept to recognise the same files in later scans; they are shown
+to other users only once several computers sent the same digests for a file.</p>
 <h2>3. No warranty</h2>
 <p>The report describes what the scan found; it is not a verdict on the safety of any file. The software and
 the service are provided as they are, without warranty of any kind, to the extent the law allows.</p>
