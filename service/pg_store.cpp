@@ -669,8 +669,10 @@ private:
     bool corroborate(Session& s, const Submission& submission, const std::string& idArray, const std::string& sha1Array,
                      const std::string& sizeArray, const std::string& factArray)
     {
+        // NO KEY UPDATE: submits of the same files wait for each other, an
+        // initialise naming them (KEY SHARE) does not wait for either.
         auto open = s.run("SELECT file_id FROM files WHERE file_id = ANY($1::bigint[]) AND complete = 0 "
-                          "AND md5 IS NOT NULL ORDER BY file_id FOR UPDATE",
+                          "AND md5 IS NOT NULL ORDER BY file_id FOR NO KEY UPDATE",
                           {idArray});
         if (!open ||
             !s.run("INSERT INTO scan_files(scan_id, file_id, client, sha1, size, facts) "

@@ -443,6 +443,40 @@ TEST_P(StoreTest, ADigestIsKnownOnlyOnceThreeClientsSendTheSameSha1AndSize)
     EXPECT_FALSE((*later)[0].unknown);
 }
 
+// Three instances store the three agreeing submissions at the same moment:
+// the last of them to commit counts the other two.
+TEST_P(StoreTest, AgreeingSubmissionsOnSeveralInstancesAtOnceMakeTheFileKnown)
+{
+    constexpr int kClients = 3;
+    for (int round = 0; round < 4; ++round) {
+        const std::string md5 = std::string(31, 'c') + char('0' + round);
+        std::vector<std::unique_ptr<ScanStore>> stores;
+        std::vector<Submission> submissions;
+        for (int i = 0; i < kClients; ++i) {
+            stores.push_back(open());
+            const std::string id = scanIdFor(10 * round + i);
+            auto slots = stores.back()->initialiseScan(header(id), {md5});
+            ASSERT_TRUE(slots);
+            submissions.push_back(sending(id, *slots, "client" + std::to_string(i), fileFacts(md5, "ab", "1", "C")));
+        }
+        std::barrier start(kClients);
+        std::vector<std::thread> threads;
+        std::vector<StoreOutcome> outcomes(kClients);
+        for (int i = 0; i < kClients; ++i) {
+            threads.emplace_back([&, i] {
+                start.arrive_and_wait();
+                outcomes[i] = stores[i]->storeSubmission(submissions[i], "t");
+            });
+        }
+        for (auto& t : threads)
+            t.join();
+        EXPECT_EQ(outcomes, std::vector<StoreOutcome>(kClients, StoreOutcome::Stored));
+        auto probe = store_->initialiseScan(header(scanIdFor(10 * round + 9)), {md5});
+        ASSERT_TRUE(probe);
+        EXPECT_FALSE((*probe)[0].unknown) << "round " << round;
+    }
+}
+
 TEST_P(StoreTest, DeletingAReportRemovesItAndWhatOnlyItNamed)
 {
     auto first = storeScan(*store_, scanIdFor(1), {kMd5A, kMd5B, ""}, "first");
