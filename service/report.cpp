@@ -192,6 +192,20 @@ void card(std::string& html, std::string_view label, std::string_view value)
             escapeHtml(value.empty() ? std::string_view("\xE2\x80\x94") : value) + "</div></div>\n";
 }
 
+std::string_view factLabel(std::string_view key)
+{
+    static constexpr std::pair<std::string_view, std::string_view> kLabels[] = {
+        {"ver.CompanyName", "Company"},     {"ver.ProductName", "Product"}, {"ver.FileDescription", "Description"},
+        {"ver.FileVersion", "Version"},     {"hash.sha1", "SHA-1"},         {"handle.filesize", "Size"},
+        {"path.file", "File name"},
+    };
+    for (const auto& [k, label] : kLabels) {
+        if (k == key)
+            return label;
+    }
+    return key;
+}
+
 // The values other corroborating clients sent for this file where they
 // differ from those shown, so that no single client's word passes for all.
 void differingMarker(std::string& html, const StoredFile* file)
@@ -200,7 +214,7 @@ void differingMarker(std::string& html, const StoredFile* file)
         return;
     html += "<details class=\"differs\"><summary>other clients differ</summary><ul>";
     for (const auto& [key, values] : file->differing) {
-        html += "<li>" + escapeHtml(key) + ": ";
+        html += "<li>" + escapeHtml(factLabel(key)) + ": ";
         for (std::size_t i = 0; i < values.size(); ++i)
             html += (i ? ", " : "") + std::string("\xE2\x80\x9C") + escapeHtml(values[i]) + "\xE2\x80\x9D";
         html += "</li>";
