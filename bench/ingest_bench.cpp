@@ -447,7 +447,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ingest_bench: %s\n", error.c_str());
         return 1;
     }
-    service::Service baselineService(*baselineStore, {}, discardLog);
+    // Every client of the benchmark starts its scans from loopback.
+    service::ServiceOptions serviceOptions;
+    serviceOptions.scansPerAddress = 0;
+    service::Service baselineService(*baselineStore, serviceOptions, discardLog);
     InProcessTarget inProcess(baselineService);
 
     std::vector<std::unique_ptr<Instance>> instances;
@@ -460,8 +463,7 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "ingest_bench: %s\n", error.c_str());
                 return 1;
             }
-            instance->service = std::make_unique<service::Service>(*instance->store, service::ServiceOptions{},
-                                                                   discardLog);
+            instance->service = std::make_unique<service::Service>(*instance->store, serviceOptions, discardLog);
             if (!instance->service->bind("127.0.0.1", 0, error)) {
                 std::fprintf(stderr, "ingest_bench: %s\n", error.c_str());
                 return 1;

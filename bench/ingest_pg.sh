@@ -37,7 +37,7 @@ url=$(cat "$state/pg/url")
 
 ports=()
 for instance in a b; do
-  start_service "$service" "$url" "$state/service-$instance.log"
+  start_service "$service" "$url" "$state/service-$instance.log" --scans-per-address 0
   pids+=("$SERVICE_PID")
   ports+=("$SERVICE_PORT")
 done

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <iostream>
 #include <mutex>
+#include <chrono>
 #include <thread>
 
 #include <CLI/CLI.hpp>
@@ -59,7 +60,36 @@ int main(int argc, char** argv)
                    "Base of the results addresses (default: http://ADDR:PORT of --listen)");
     app.add_option("--trusted-proxy", options.trustedProxies,
                    "Address of a load balancer whose X-Forwarded-For header names the client (repeatable)");
+    zorvane::service::StoreOptions storeOptions;
+    app.add_option("--corroborations", storeOptions.corroborations,
+                   "Distinct clients that must send the same SHA-1 and size before a digest is known")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    long pendingSeconds = options.pendingLifetime.count();
+    app.add_option("--pending-lifetime", pendingSeconds,
+                   "Seconds an initialised scan waits for its submission before it is removed (0: forever)")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--report-days", options.reportDays, "Days a report is kept after its submission (0: forever)")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--scans-per-address", options.scansPerAddress,
+                   "New scans one client address may start per window (0: no limit)")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    long windowSeconds = options.quotaWindow.count();
+    app.add_option("--quota-window", windowSeconds, "Seconds of the window that --scans-per-address counts in")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    long purgeSeconds = options.purgeInterval.count();
+    app.add_option("--purge-interval", purgeSeconds, "Seconds between two purges of expired scans (0: no purge)")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
     CLI11_PARSE(app, argc, argv);
+    options.pendingLifetime = std::chrono::seconds(pendingSeconds);
+    options.quotaWindow = std::chrono::seconds(windowSeconds);
+    options.purgeInterval = std::chrono::seconds(purgeSeconds);
+    storeOptions.log = [](std::string_view line) { logLine(zorvane::service::escapedForLog(line)); };
 
     std::string host;
     int port = 0;
@@ -77,7 +107,7 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     std::string error;
-    auto store = zorvane::service::openScanStore(db, error);
+    auto store = zorvane::service::openScanStore(db, error, storeOptions);
     if (!store) {
         logLine(error);
         return 1;
@@ -89,6 +119,12 @@ int main(int argc, char** argv)
     }
     logLine("listening on " + host + ":" + std::to_string(service.port()) + ", database " +
             zorvane::service::displayLocation(db) + ", reports under " + service.publicUrl() + "/scan/");
+    logLine("a digest is known after " + std::to_string(storeOptions.corroborations) +
+            " agreeing clients; unsubmitted scans kept " + std::to_string(pendingSeconds) + " s, reports " +
+            std::to_string(options.reportDays) + " days; " +
+            (options.scansPerAddress > 0 ? std::to_string(options.scansPerAddress) + " new scans per address per " +
+                                               std::to_string(windowSeconds) + " s"
+                                         : std::string("no limit of new scans per address")));
 
     std::thread signalWaiter([&] {
         int signal = 0;

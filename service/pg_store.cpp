@@ -6,7 +6,6 @@
 #include <charconv>
 #include <condition_variable>
 #include <functional>
-#include <iostream>
 #include <iterator>
 #include <mutex>
 #include <set>
@@ -43,6 +42,31 @@ CREATE TABLE processes(
     process_values TEXT NOT NULL,
     modules  TEXT NOT NULL,
     PRIMARY KEY(scan_id, position));
+)sql",
+    // Facts are kept per scan; a file is known again only once enough
+    // distinct clients agree on it, so what one client made known before
+    // is known no longer. Indexes for the purge and the per-file counts.
+    R"sql(
+ALTER TABLE files ADD COLUMN disputed TEXT NOT NULL DEFAULT '{}';
+UPDATE files SET complete = 0;
+CREATE TABLE scan_files(
+    scan_id TEXT NOT NULL,
+    file_id BIGINT NOT NULL,
+    client  TEXT NOT NULL,
+    sha1    TEXT NOT NULL,
+    size    TEXT NOT NULL,
+    facts   TEXT NOT NULL,
+    PRIMARY KEY(scan_id, file_id));
+CREATE INDEX scan_files_by_file ON scan_files(file_id, sha1, size, client);
+CREATE INDEX scan_slots_by_file ON scan_slots(file_id);
+CREATE INDEX scans_by_age ON scans(submitted_at, scan_time);
+CREATE TABLE address_windows(
+    client_ip    TEXT PRIMARY KEY,
+    window_start BIGINT NOT NULL,
+    scans        BIGINT NOT NULL);
+CREATE TABLE write_check(
+    id         INTEGER PRIMARY KEY,
+    checked_at TIMESTAMPTZ NOT NULL);
 )sql",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
@@ -301,19 +325,13 @@ private:
     std::size_t open_ = 0;
 };
 
-void logFailure(const std::string& what)
-{
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
-    std::cerr << "zorvane-service: postgresql: " << what << std::endl;
-}
-
 constexpr const char* kBegin = "BEGIN";
 constexpr const char* kBeginSnapshot = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
 
 class PgStore final : public ScanStore {
 public:
-    PgStore(const std::string& url, Connection first, std::size_t maxConnections) : pool_(url, maxConnections)
+    PgStore(const std::string& url, Connection first, std::size_t maxConnections, StoreOptions options)
+        : pool_(url, maxConnections), options_(std::move(options))
     {
         pool_.adopt(std::move(first));
     }
@@ -333,7 +351,7 @@ public:
                 digests.insert(md5);
         }
         std::optional<std::vector<Slot>> slots;
-        bool done = transact(kBegin, [&](Session& s) {
+        bool done = transact("initialise scan", kBegin, [&](Session& s) {
             slots.reset();
             if (!s.run("INSERT INTO scans(scan_id, scan_time, client_ip) VALUES($1, $2, $3)",
                        {header.scanId, header.scanTime, header.clientIp}))
@@ -342,7 +360,11 @@ public:
             // digest -> (file id, facts missing)
             std::map<std::string, std::pair<std::int64_t, bool>, std::less<>> files;
             auto lookUp = [&](const std::string& array) {
-                auto found = s.run("SELECT md5, file_id, complete FROM files WHERE md5 = ANY($1::text[])", {array});
+                // The share lock keeps a purge from removing a file that this
+                // scan is about to name (see removeScans).
+                auto found = s.run("SELECT md5, file_id, complete FROM files WHERE md5 = ANY($1::text[]) "
+                                   "ORDER BY file_id FOR KEY SHARE",
+                                   {array});
                 if (!found)
                     return false;
                 for (int row = 0; row < PQntuples(found.get()); ++row) {
@@ -433,7 +455,7 @@ public:
     std::optional<InitialisedScan> findScan(std::string_view scanId) override
     {
         std::optional<InitialisedScan> scan;
-        bool done = transact(kBeginSnapshot, [&](Session& s) {
+        bool done = transact("find scan", kBeginSnapshot, [&](Session& s) {
             scan.reset();
             return findScanIn(s, std::string(scanId), scan);
         });
@@ -442,18 +464,26 @@ public:
 
     StoreOutcome storeSubmission(const Submission& submission, std::string_view submittedAt) override
     {
-        // One row per file, the first facts sent for it winning as in the
-        // SQLite backend; rows are locked in id order so that two scans
-        // completing the same files cannot deadlock.
+        // The scan's own facts, one row per file; the files that may become
+        // known are locked in id order, so that two scans bringing the last
+        // agreeing facts of one file count each other's, and cannot deadlock.
         std::map<std::int64_t, const Values*> facts;
         for (const SubmittedFile& file : submission.files)
             facts.emplace(file.fileId, &file.facts);
-        ArrayLiteral fileIds, fileFacts;
+        ArrayLiteral fileIds, fileSha1s, fileSizes, fileFacts;
         for (const auto& [id, values] : facts) {
+            auto value = [&](std::string_view key) {
+                auto it = values->find(key);
+                return it == values->end() ? std::string() : it->second;
+            };
             fileIds.add(id);
+            fileSha1s.add(value(kSha1Key));
+            fileSizes.add(value(kSizeKey));
             fileFacts.add(valuesToJson(*values));
         }
         const std::string idArray = fileIds.take();
+        const std::string sha1Array = fileSha1s.take();
+        const std::string sizeArray = fileSizes.take();
         const std::string factArray = fileFacts.take();
         ArrayLiteral positions, processValues, moduleLists;
         std::int64_t position = 0;
@@ -467,7 +497,7 @@ public:
         const std::string moduleArray = moduleLists.take();
 
         StoreOutcome outcome = StoreOutcome::Failed;
-        bool done = transact(kBegin, [&](Session& s) {
+        bool done = transact("store scan", kBegin, [&](Session& s) {
             outcome = StoreOutcome::Failed;
             // A second submit of the scan, here or on another instance, waits
             // for this row and then finds it submitted.
@@ -483,16 +513,8 @@ public:
                 outcome = PQntuples(exists.get()) > 0 ? StoreOutcome::AlreadySubmitted : StoreOutcome::UnknownScan;
                 return true;
             }
-            if (!facts.empty()) {
-                if (!s.run("SELECT file_id FROM files WHERE file_id = ANY($1::bigint[]) AND complete = 0 "
-                           "ORDER BY file_id FOR UPDATE",
-                           {idArray}) ||
-                    !s.run("UPDATE files AS f SET facts = t.facts, complete = 1 "
-                           "FROM unnest($1::bigint[], $2::text[]) AS t(id, facts) "
-                           "WHERE f.file_id = t.id AND f.complete = 0",
-                           {idArray, factArray}))
-                    return false;
-            }
+            if (!facts.empty() && !corroborate(s, submission, idArray, sha1Array, sizeArray, factArray))
+                return false;
             if (position > 0 &&
                 !s.run("INSERT INTO processes(scan_id, position, process_values, modules) "
                        "SELECT $1, t.p, t.v, t.m FROM unnest($2::integer[], $3::text[], $4::text[]) AS t(p, v, m)",
@@ -507,23 +529,213 @@ public:
     std::optional<StoredScan> loadScan(std::string_view scanId) override
     {
         std::optional<StoredScan> scan;
-        bool done = transact(kBeginSnapshot, [&](Session& s) {
+        bool done = transact("load scan", kBeginSnapshot, [&](Session& s) {
             scan.reset();
             return loadScanIn(s, std::string(scanId), scan);
         });
         return done ? std::move(scan) : std::nullopt;
     }
 
+    std::optional<Admission> admitScan(std::string_view clientIp, std::int64_t nowSeconds,
+                                       std::int64_t windowSeconds, std::int64_t limit) override
+    {
+        std::optional<Admission> admission;
+        bool done = transact("count scans of an address", kBegin, [&](Session& s) {
+            // Every SET expression reads the row as it was; a second instance
+            // counting the same address waits for this row.
+            auto counted = s.run("INSERT INTO address_windows(client_ip, window_start, scans) "
+                                 "VALUES($1, $2::bigint, 1) ON CONFLICT (client_ip) DO UPDATE SET "
+                                 "scans = CASE WHEN address_windows.window_start <= $2::bigint - $3::bigint "
+                                 "THEN 1 ELSE address_windows.scans + 1 END, "
+                                 "window_start = CASE WHEN address_windows.window_start <= $2::bigint - $3::bigint "
+                                 "THEN $2::bigint ELSE address_windows.window_start END "
+                                 "RETURNING window_start, scans",
+                                 {std::string(clientIp), std::to_string(nowSeconds), std::to_string(windowSeconds)});
+            if (!counted || PQntuples(counted.get()) != 1)
+                return false;
+            auto start = integer(counted.get(), 0, 0);
+            auto scans = integer(counted.get(), 0, 1);
+            if (!start || !scans)
+                return false;
+            Admission a;
+            a.admitted = *scans <= limit;
+            if (!a.admitted)
+                a.retryAfterSeconds = std::max<std::int64_t>(1, *start + windowSeconds - nowSeconds);
+            admission = a;
+            return true;
+        });
+        return done ? admission : std::nullopt;
+    }
+
+    DeleteOutcome deleteReport(std::string_view scanId) override
+    {
+        std::size_t removed = 0;
+        bool done = transact("delete report", kBegin, [&](Session& s) {
+            ArrayLiteral ids;
+            ids.add(scanId);
+            auto gone = removeScans(s, ids.take(), "submitted_at IS NOT NULL", {});
+            removed = gone ? *gone : 0;
+            return gone.has_value();
+        });
+        if (!done)
+            return DeleteOutcome::Failed;
+        return removed ? DeleteOutcome::Deleted : DeleteOutcome::NoSuchReport;
+    }
+
+    std::optional<std::size_t> purgeExpired(const PurgeLimits& limits) override
+    {
+        std::size_t removed = 0;
+        bool done = transact("purge", kBegin, [&](Session& s) {
+            // Rows another instance is purging are skipped, not waited for.
+            ArrayLiteral ids;
+            std::size_t chosen = 0;
+            for (const auto& [sql, before] :
+                 {std::pair{"SELECT scan_id FROM scans WHERE submitted_at IS NULL AND scan_time < $1 "
+                            "LIMIT $2::bigint FOR UPDATE SKIP LOCKED",
+                            &limits.initialisedBefore},
+                  std::pair{"SELECT scan_id FROM scans WHERE submitted_at < $1 LIMIT $2::bigint FOR UPDATE SKIP LOCKED",
+                            &limits.submittedBefore}}) {
+                auto doomed = s.run(sql, {*before, std::to_string(limits.batch - chosen)});
+                if (!doomed)
+                    return false;
+                for (int row = 0; row < PQntuples(doomed.get()); ++row, ++chosen)
+                    ids.add(text(doomed.get(), row, 0));
+            }
+            auto gone = removeScans(s, ids.take(), "(submitted_at IS NULL AND scan_time < $2) OR submitted_at < $3",
+                                    {limits.initialisedBefore, limits.submittedBefore});
+            if (!gone)
+                return false;
+            removed = *gone;
+            return static_cast<bool>(
+                s.run("DELETE FROM address_windows WHERE client_ip IN "
+                      "(SELECT client_ip FROM address_windows WHERE window_start < $1::bigint LIMIT 1000)",
+                      {std::to_string(limits.windowsBefore)}));
+        });
+        return done ? std::optional<std::size_t>(removed) : std::nullopt;
+    }
+
 private:
+    // Removes the scans of `idArray` that still meet `condition` (whose
+    // parameters from $2 on are `params`), with everything only they
+    // reference; the number removed.
+    static std::optional<std::size_t> removeScans(Session& s, const std::string& idArray, const std::string& condition,
+                                                  std::vector<Param> params)
+    {
+        params.insert(params.begin(), idArray);
+        auto gone = s.run(("DELETE FROM scans WHERE scan_id = ANY($1::text[]) AND (" + condition + ") RETURNING scan_id")
+                              .c_str(),
+                          params);
+        if (!gone)
+            return std::nullopt;
+        const auto removed = static_cast<std::size_t>(PQntuples(gone.get()));
+        if (removed == 0)
+            return removed;
+        ArrayLiteral ids;
+        for (int row = 0; row < PQntuples(gone.get()); ++row)
+            ids.add(text(gone.get(), row, 0));
+        const std::string removedIds = ids.take();
+        auto slots = s.run("DELETE FROM scan_slots WHERE scan_id = ANY($1::text[]) RETURNING file_id", {removedIds});
+        if (!slots || !s.run("DELETE FROM processes WHERE scan_id = ANY($1::text[])", {removedIds}) ||
+            !s.run("DELETE FROM scan_files WHERE scan_id = ANY($1::text[])", {removedIds}))
+            return std::nullopt;
+        std::set<std::int64_t> named;
+        for (int row = 0; row < PQntuples(slots.get()); ++row) {
+            auto id = integer(slots.get(), row, 0);
+            if (!id)
+                return std::nullopt;
+            named.insert(*id);
+        }
+        if (named.empty())
+            return removed;
+        ArrayLiteral files;
+        for (std::int64_t id : named)
+            files.add(id);
+        const std::string fileArray = files.take();
+        // Lock first, count after: an initialise that holds a share lock on
+        // one of these files commits its slots before the count below, which
+        // then sees them (each statement reads what was committed before it).
+        if (!s.run("SELECT file_id FROM files WHERE file_id = ANY($1::bigint[]) AND complete = 0 "
+                   "ORDER BY file_id FOR UPDATE",
+                   {fileArray}) ||
+            !s.run("DELETE FROM files AS f WHERE f.file_id = ANY($1::bigint[]) AND f.complete = 0 "
+                   "AND NOT EXISTS (SELECT 1 FROM scan_slots AS s WHERE s.file_id = f.file_id)",
+                   {fileArray}))
+            return std::nullopt;
+        return removed;
+    }
+
+    // Keeps the submission's facts as its own and makes known each file
+    // whose SHA-1 and size enough distinct clients now agree on.
+    bool corroborate(Session& s, const Submission& submission, const std::string& idArray, const std::string& sha1Array,
+                     const std::string& sizeArray, const std::string& factArray)
+    {
+        // NO KEY UPDATE: submits of the same files wait for each other, an
+        // initialise naming them (KEY SHARE) does not wait for either.
+        auto open = s.run("SELECT file_id FROM files WHERE file_id = ANY($1::bigint[]) AND complete = 0 "
+                          "AND md5 IS NOT NULL ORDER BY file_id FOR NO KEY UPDATE",
+                          {idArray});
+        if (!open ||
+            !s.run("INSERT INTO scan_files(scan_id, file_id, client, sha1, size, facts) "
+                   "SELECT $1, t.f, $2, t.h, t.s, t.v "
+                   "FROM unnest($3::bigint[], $4::text[], $5::text[], $6::text[]) AS t(f, h, s, v)",
+                   {submission.scanId, submission.client, idArray, sha1Array, sizeArray, factArray}))
+            return false;
+        if (PQntuples(open.get()) == 0)
+            return true;
+        ArrayLiteral candidates;
+        for (int row = 0; row < PQntuples(open.get()); ++row)
+            candidates.add(text(open.get(), row, 0));
+        // Per file, the SHA-1 and size sent by the most distinct clients, if
+        // that is enough of them, with the facts of every scan that sent it.
+        auto agreeing = s.run(
+            "SELECT g.file_id, f.facts FROM ("
+            "  SELECT file_id, sha1, size, row_number() OVER (PARTITION BY file_id "
+            "    ORDER BY count(DISTINCT client) DESC, sha1, size) AS rank "
+            "  FROM scan_files WHERE file_id = ANY($1::bigint[]) AND sha1 <> '' "
+            "  GROUP BY file_id, sha1, size HAVING count(DISTINCT client) >= $2::integer) AS g "
+            "JOIN scan_files AS f ON f.file_id = g.file_id AND f.sha1 = g.sha1 AND f.size = g.size "
+            "WHERE g.rank = 1",
+            {candidates.take(), std::to_string(options_.corroborations)});
+        if (!agreeing)
+            return false;
+        std::map<std::int64_t, std::vector<Values>> reports;
+        for (int row = 0; row < PQntuples(agreeing.get()); ++row) {
+            auto id = integer(agreeing.get(), row, 0);
+            if (!id)
+                return false;
+            reports[*id].push_back(valuesFromJson(text(agreeing.get(), row, 1)));
+        }
+        if (reports.empty())
+            return true;
+        ArrayLiteral known, agreed, disputed;
+        for (const auto& [id, facts] : reports) {
+            auto consensus = consensusOf(facts);
+            known.add(id);
+            agreed.add(valuesToJson(consensus.agreed));
+            disputed.add(disputesToJson(consensus.disputed));
+        }
+        return static_cast<bool>(s.run("UPDATE files AS f SET complete = 1, facts = t.a, disputed = t.d "
+                                       "FROM unnest($1::bigint[], $2::text[], $3::text[]) AS t(id, a, d) "
+                                       "WHERE f.file_id = t.id",
+                                       {known.take(), agreed.take(), disputed.take()}));
+    }
+
+    void logFailure(const std::string& what)
+    {
+        if (options_.log)
+            options_.log("postgresql: " + escapedForLog(what));
+    }
+
     // Runs `work` in one transaction on a pooled connection and commits it.
-    // False when the work or the commit failed; then nothing of it is kept.
-    bool transact(const char* begin, const std::function<bool(Session&)>& work)
+    // False when the work or the commit failed; then nothing of it is kept,
+    // and the database's reason is logged under `what`.
+    bool transact(const char* what, const char* begin, const std::function<bool(Session&)>& work)
     {
         for (int attempt = 1;; ++attempt) {
             std::string error;
             auto lease = pool_.acquire(error);
             if (!lease) {
-                logFailure("cannot connect: " + error);
+                logFailure(std::string("cannot ") + what + ": cannot connect: " + error);
                 return false;
             }
             Session s(lease.get());
@@ -547,7 +759,7 @@ private:
             } else
                 s.run("ROLLBACK");
             if (!retry || attempt >= kAttempts) {
-                logFailure(reason);
+                logFailure(std::string("cannot ") + what + ": " + reason);
                 return false;
             }
         }
@@ -617,11 +829,21 @@ private:
             result.processes.push_back(std::move(p));
         }
         if (!wanted.empty()) {
+            auto ownFacts = s.run("SELECT file_id, facts FROM scan_files WHERE scan_id = $1", {scanId});
+            if (!ownFacts)
+                return false;
+            std::map<std::int64_t, Values> own;
+            for (int row = 0; row < PQntuples(ownFacts.get()); ++row) {
+                auto id = integer(ownFacts.get(), row, 0);
+                if (!id)
+                    return false;
+                own[*id] = valuesFromJson(text(ownFacts.get(), row, 1));
+            }
             ArrayLiteral ids;
             for (std::int64_t id : wanted)
                 ids.add(id);
-            auto files = s.run("SELECT file_id, complete, facts FROM files WHERE file_id = ANY($1::bigint[])",
-                               {ids.take()});
+            auto files = s.run(
+                "SELECT file_id, complete, facts, disputed FROM files WHERE file_id = ANY($1::bigint[])", {ids.take()});
             if (!files)
                 return false;
             for (int row = 0; row < PQntuples(files.get()); ++row) {
@@ -629,7 +851,10 @@ private:
                 auto complete = integer(files.get(), row, 1);
                 if (!id || !complete)
                     return false;
-                result.files[*id] = StoredFile{*complete != 0, valuesFromJson(text(files.get(), row, 2))};
+                auto stored = valuesFromJson(text(files.get(), row, 2));
+                auto mine = own.find(*id);
+                result.files[*id] = fileInReport(*complete != 0, stored, disputesFromJson(text(files.get(), row, 3)),
+                                                 mine == own.end() ? nullptr : &mine->second, stored);
             }
             if (result.files.size() != wanted.size())
                 return true;  // a file the scan names is missing: no report rather than half a one
@@ -639,6 +864,7 @@ private:
     }
 
     ConnectionPool pool_;
+    const StoreOptions options_;
 };
 
 // Applies the steps the database lacks, in one transaction under the
@@ -680,7 +906,8 @@ bool migrate(PGconn* conn, std::string& error)
 
 }  // namespace
 
-std::unique_ptr<ScanStore> openPgStore(const std::string& url, std::string& error, PgStoreOptions options)
+std::unique_ptr<ScanStore> openPgStore(const std::string& url, std::string& error, PgStoreOptions options,
+                                       StoreOptions storeOptions)
 {
     std::string reason;
     Connection conn = connect(url, reason);
@@ -692,7 +919,15 @@ std::unique_ptr<ScanStore> openPgStore(const std::string& url, std::string& erro
         error = "cannot prepare " + displayLocation(url) + ": " + reason;
         return nullptr;
     }
-    return std::make_unique<PgStore>(url, std::move(conn), options.maxConnections);
+    // A role without write rights, or a standby, passes the schema check
+    // once the schema is current: commit one small write now.
+    Session s(conn.get());
+    if (!s.run("INSERT INTO write_check(id, checked_at) VALUES(1, now()) "
+               "ON CONFLICT (id) DO UPDATE SET checked_at = excluded.checked_at")) {
+        error = "cannot write " + displayLocation(url) + ": " + s.message;
+        return nullptr;
+    }
+    return std::make_unique<PgStore>(url, std::move(conn), options.maxConnections, std::move(storeOptions));
 }
 
 }  // namespace zorvane::service

@@ -20,6 +20,7 @@ struct PgStoreOptions {
 // Connects to `url` (a libpq connection URL), brings the schema to the
 // current version under an advisory lock, and keeps that connection as the
 // pool's first. Empty with a one-line reason in `error` when that fails.
-std::unique_ptr<ScanStore> openPgStore(const std::string& url, std::string& error, PgStoreOptions options = {});
+std::unique_ptr<ScanStore> openPgStore(const std::string& url, std::string& error, PgStoreOptions options = {},
+                                       StoreOptions storeOptions = {});
 
 }  // namespace zorvane::service

@@ -28,7 +28,7 @@ struct RecordView {
     // may not know a process that started after its query); a record of a
     // file that no process runs has neither.
     bool isProcess() const { return !value("wmi.ProcessId").empty() || !record->process.modules.empty(); }
-    bool known() const { return !record->slot.unknown; }
+    bool known() const { return file && file->known; }
     std::int64_t fileId() const { return record->slot.fileId; }
 
     std::string imageName() const
@@ -165,6 +165,10 @@ td.digest { font-size:11px; color:#3b4a5a; }
 .tag { display:inline-block; padding:1px 7px; border-radius:10px; font-size:12px; font-weight:600; }
 .tag.known { background:#dcfae6; color:var(--ok); }
 .tag.unknown { background:#fef0c7; color:var(--warn); }
+details.differs summary { color:var(--warn); font-size:12px; }
+details.differs ul { margin:4px 0 0; padding-left:18px; font-size:12px; }
+form.delete { margin:28px 0 0; padding:12px 14px; background:#fff; border:1px solid var(--line); border-radius:8px; }
+form.delete button { margin-left:12px; }
 details summary { cursor:pointer; color:var(--accent); }
 details ol { margin:6px 0 0; padding-left:22px; max-height:260px; overflow:auto; }
 footer { color:var(--muted); padding:20px 28px; font-size:12px; }
@@ -186,6 +190,36 @@ void card(std::string& html, std::string_view label, std::string_view value)
 {
     html += "<div class=\"card\"><div class=\"label\">" + escapeHtml(label) + "</div><div class=\"value\">" +
             escapeHtml(value.empty() ? std::string_view("\xE2\x80\x94") : value) + "</div></div>\n";
+}
+
+std::string_view factLabel(std::string_view key)
+{
+    static constexpr std::pair<std::string_view, std::string_view> kLabels[] = {
+        {"ver.CompanyName", "Company"},     {"ver.ProductName", "Product"}, {"ver.FileDescription", "Description"},
+        {"ver.FileVersion", "Version"},     {"hash.sha1", "SHA-1"},         {"handle.filesize", "Size"},
+        {"path.file", "File name"},
+    };
+    for (const auto& [k, label] : kLabels) {
+        if (k == key)
+            return label;
+    }
+    return key;
+}
+
+// The values other corroborating clients sent for this file where they
+// differ from those shown, so that no single client's word passes for all.
+void differingMarker(std::string& html, const StoredFile* file)
+{
+    if (!file || file->differing.empty())
+        return;
+    html += "<details class=\"differs\"><summary>other clients differ</summary><ul>";
+    for (const auto& [key, values] : file->differing) {
+        html += "<li>" + escapeHtml(factLabel(key)) + ": ";
+        for (std::size_t i = 0; i < values.size(); ++i)
+            html += (i ? ", " : "") + std::string("\xE2\x80\x9C") + escapeHtml(values[i]) + "\xE2\x80\x9D";
+        html += "</li>";
+    }
+    html += "</ul></details>";
 }
 
 void cell(std::string& html, std::string_view text, std::string_view cls = "")
@@ -321,8 +355,9 @@ std::string renderReportPage(const StoredScan& scan)
         cell(html, r.fact("ver.FileVersion"));
         html += "<td class=\"mono digest\">" + escapeHtml(r.fact("hash.md5")) + "<br>" +
                 escapeHtml(r.fact("hash.sha1")) + "</td>";
-        html += r.known() ? "<td><span class=\"tag known\">known</span></td>"
-                          : "<td><span class=\"tag unknown\">unknown</span></td>";
+        html += r.known() ? "<td><span class=\"tag known\">known</span>" : "<td><span class=\"tag unknown\">unknown</span>";
+        differingMarker(html, r.file);
+        html += "</td>";
         std::string startupText = startupMethodLabel(r.value("ref.startupMethod"));
         std::string service = r.value("reg.DisplayName");
         if (!service.empty())
@@ -345,6 +380,10 @@ std::string renderReportPage(const StoredScan& scan)
         html += "</td></tr>\n";
     }
     html += "</tbody></table></div>\n<script>" + std::string(kTableScript) + "</script>\n";
+    html += "<form class=\"delete\" method=\"post\" action=\"" + escapeHtml(scan.header.scanId) +
+            "/delete\"><label><input type=\"checkbox\" name=\"confirm\" value=\"yes\" required> "
+            "Delete this report and the facts its scan sent, for good</label>"
+            "<button type=\"submit\">Delete report</button></form>\n";
     html += pageFoot();
     return html;
 }
@@ -371,6 +410,8 @@ std::string renderReportJson(const StoredScan& scan)
         record["path"] = r.fullPath();
         record["values"] = r.record->process.values;
         record["file"] = r.file ? nlohmann::json(r.file->facts) : nlohmann::json::object();
+        record["ownFacts"] = r.file && r.file->own;
+        record["differing"] = r.file ? nlohmann::json(r.file->differing) : nlohmann::json::object();
         nlohmann::json modules = nlohmann::json::array();
         for (const auto& m : r.record->process.modules) {
             if (m)
@@ -458,8 +499,10 @@ system, the processor, the display settings and two identifiers derived from har
 the scan. It sends no document contents, no passwords and no personal files.</p>
 <h2>2. How the report is kept</h2>
 <p>Every scan gets a random address that is not listed anywhere. Anyone who knows the address can open the
-report, so share it only with people you trust. Facts about files (digests, sizes, version information) are
-kept to recognise the same files in later scans.</p>
+report, so share it only with people you trust, and anyone who knows it can delete the report with the form at
+the end of its page. Reports are deleted after the retention period the service's operator sets. Facts about
+files (digests, sizes, version information) are kept to recognise the same files in later scans; they are shown
+to other users only once several computers sent the same digests for a file.</p>
 <h2>3. No warranty</h2>
 <p>The report describes what the scan found; it is not a verdict on the safety of any file. The software and
 the service are provided as they are, without warranty of any kind, to the extent the law allows.</p>

@@ -30,7 +30,7 @@ void securityHeaders(httplib::Response& res)
     res.set_header("X-Frame-Options", "DENY");
     res.set_header("Content-Security-Policy",
                    "default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; "
-                   "base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+                   "base-uri 'none'; form-action 'self'; frame-ancestors 'none'");
     res.set_header("Cache-Control", "no-store");
 }
 
@@ -49,27 +49,6 @@ bool readCappedBody(const httplib::ContentReader& reader, std::size_t cap, std::
     });
 }
 
-// One event, one line: request paths, header values and field names that a
-// peer sent reach the log with their control characters as \xNN, so that
-// no request can write a line of its own.
-std::string escapedForLog(std::string_view line)
-{
-    std::string escaped;
-    escaped.reserve(line.size());
-    for (const char c : line) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            escaped.push_back(c);
-            continue;
-        }
-        constexpr char kDigits[] = "0123456789abcdef";
-        escaped += "\\x";
-        escaped.push_back(kDigits[byte >> 4]);
-        escaped.push_back(kDigits[byte & 0xF]);
-    }
-    return escaped;
-}
-
 // The methods whose requests the library reads a body for.
 bool carriesBody(const std::string& method)
 {
@@ -85,6 +64,30 @@ bool isUploadPath(const std::string& path)
 {
     static const std::regex submit(kSubmitRoute);
     return path == kInitialiseRoute || std::regex_match(path, submit);
+}
+
+// The report page's delete form posts a few bytes here.
+constexpr const char* kDeleteRoute = R"(/scan/([A-Za-z0-9_-]+)/delete)";
+constexpr std::size_t kMaxFormBytes = 1024;
+
+bool isDeletePath(const std::string& path)
+{
+    static const std::regex remove(kDeleteRoute);
+    return std::regex_match(path, remove);
+}
+
+// True when the url-encoded form `body` has the field `name` with `value`.
+bool formHas(std::string_view body, std::string_view name, std::string_view value)
+{
+    while (!body.empty()) {
+        const auto amp = body.find('&');
+        const std::string_view pair = body.substr(0, amp);
+        if (pair.size() == name.size() + 1 + value.size() && pair.starts_with(name) && pair[name.size()] == '=' &&
+            pair.ends_with(value))
+            return true;
+        body = amp == std::string_view::npos ? std::string_view{} : body.substr(amp + 1);
+    }
+    return false;
 }
 
 }  // namespace
@@ -118,7 +121,12 @@ std::string clientAddress(const std::string& peer, std::string_view forwardedFor
 
 std::string utcNowText()
 {
-    std::time_t now = std::time(nullptr);
+    return utcText(std::chrono::system_clock::now());
+}
+
+std::string utcText(std::chrono::system_clock::time_point time)
+{
+    std::time_t now = std::chrono::system_clock::to_time_t(time);
     std::tm utc{};
     gmtime_r(&now, &utc);
     char buffer[32];
@@ -148,9 +156,66 @@ Service::Service(ScanStore& store, ServiceOptions options, LogSink log)
     // (40 ms on Linux) on every request.
     server_->set_tcp_nodelay(true);
     routes();
+    if (options_.purgeInterval.count() > 0)
+        purger_ = std::thread([this] { purgeLoop(); });
 }
 
-Service::~Service() = default;
+Service::~Service()
+{
+    {
+        std::lock_guard lock(purgeMutex_);
+        purgeStop_ = true;
+    }
+    purgeWake_.notify_all();
+    if (purger_.joinable())
+        purger_.join();
+}
+
+std::chrono::system_clock::time_point Service::now() const
+{
+    return options_.clock ? options_.clock() : std::chrono::system_clock::now();
+}
+
+std::optional<std::size_t> Service::purgeExpired()
+{
+    using namespace std::chrono;
+    const auto at = now();
+    PurgeLimits limits;
+    // An empty bound matches no stored time: zero keeps those scans.
+    if (options_.pendingLifetime.count() > 0)
+        limits.initialisedBefore = utcText(at - options_.pendingLifetime);
+    if (options_.reportDays > 0)
+        limits.submittedBefore = utcText(at - hours(24) * options_.reportDays);
+    limits.windowsBefore = duration_cast<seconds>(at.time_since_epoch() - options_.quotaWindow).count();
+    std::size_t removed = 0;
+    for (;;) {
+        auto batch = store_.purgeExpired(limits);
+        if (!batch) {
+            log_("purge stopped after " + std::to_string(removed) + " expired scans: the store failed");
+            return std::nullopt;
+        }
+        removed += *batch;
+        if (*batch < limits.batch)
+            break;
+        std::lock_guard lock(purgeMutex_);
+        if (purgeStop_)
+            break;
+    }
+    if (removed > 0)
+        log_("purged " + std::to_string(removed) + " expired scans");
+    return removed;
+}
+
+void Service::purgeLoop()
+{
+    std::unique_lock lock(purgeMutex_);
+    while (!purgeStop_) {
+        lock.unlock();
+        purgeExpired();
+        lock.lock();
+        purgeWake_.wait_for(lock, options_.purgeInterval, [this] { return purgeStop_; });
+    }
+}
 
 bool Service::bind(const std::string& host, int port, std::string& error)
 {
@@ -225,10 +290,27 @@ ExchangeReply Service::initialise(std::string_view body, const std::string& peer
         return refusal(path, peer, *r);
     const auto& md5s = std::get<std::vector<std::string>>(decoded);
 
+    const auto at = now();
+    if (options_.scansPerAddress > 0) {
+        const auto nowSeconds = std::chrono::duration_cast<std::chrono::seconds>(at.time_since_epoch()).count();
+        auto admission =
+            store_.admitScan(peer, nowSeconds, options_.quotaWindow.count(), options_.scansPerAddress);
+        if (!admission)
+            return refusal(path, peer, Rejection{503, "the scan could not be counted"});
+        if (!admission->admitted) {
+            auto reply = refusal(path, peer,
+                                 Rejection{429, "more than " + std::to_string(options_.scansPerAddress) +
+                                                    " new scans from this address; retry in " +
+                                                    std::to_string(admission->retryAfterSeconds) + " seconds"});
+            reply.retryAfterSeconds = admission->retryAfterSeconds;
+            return reply;
+        }
+    }
+
     auto scanId = newScanId();
     if (!scanId)
         return refusal(path, peer, Rejection{503, "no random source for a scan id"});
-    ScanHeader header{*scanId, utcNowText(), peer, false};
+    ScanHeader header{*scanId, utcText(at), peer, false};
     auto slots = store_.initialiseScan(header, md5s);
     if (!slots)
         return refusal(path, peer, Rejection{503, "the scan could not be stored"});
@@ -266,8 +348,9 @@ ExchangeReply Service::submit(const std::string& pathId, std::string_view body, 
     auto decoded = decodeSubmit(body, *scan, options_.limits);
     if (auto* r = std::get_if<Rejection>(&decoded))
         return refusal(path, peer, *r);
-    const auto& submission = std::get<Submission>(decoded);
-    switch (store_.storeSubmission(submission, utcNowText())) {
+    auto& submission = std::get<Submission>(decoded);
+    submission.client = clientIdentity(submission.scanValues, scan->header.clientIp);
+    switch (store_.storeSubmission(submission, utcText(now()))) {
     case StoreOutcome::Stored:
         break;
     case StoreOutcome::AlreadySubmitted:
@@ -281,6 +364,31 @@ ExchangeReply Service::submit(const std::string& pathId, std::string_view body, 
     log_("stored scan " + pathId + ": " + std::to_string(submission.processes.size()) + " records, " +
          std::to_string(submission.files.size()) + " new files; report " + address);
     return ExchangeReply{200, std::move(address)};
+}
+
+ExchangeReply Service::deleteReport(const std::string& scanId, std::string_view body, const std::string& peer)
+{
+    auto page = [](int status, std::string_view title, std::string_view text) {
+        return ExchangeReply{status, renderMessagePage(title, text), "text/html; charset=utf-8"};
+    };
+    if (!formHas(body, "confirm", "yes"))
+        return page(400, "Report not deleted",
+                    "Deleting a report needs the confirmation box ticked. Go back to the report to try again.");
+    const auto outcome = isScanIdSyntax(scanId) ? store_.deleteReport(scanId) : DeleteOutcome::NoSuchReport;
+    switch (outcome) {
+    case DeleteOutcome::Deleted:
+        log_("deleted scan " + scanId + " at the request of " + peer);
+        return page(200, "Report deleted",
+                    "The report and the facts its scan sent are deleted. Its address now finds nothing.");
+    case DeleteOutcome::NoSuchReport:
+        return page(404, "Report not found",
+                    "There is no report at this address. Reports are kept under the exact address that the scan "
+                    "returned.");
+    case DeleteOutcome::Failed:
+        break;
+    }
+    log_("could not delete scan " + scanId + " for " + peer + ": the store failed");
+    return page(503, "Report not deleted", "The report could not be deleted just now. Please try again later.");
 }
 
 void Service::routes()
@@ -304,7 +412,8 @@ void Service::routes()
         securityHeaders(res);
         if (!carriesBody(req.method))
             return httplib::Server::HandlerResponse::Unhandled;
-        if (!isUploadPath(req.path)) {
+        const bool deleting = isDeletePath(req.path);
+        if (!isUploadPath(req.path) && !deleting) {
             res.set_header("Connection", "close");
             refuse(req, res, Rejection{404, "not found"});
             return httplib::Server::HandlerResponse::Handled;
@@ -322,9 +431,9 @@ void Service::routes()
         }
         if (req.has_header("Content-Length")) {
             auto declared = req.get_header_value<std::uint64_t>("Content-Length");
-            if (declared > limits.maxBodyBytes) {
-                refuse(req, res,
-                       Rejection{413, "the body is larger than " + std::to_string(limits.maxBodyBytes) + " bytes"});
+            const std::size_t cap = deleting ? kMaxFormBytes : limits.maxBodyBytes;
+            if (declared > cap) {
+                refuse(req, res, Rejection{413, "the body is larger than " + std::to_string(cap) + " bytes"});
                 res.set_header("Connection", "close");
                 return httplib::Server::HandlerResponse::Handled;
             }
@@ -333,20 +442,24 @@ void Service::routes()
     });
 
     auto readBody = [limits, refuse](const httplib::Request& req, httplib::Response& res,
-                                     const httplib::ContentReader& reader, std::string& body) {
+                                     const httplib::ContentReader& reader, std::string& body,
+                                     std::size_t cap = 0) {
+        cap = cap ? cap : limits.maxBodyBytes;
         bool tooLarge = false;
-        if (readCappedBody(reader, limits.maxBodyBytes, body, tooLarge))
+        if (readCappedBody(reader, cap, body, tooLarge))
             return true;
         res.set_header("Connection", "close");
         refuse(req, res,
-               tooLarge ? Rejection{413, "the body is larger than " + std::to_string(limits.maxBodyBytes) + " bytes"}
+               tooLarge ? Rejection{413, "the body is larger than " + std::to_string(cap) + " bytes"}
                         : Rejection{400, "the body could not be read"});
         return false;
     };
 
     auto answer = [](httplib::Response& res, const ExchangeReply& reply) {
         res.status = reply.status;
-        res.set_content(reply.text, kTextPlain);
+        res.set_content(reply.text, reply.contentType);
+        if (reply.retryAfterSeconds > 0)
+            res.set_header("Retry-After", std::to_string(reply.retryAfterSeconds));
     };
 
     // Several X-Forwarded-For headers read as one list, in their order.
@@ -379,6 +492,14 @@ void Service::routes()
         if (!readBody(req, res, reader, body))
             return;
         answer(res, submit(pathId, body, client(req)));
+    });
+
+    server.Post(kDeleteRoute, [this, readBody, answer, client](const httplib::Request& req, httplib::Response& res,
+                                                                 const httplib::ContentReader& reader) {
+        std::string body;
+        if (!readBody(req, res, reader, body, kMaxFormBytes))
+            return;
+        answer(res, deleteReport(req.matches[1], body, client(req)));
     });
 
     auto withScan = [this](const httplib::Request& req, httplib::Response& res, auto render,

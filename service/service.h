@@ -2,11 +2,15 @@
 // The HTTP side of the service: both exchanges of the client, the report
 // pages and exports, and the agreement page.
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "service/decoding.h"
@@ -26,15 +30,31 @@ struct ServiceOptions {
     // Peers (a load balancer) whose X-Forwarded-For header names the
     // scanning machine; anyone else's header is ignored.
     std::vector<std::string> trustedProxies;
-};
 
-using LogSink = std::function<void(std::string_view line)>;
+    // Scans initialised and not submitted within this time are removed with
+    // the files reserved for them; zero keeps them.
+    std::chrono::seconds pendingLifetime{std::chrono::hours(24)};
+    // Reports are removed this many days after their submission; zero
+    // keeps them.
+    int reportDays = 90;
+    // New scans one client address may start within one window (which
+    // begins with its first scan); zero: no limit.
+    std::int64_t scansPerAddress = 100;
+    std::chrono::seconds quotaWindow{std::chrono::hours(1)};
+    // Pause between two background purges; zero: no background purge.
+    std::chrono::seconds purgeInterval{std::chrono::minutes(10)};
+    // Now, for scan times, expiry and windows; the system clock when empty.
+    std::function<std::chrono::system_clock::time_point()> clock;
+};
 
 // What one of the two exchanges answers: an HTTP status and the plain-text
 // body (the reply, the results address, or a one-line reason).
 struct ExchangeReply {
     int status = 200;
     std::string text;
+    std::string contentType = "text/plain; charset=utf-8";
+    // A 429's Retry-After, in seconds.
+    std::int64_t retryAfterSeconds = 0;
 };
 
 class Service {
@@ -62,9 +82,20 @@ public:
     ExchangeReply initialise(std::string_view body, const std::string& peer);
     ExchangeReply submit(const std::string& pathId, std::string_view body, const std::string& peer);
 
+    // POST /scan/<scanId>/delete: removes the report when the form body
+    // carries confirm=yes, and answers with a page that says what happened.
+    ExchangeReply deleteReport(const std::string& scanId, std::string_view body, const std::string& peer);
+
+    // Removes expired scans and ended address windows in small
+    // transactions until none is left; the number of scans removed, empty
+    // when the store failed (logged). The background purge calls this.
+    std::optional<std::size_t> purgeExpired();
+
 private:
     void routes();
     ExchangeReply refusal(std::string_view path, const std::string& peer, const Rejection& r);
+    std::chrono::system_clock::time_point now() const;
+    void purgeLoop();
 
     ScanStore& store_;
     ServiceOptions options_;
@@ -78,6 +109,11 @@ private:
     std::mutex runMutex_;
     bool stopRequested_ = false;
     bool running_ = false;
+    std::mutex purgeMutex_;
+    std::condition_variable purgeWake_;
+    bool purgeStop_ = false;
+    // Last member: started once everything it reads is made, joined first.
+    std::thread purger_;
 };
 
 // The scanning machine's address: the peer itself, unless the peer is a
@@ -87,7 +123,8 @@ private:
 std::string clientAddress(const std::string& peer, std::string_view forwardedFor,
                           const std::vector<std::string>& trustedProxies);
 
-// UTC "YYYY-MM-DD HH:MM:SS" of now.
+// UTC "YYYY-MM-DD HH:MM:SS" of now, or of `time`.
 std::string utcNowText();
+std::string utcText(std::chrono::system_clock::time_point time);
 
 }  // namespace zorvane::service

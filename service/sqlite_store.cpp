@@ -2,8 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
+#include <map>
 #include <mutex>
 
 namespace zorvane::service {
@@ -11,6 +13,16 @@ namespace zorvane::service {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+
+// The database's words for the last failure on this thread; every store
+// operation runs on one thread under the store's mutex, from its first
+// statement to the log line.
+thread_local std::string lastError;
+
+void noteError(sqlite3* db)
+{
+    lastError = sqlite3_errmsg(db);
+}
 
 // The schema in steps, oldest first; a database's PRAGMA user_version is
 // the number of steps it has. Step 1 is the schema of the files made before
@@ -42,15 +54,42 @@ CREATE TABLE IF NOT EXISTS processes(
     modules  TEXT NOT NULL,
     PRIMARY KEY(scan_id, position));
 )sql",
+    // Facts are kept per scan; a file is known again only once enough
+    // distinct clients agree on it, so what one client made known before
+    // is known no longer. Indexes for the purge and the per-file counts.
+    R"sql(
+ALTER TABLE files ADD COLUMN disputed TEXT NOT NULL DEFAULT '{}';
+UPDATE files SET complete = 0;
+CREATE TABLE scan_files(
+    scan_id TEXT NOT NULL,
+    file_id INTEGER NOT NULL,
+    client  TEXT NOT NULL,
+    sha1    TEXT NOT NULL,
+    size    TEXT NOT NULL,
+    facts   TEXT NOT NULL,
+    PRIMARY KEY(scan_id, file_id));
+CREATE INDEX scan_files_by_file ON scan_files(file_id, sha1, size, client);
+CREATE INDEX scan_slots_by_file ON scan_slots(file_id);
+CREATE INDEX scans_by_age ON scans(submitted_at, scan_time);
+CREATE TABLE address_windows(
+    client_ip    TEXT PRIMARY KEY,
+    window_start INTEGER NOT NULL,
+    scans        INTEGER NOT NULL);
+CREATE TABLE write_check(
+    id         INTEGER PRIMARY KEY,
+    checked_at TEXT NOT NULL);
+)sql",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql)
+    Statement(sqlite3* db, const char* sql) : db_(db)
     {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+            noteError(db);
             stmt_ = nullptr;
+        }
     }
     ~Statement() { sqlite3_finalize(stmt_); }
     Statement(const Statement&) = delete;
@@ -85,7 +124,15 @@ public:
     }
 
     // SQLITE_ROW, SQLITE_DONE or an error code.
-    int step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+    int step()
+    {
+        if (!stmt_)
+            return SQLITE_ERROR;
+        int rc = sqlite3_step(stmt_);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            noteError(db_);
+        return rc;
+    }
     bool run() { return step() == SQLITE_DONE; }
 
     std::string text(int column) const
@@ -98,6 +145,7 @@ public:
     bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
 
 private:
+    sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
 };
 
@@ -110,6 +158,8 @@ public:
     explicit Transaction(sqlite3* db, const char* begin = "BEGIN IMMEDIATE") : db_(db)
     {
         began_ = sqlite3_exec(db_, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
+        if (!began_)
+            noteError(db_);
     }
     ~Transaction()
     {
@@ -120,6 +170,8 @@ public:
     bool commit()
     {
         committed_ = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        if (!committed_)
+            noteError(db_);
         return committed_;
     }
 
@@ -131,13 +183,111 @@ private:
 
 class SqliteStore final : public ScanStore {
 public:
-    explicit SqliteStore(sqlite3* db) : db_(db) {}
+    SqliteStore(sqlite3* db, StoreOptions options) : db_(db), options_(std::move(options)) {}
     ~SqliteStore() override { sqlite3_close(db_); }
 
     std::optional<std::vector<Slot>> initialiseScan(const ScanHeader& header,
                                                     const std::vector<std::string>& md5s) override
     {
         std::lock_guard lock(mutex_);
+        return logged("initialise scan", initialiseLocked(header, md5s));
+    }
+
+    std::optional<InitialisedScan> findScan(std::string_view scanId) override
+    {
+        std::lock_guard lock(mutex_);
+        lastError.clear();
+        auto scan = findScanLocked(scanId);
+        if (!scan && !lastError.empty())
+            report("find scan");
+        return scan;
+    }
+
+    StoreOutcome storeSubmission(const Submission& submission, std::string_view submittedAt) override
+    {
+        std::lock_guard lock(mutex_);
+        lastError.clear();
+        auto outcome = storeLocked(submission, submittedAt);
+        if (outcome == StoreOutcome::Failed)
+            report("store scan");
+        return outcome;
+    }
+
+    std::optional<StoredScan> loadScan(std::string_view scanId) override
+    {
+        std::lock_guard lock(mutex_);
+        lastError.clear();
+        // One read transaction, so that the scan and its files are one
+        // snapshot; it ends even when loading throws (out of memory).
+        Transaction tx(db_, "BEGIN");
+        if (!tx.began())
+            return logged("load scan", std::optional<StoredScan>());
+        auto scan = loadScanLocked(scanId);
+        tx.commit();
+        if (!scan && !lastError.empty())
+            report("load scan");
+        return scan;
+    }
+
+    std::optional<Admission> admitScan(std::string_view clientIp, std::int64_t nowSeconds,
+                                       std::int64_t windowSeconds, std::int64_t limit) override
+    {
+        std::lock_guard lock(mutex_);
+        lastError.clear();
+        // Every SET expression reads the row as it was.
+        Statement count(db_,
+                        "INSERT INTO address_windows(client_ip, window_start, scans) VALUES(?1, ?2, 1) "
+                        "ON CONFLICT(client_ip) DO UPDATE SET "
+                        "scans = CASE WHEN window_start <= ?2 - ?3 THEN 1 ELSE scans + 1 END, "
+                        "window_start = CASE WHEN window_start <= ?2 - ?3 THEN ?2 ELSE window_start END "
+                        "RETURNING window_start, scans");
+        count.bind(1, clientIp).bind(2, nowSeconds).bind(3, windowSeconds);
+        if (count.step() != SQLITE_ROW)
+            return logged("count scans of " + std::string(clientIp), std::optional<Admission>());
+        Admission admission;
+        admission.admitted = count.integer(1) <= limit;
+        if (!admission.admitted)
+            admission.retryAfterSeconds = std::max<std::int64_t>(1, count.integer(0) + windowSeconds - nowSeconds);
+        if (count.step() != SQLITE_DONE)
+            return logged("count scans of " + std::string(clientIp), std::optional<Admission>());
+        return admission;
+    }
+
+    DeleteOutcome deleteReport(std::string_view scanId) override
+    {
+        std::lock_guard lock(mutex_);
+        lastError.clear();
+        auto outcome = deleteLocked(scanId);
+        if (outcome == DeleteOutcome::Failed)
+            report("delete report");
+        return outcome;
+    }
+
+    std::optional<std::size_t> purgeExpired(const PurgeLimits& limits) override
+    {
+        std::lock_guard lock(mutex_);
+        lastError.clear();
+        return logged("purge", purgeLocked(limits));
+    }
+
+private:
+    void report(const std::string& what)
+    {
+        if (options_.log)
+            options_.log("sqlite: cannot " + what + ": " + escapedForLog(lastError.empty() ? "inconsistent rows" : lastError));
+    }
+
+    template <typename T>
+    std::optional<T> logged(const std::string& what, std::optional<T> result)
+    {
+        if (!result)
+            report(what);
+        return result;
+    }
+
+    std::optional<std::vector<Slot>> initialiseLocked(const ScanHeader& header, const std::vector<std::string>& md5s)
+    {
+        lastError.clear();
         Transaction tx(db_);
         if (!tx.began())
             return std::nullopt;
@@ -196,15 +346,8 @@ public:
         return slots;
     }
 
-    std::optional<InitialisedScan> findScan(std::string_view scanId) override
+    StoreOutcome storeLocked(const Submission& submission, std::string_view submittedAt)
     {
-        std::lock_guard lock(mutex_);
-        return findScanLocked(scanId);
-    }
-
-    StoreOutcome storeSubmission(const Submission& submission, std::string_view submittedAt) override
-    {
-        std::lock_guard lock(mutex_);
         Transaction tx(db_);
         if (!tx.began())
             return StoreOutcome::Failed;
@@ -215,17 +358,30 @@ public:
             return StoreOutcome::Failed;
         if (sqlite3_changes(db_) != 1) {
             auto existing = findScanLocked(submission.scanId);
+            if (!existing && !lastError.empty())
+                return StoreOutcome::Failed;
             return existing ? StoreOutcome::AlreadySubmitted : StoreOutcome::UnknownScan;
         }
 
-        Statement fillFile(db_, "UPDATE files SET facts = ?, complete = 1 WHERE file_id = ? AND complete = 0");
+        Statement insertFacts(
+            db_, "INSERT INTO scan_files(scan_id, file_id, client, sha1, size, facts) VALUES(?, ?, ?, ?, ?, ?)");
         Statement insertProcess(
             db_, "INSERT INTO processes(scan_id, position, process_values, modules) VALUES(?, ?, ?, ?)");
-        if (!fillFile.ok() || !insertProcess.ok())
+        if (!insertFacts.ok() || !insertProcess.ok())
             return StoreOutcome::Failed;
         for (const SubmittedFile& file : submission.files) {
-            fillFile.reset();
-            if (!fillFile.bind(1, valuesToJson(file.facts)).bind(2, file.fileId).run())
+            auto value = [&](std::string_view key) {
+                auto it = file.facts.find(key);
+                return it == file.facts.end() ? std::string() : it->second;
+            };
+            insertFacts.reset();
+            insertFacts.bind(1, submission.scanId)
+                .bind(2, file.fileId)
+                .bind(3, submission.client)
+                .bind(4, value(kSha1Key))
+                .bind(5, value(kSizeKey))
+                .bind(6, valuesToJson(file.facts));
+            if (!insertFacts.run())
                 return StoreOutcome::Failed;
         }
         std::int64_t position = 0;
@@ -238,23 +394,124 @@ public:
             if (!insertProcess.run())
                 return StoreOutcome::Failed;
         }
+        for (const SubmittedFile& file : submission.files) {
+            if (!corroborateLocked(file.fileId))
+                return StoreOutcome::Failed;
+        }
         return tx.commit() ? StoreOutcome::Stored : StoreOutcome::Failed;
     }
 
-    std::optional<StoredScan> loadScan(std::string_view scanId) override
+    // Makes the file known when enough distinct clients sent one SHA-1 and
+    // size for its digest. Files without a digest are never known.
+    bool corroborateLocked(std::int64_t fileId)
     {
-        std::lock_guard lock(mutex_);
-        // One read transaction, so that the scan and its files are one
-        // snapshot; it ends even when loading throws (out of memory).
-        Transaction tx(db_, "BEGIN");
-        if (!tx.began())
-            return std::nullopt;
-        auto scan = loadScanLocked(scanId);
-        tx.commit();
-        return scan;
+        Statement state(db_, "SELECT 1 FROM files WHERE file_id = ? AND complete = 0 AND md5 IS NOT NULL");
+        state.bind(1, fileId);
+        int rc = state.step();
+        if (rc == SQLITE_DONE)
+            return true;
+        if (rc != SQLITE_ROW)
+            return false;
+        Statement group(db_,
+                        "SELECT sha1, size, count(DISTINCT client) AS clients FROM scan_files "
+                        "WHERE file_id = ? AND sha1 <> '' GROUP BY sha1, size HAVING clients >= ? "
+                        "ORDER BY clients DESC, sha1, size LIMIT 1");
+        group.bind(1, fileId).bind(2, std::int64_t{options_.corroborations});
+        rc = group.step();
+        if (rc == SQLITE_DONE)
+            return true;
+        if (rc != SQLITE_ROW)
+            return false;
+        Statement reports(db_, "SELECT facts FROM scan_files WHERE file_id = ? AND sha1 = ? AND size = ?");
+        reports.bind(1, fileId).bind(2, group.text(0)).bind(3, group.text(1));
+        std::vector<Values> facts;
+        while ((rc = reports.step()) == SQLITE_ROW)
+            facts.push_back(valuesFromJson(reports.text(0)));
+        if (rc != SQLITE_DONE)
+            return false;
+        auto consensus = consensusOf(facts);
+        Statement known(db_, "UPDATE files SET complete = 1, facts = ?, disputed = ? WHERE file_id = ?");
+        return known.bind(1, valuesToJson(consensus.agreed))
+            .bind(2, disputesToJson(consensus.disputed))
+            .bind(3, fileId)
+            .run();
     }
 
-private:
+    DeleteOutcome deleteLocked(std::string_view scanId)
+    {
+        Transaction tx(db_);
+        if (!tx.began())
+            return DeleteOutcome::Failed;
+        Statement submitted(db_, "SELECT 1 FROM scans WHERE scan_id = ? AND submitted_at IS NOT NULL");
+        submitted.bind(1, scanId);
+        int rc = submitted.step();
+        if (rc == SQLITE_DONE)
+            return DeleteOutcome::NoSuchReport;
+        if (rc != SQLITE_ROW || !removeScanLocked(scanId) || !tx.commit())
+            return DeleteOutcome::Failed;
+        return DeleteOutcome::Deleted;
+    }
+
+    // Removes the scan with everything only it references. Inside a write
+    // transaction.
+    bool removeScanLocked(std::string_view scanId)
+    {
+        std::vector<std::int64_t> files;
+        Statement named(db_, "SELECT DISTINCT file_id FROM scan_slots WHERE scan_id = ?");
+        named.bind(1, scanId);
+        int rc;
+        while ((rc = named.step()) == SQLITE_ROW)
+            files.push_back(named.integer(0));
+        if (rc != SQLITE_DONE)
+            return false;
+        for (const char* sql : {"DELETE FROM scan_slots WHERE scan_id = ?", "DELETE FROM processes WHERE scan_id = ?",
+                                "DELETE FROM scan_files WHERE scan_id = ?", "DELETE FROM scans WHERE scan_id = ?"}) {
+            Statement remove(db_, sql);
+            if (!remove.bind(1, scanId).run())
+                return false;
+        }
+        Statement orphan(db_,
+                         "DELETE FROM files WHERE file_id = ?1 AND complete = 0 "
+                         "AND NOT EXISTS (SELECT 1 FROM scan_slots WHERE file_id = ?1)");
+        for (std::int64_t id : files) {
+            orphan.reset();
+            if (!orphan.bind(1, id).run())
+                return false;
+        }
+        return true;
+    }
+
+    std::optional<std::size_t> purgeLocked(const PurgeLimits& limits)
+    {
+        Transaction tx(db_);
+        if (!tx.began())
+            return std::nullopt;
+        std::vector<std::string> doomed;
+        const auto batch = static_cast<std::int64_t>(limits.batch);
+        for (const auto& [sql, before] :
+             {std::pair{"SELECT scan_id FROM scans WHERE submitted_at IS NULL AND scan_time < ? LIMIT ?",
+                        &limits.initialisedBefore},
+              std::pair{"SELECT scan_id FROM scans WHERE submitted_at < ? LIMIT ?", &limits.submittedBefore}}) {
+            Statement select(db_, sql);
+            select.bind(1, *before).bind(2, batch - static_cast<std::int64_t>(doomed.size()));
+            int rc;
+            while ((rc = select.step()) == SQLITE_ROW)
+                doomed.push_back(select.text(0));
+            if (rc != SQLITE_DONE)
+                return std::nullopt;
+        }
+        for (const std::string& id : doomed) {
+            if (!removeScanLocked(id))
+                return std::nullopt;
+        }
+        Statement windows(db_,
+                          "DELETE FROM address_windows WHERE rowid IN "
+                          "(SELECT rowid FROM address_windows WHERE window_start < ? LIMIT 1000)");
+        if (!windows.bind(1, limits.windowsBefore).run() || !tx.commit())
+            return std::nullopt;
+        return doomed.size();
+    }
+
     std::optional<InitialisedScan> findScanLocked(std::string_view scanId)
     {
         Statement scan(db_, "SELECT scan_time, client_ip, submitted_at IS NOT NULL FROM scans WHERE scan_id = ?");
@@ -309,7 +566,15 @@ private:
         if (rc != SQLITE_DONE)
             return std::nullopt;
 
-        Statement file(db_, "SELECT complete, facts FROM files WHERE file_id = ?");
+        std::map<std::int64_t, Values> own;
+        Statement ownFacts(db_, "SELECT file_id, facts FROM scan_files WHERE scan_id = ?");
+        ownFacts.bind(1, scanId);
+        while ((rc = ownFacts.step()) == SQLITE_ROW)
+            own[ownFacts.integer(0)] = valuesFromJson(ownFacts.text(1));
+        if (rc != SQLITE_DONE)
+            return std::nullopt;
+
+        Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
         auto loadFile = [&](std::int64_t id) {
             if (scan.files.count(id))
                 return true;
@@ -317,7 +582,10 @@ private:
             file.bind(1, id);
             if (file.step() != SQLITE_ROW)
                 return false;
-            scan.files[id] = StoredFile{file.integer(0) != 0, valuesFromJson(file.text(1))};
+            auto stored = valuesFromJson(file.text(1));
+            auto mine = own.find(id);
+            scan.files[id] = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)),
+                                          mine == own.end() ? nullptr : &mine->second, stored);
             return true;
         };
         for (const StoredProcess& p : scan.processes) {
@@ -333,6 +601,7 @@ private:
 
     std::mutex mutex_;
     sqlite3* db_;
+    const StoreOptions options_;
 };
 
 int userVersion(sqlite3* db)
@@ -383,7 +652,7 @@ bool migrate(sqlite3* db, std::string& error)
 
 }  // namespace
 
-std::unique_ptr<ScanStore> openSqliteStore(const std::string& path, std::string& error)
+std::unique_ptr<ScanStore> openSqliteStore(const std::string& path, std::string& error, StoreOptions options)
 {
     std::error_code ec;
     auto directory = std::filesystem::path(path).parent_path();
@@ -393,6 +662,12 @@ std::unique_ptr<ScanStore> openSqliteStore(const std::string& path, std::string&
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+        sqlite3_close(db);
+        return nullptr;
+    }
+    // SQLite opens a file it may not write read-only without a word.
+    if (sqlite3_db_readonly(db, "main") == 1) {
+        error = "cannot write " + path + ": the file is read-only to this service";
         sqlite3_close(db);
         return nullptr;
     }
@@ -410,7 +685,16 @@ std::unique_ptr<ScanStore> openSqliteStore(const std::string& path, std::string&
         sqlite3_close(db);
         return nullptr;
     }
-    return std::make_unique<SqliteStore>(db);
+    // A directory the service may not write, or a full disk, shows only
+    // at a commit: commit one small write now.
+    const char* check = "INSERT INTO write_check(id, checked_at) VALUES(1, datetime('now')) "
+                        "ON CONFLICT(id) DO UPDATE SET checked_at = excluded.checked_at";
+    if (sqlite3_exec(db, check, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        error = "cannot write " + path + ": " + sqlite3_errmsg(db);
+        sqlite3_close(db);
+        return nullptr;
+    }
+    return std::make_unique<SqliteStore>(db, std::move(options));
 }
 
 }  // namespace zorvane::service

@@ -1,5 +1,8 @@
 #include "service/store.h"
 
+#include <algorithm>
+#include <set>
+
 #include <nlohmann/json.hpp>
 
 #include "service/pg_store.h"
@@ -12,11 +15,11 @@ bool isPostgresLocation(std::string_view location)
     return location.starts_with("postgresql://") || location.starts_with("postgres://");
 }
 
-std::unique_ptr<ScanStore> openScanStore(const std::string& location, std::string& error)
+std::unique_ptr<ScanStore> openScanStore(const std::string& location, std::string& error, StoreOptions options)
 {
     if (isPostgresLocation(location))
-        return openPgStore(location, error);
-    return openSqliteStore(location, error);
+        return openPgStore(location, error, PgStoreOptions{}, std::move(options));
+    return openSqliteStore(location, error, std::move(options));
 }
 
 std::string displayLocation(const std::string& location)
@@ -75,6 +78,119 @@ std::vector<std::optional<std::int64_t>> modulesFromJson(std::string_view text)
         modules.push_back(m.is_number_integer() ? std::optional<std::int64_t>(m.get<std::int64_t>())
                                                 : std::nullopt);
     return modules;
+}
+
+std::string disputesToJson(const Disputes& disputes)
+{
+    nlohmann::json object = nlohmann::json::object();
+    for (const auto& [key, values] : disputes)
+        object[key] = values;
+    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+Disputes disputesFromJson(std::string_view text)
+{
+    Disputes disputes;
+    auto object = nlohmann::json::parse(text, nullptr, false);
+    if (!object.is_object())
+        return disputes;
+    for (const auto& [key, values] : object.items()) {
+        if (!values.is_array())
+            continue;
+        auto& list = disputes[key];
+        for (const auto& v : values) {
+            if (v.is_string())
+                list.push_back(v.get<std::string>());
+        }
+    }
+    return disputes;
+}
+
+std::string escapedForLog(std::string_view line)
+{
+    std::string escaped;
+    escaped.reserve(line.size());
+    for (const char c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            escaped.push_back(c);
+            continue;
+        }
+        constexpr char kDigits[] = "0123456789abcdef";
+        escaped += "\\x";
+        escaped.push_back(kDigits[byte >> 4]);
+        escaped.push_back(kDigits[byte & 0xF]);
+    }
+    return escaped;
+}
+
+Consensus consensusOf(const std::vector<Values>& reports)
+{
+    std::map<std::string, std::set<std::string>, std::less<>> seen;
+    for (const Values& report : reports) {
+        for (const auto& [key, value] : report)
+            seen[key];
+    }
+    for (auto& [key, values] : seen) {
+        for (const Values& report : reports) {
+            auto it = report.find(key);
+            values.insert(it == report.end() ? std::string() : it->second);
+        }
+    }
+    Consensus consensus;
+    for (auto& [key, values] : seen) {
+        if (values.size() == 1)
+            consensus.agreed[key] = *values.begin();
+        else
+            consensus.disputed[key] = std::vector<std::string>(values.begin(), values.end());
+    }
+    return consensus;
+}
+
+StoredFile fileInReport(bool corroborated, const Values& agreed, const Disputes& disputed, const Values* own,
+                        const Values& legacy)
+{
+    StoredFile file;
+    if (!own) {
+        file.known = corroborated;
+        file.facts = corroborated ? agreed : legacy;
+        if (corroborated)
+            file.differing = disputed;
+        return file;
+    }
+    file.own = true;
+    file.facts = *own;
+    if (!corroborated)
+        return file;
+    auto valueIn = [](const Values& values, std::string_view key) {
+        auto it = values.find(key);
+        return it == values.end() ? std::string() : it->second;
+    };
+    file.known = valueIn(*own, kSha1Key) == valueIn(agreed, kSha1Key) &&
+                 valueIn(*own, kSizeKey) == valueIn(agreed, kSizeKey);
+    auto addOthers = [&](const std::string& key, const std::vector<std::string>& others) {
+        const std::string mine = valueIn(*own, key);
+        for (const std::string& value : others) {
+            if (value != mine)
+                file.differing[key].push_back(value);
+        }
+    };
+    for (const auto& [key, value] : agreed)
+        addOthers(key, {value});
+    for (const auto& [key, values] : disputed)
+        addOthers(key, values);
+    return file;
+}
+
+std::string clientIdentity(const Values& scanValues, std::string_view clientIp)
+{
+    auto it = scanValues.find("ClientId");
+    if (it != scanValues.end() && !it->second.empty() && it->second.size() <= 64 &&
+        std::all_of(it->second.begin(), it->second.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        }))
+        return "id:" + it->second;
+    return "ip:" + std::string(clientIp);
 }
 
 }  // namespace zorvane::service

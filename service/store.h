@@ -4,6 +4,7 @@
 // safe to call from several request threads at once.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -14,6 +15,12 @@
 namespace zorvane::service {
 
 using Values = std::map<std::string, std::string, std::less<>>;
+// Values of one key that corroborating clients reported differently, each
+// once, sorted.
+using Disputes = std::map<std::string, std::vector<std::string>, std::less<>>;
+
+// Where the service's log lines go; one event per call, no line break.
+using LogSink = std::function<void(std::string_view line)>;
 
 // One record of an initialise request, in scan order. md5 is 32 lower-case
 // hex digits, or empty for a record sent with the placeholder digest.
@@ -50,14 +57,24 @@ struct SubmittedFile {
 // A decoded, validated submit request. processes[k] belongs to slot k.
 struct Submission {
     std::string scanId;
+    // Who sent it, for counting distinct clients that agree on a file:
+    // "id:" and the machine's ClientId, or "ip:" and its address.
+    std::string client;
     Values scanValues;
     std::vector<SubmittedProcess> processes;
     std::vector<SubmittedFile> files;
 };
 
 struct StoredFile {
-    bool complete = false;
+    // The file's SHA-1 and size were confirmed by enough distinct clients,
+    // and this scan either sent no facts of its own or sent those same two.
+    bool known = false;
+    // This scan's own facts when it sent them; otherwise the facts the
+    // corroborating clients agreed on (a disputed key is left out).
     Values facts;
+    bool own = false;
+    // Values of the corroborating clients that differ from `facts`.
+    Disputes differing;
 };
 
 struct StoredProcess {
@@ -76,15 +93,39 @@ struct StoredScan {
 
 enum class StoreOutcome { Stored, AlreadySubmitted, UnknownScan, Failed };
 
+enum class DeleteOutcome { Deleted, NoSuchReport, Failed };
+
+struct Admission {
+    bool admitted = true;
+    // When refused: seconds until the address's window ends.
+    std::int64_t retryAfterSeconds = 0;
+};
+
+// What a purge removes; times are UTC "YYYY-MM-DD HH:MM:SS" like the
+// stored ones, compared as text.
+struct PurgeLimits {
+    std::string initialisedBefore;  // scans never submitted, initialised before this
+    std::string submittedBefore;    // reports submitted before this
+    std::int64_t windowsBefore = 0; // address windows (epoch seconds) that started before this
+    std::size_t batch = 50;         // scans per transaction
+};
+
+struct StoreOptions {
+    // Distinct clients that must send the same SHA-1 and size for a digest
+    // before initialise replies call it known.
+    int corroborations = 3;
+    // Storage failures, with the database's own words; empty: not logged.
+    LogSink log;
+};
 class ScanStore {
 public:
     virtual ~ScanStore() = default;
 
     // Creates the scan and assigns one file id per digest, all in one
-    // transaction: a digest whose static facts are stored gets that file's
-    // id; any other digest gets the id of the file reserved for it (one per
-    // distinct digest, shared with other scans waiting for the same facts)
-    // and is marked unknown; each empty digest reserves a file of its own.
+    // transaction: one file per distinct digest, shared by every scan that
+    // names it; a digest is known once enough distinct clients agreed on
+    // its facts, unknown otherwise; each empty digest reserves a file of
+    // its own, always unknown.
     // Empty when the storage fails; then nothing is kept.
     virtual std::optional<std::vector<Slot>> initialiseScan(const ScanHeader& header,
                                                             const std::vector<std::string>& md5s) = 0;
@@ -92,21 +133,40 @@ public:
     virtual std::optional<InitialisedScan> findScan(std::string_view scanId) = 0;
 
     // Stores everything of the submission in one transaction, or nothing.
-    // A scan accepts one submission; facts of a file that became complete
-    // meanwhile (another scan sent them first) are left as they are.
+    // A scan accepts one submission. The facts it sends are kept as this
+    // scan's own; a file whose SHA-1 and size now come alike from enough
+    // distinct clients becomes known, with the facts they agree on and
+    // the values they dispute.
     virtual StoreOutcome storeSubmission(const Submission& submission, std::string_view submittedAt) = 0;
 
     // A submitted scan with its processes and files; empty when there is no
     // such scan, it is not submitted yet, or the storage fails.
     virtual std::optional<StoredScan> loadScan(std::string_view scanId) = 0;
+
+    // Counts one new scan from `clientIp` in its window: a window starts
+    // with the first scan counted and lasts `windowSeconds`; past `limit`
+    // scans in it the scan is refused. Empty when the storage fails.
+    virtual std::optional<Admission> admitScan(std::string_view clientIp, std::int64_t nowSeconds,
+                                               std::int64_t windowSeconds, std::int64_t limit) = 0;
+
+    // Removes a submitted scan, its own facts, and the files that only it
+    // named; corroborated facts stay.
+    virtual DeleteOutcome deleteReport(std::string_view scanId) = 0;
+
+    // Removes up to `limits.batch` expired scans as deleteReport does, and
+    // ended address windows, in one transaction. The number of scans
+    // removed; fewer than the batch means none is left. Empty on failure.
+    virtual std::optional<std::size_t> purgeExpired(const PurgeLimits& limits) = 0;
 };
 
 // Opens the store that `location` names: a "postgresql://" or
 // "postgres://" connection URL selects PostgreSQL, anything else is a SQLite
 // database file (created with its directory). Either way the schema is
-// brought to the current version first. Empty with a one-line reason in
-// `error` when that fails.
-std::unique_ptr<ScanStore> openScanStore(const std::string& location, std::string& error);
+// brought to the current version first, and one write is committed, so
+// that a database the service cannot write is refused at start. Empty with
+// a one-line reason in `error` when that fails.
+std::unique_ptr<ScanStore> openScanStore(const std::string& location, std::string& error,
+                                         StoreOptions options = {});
 
 bool isPostgresLocation(std::string_view location);
 
@@ -118,5 +178,31 @@ std::string valuesToJson(const Values& values);
 Values valuesFromJson(std::string_view text);
 std::string modulesToJson(const std::vector<std::optional<std::int64_t>>& modules);
 std::vector<std::optional<std::int64_t>> modulesFromJson(std::string_view text);
+std::string disputesToJson(const Disputes& disputes);
+Disputes disputesFromJson(std::string_view text);
+
+// Control characters as \xNN, so that a text reaches the log as one line.
+std::string escapedForLog(std::string_view line);
+
+// What several clients' facts of one file agree on: a key with one value
+// among them all is agreed; a key with several (or missing in some) is
+// disputed, with every value seen.
+struct Consensus {
+    Values agreed;
+    Disputes disputed;
+};
+Consensus consensusOf(const std::vector<Values>& reports);
+
+// The view of one file in one scan's report (see StoredFile), from the
+// file's corroborated state and the facts the scan sent, if any.
+StoredFile fileInReport(bool corroborated, const Values& agreed, const Disputes& disputed, const Values* own,
+                        const Values& legacy);
+
+// The identity that counts as one client: the scan's ClientId when it is
+// 1 to 64 letters and digits, else the address it came from.
+std::string clientIdentity(const Values& scanValues, std::string_view clientIp);
+
+inline constexpr std::string_view kSha1Key = "hash.sha1";
+inline constexpr std::string_view kSizeKey = "handle.filesize";
 
 }  // namespace zorvane::service

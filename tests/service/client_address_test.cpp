@@ -47,6 +47,13 @@ TEST(ServiceStop, AStopBeforeRunMakesRunReturn)
             return service::StoreOutcome::Failed;
         }
         std::optional<service::StoredScan> loadScan(std::string_view) override { return std::nullopt; }
+        std::optional<service::Admission> admitScan(std::string_view, std::int64_t, std::int64_t,
+                                                    std::int64_t) override
+        {
+            return std::nullopt;
+        }
+        service::DeleteOutcome deleteReport(std::string_view) override { return service::DeleteOutcome::Failed; }
+        std::optional<std::size_t> purgeExpired(const service::PurgeLimits&) override { return std::nullopt; }
     } store;
     service::Service service(store, service::ServiceOptions{}, [](std::string_view) {});
     std::string error;

@@ -10,6 +10,8 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -103,15 +105,23 @@ protected:
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         std::string error;
-        store_ = service::openSqliteStore((dir_ / "scans.sqlite").string(), error);
+        auto log = [this](std::string_view line) {
+            std::lock_guard lock(logMutex_);
+            log_.emplace_back(line);
+        };
+        store_ = service::openSqliteStore((dir_ / "scans.sqlite").string(), error,
+                                          service::StoreOptions{corroborations(), log});
         ASSERT_TRUE(store_) << error;
         service::ServiceOptions options;
         options.publicUrl = "http://reports.example/";
         options.limits = limits();
-        service_ = std::make_unique<service::Service>(*store_, options, [this](std::string_view line) {
-            std::lock_guard lock(logMutex_);
-            log_.emplace_back(line);
-        });
+        // No background purge, no allowance per address and a clock that
+        // the test moves: tests that want them set them in configure().
+        options.purgeInterval = std::chrono::seconds(0);
+        options.scansPerAddress = 0;
+        options.clock = [this] { return std::chrono::system_clock::now() + std::chrono::seconds(clockOffset_.load()); };
+        configure(options);
+        service_ = std::make_unique<service::Service>(*store_, options, log);
         ASSERT_TRUE(service_->bind("127.0.0.1", 0, error)) << error;
         thread_ = std::thread([this] { service_->run(); });
     }
@@ -126,6 +136,9 @@ protected:
         store_.reset();
         std::filesystem::remove_all(dir_);
     }
+
+    virtual int corroborations() const { return 3; }
+    virtual void configure(service::ServiceOptions&) const {}
 
     virtual service::Limits limits() const
     {
@@ -197,6 +210,8 @@ protected:
     std::unique_ptr<service::ScanStore> store_;
     std::unique_ptr<service::Service> service_;
     std::thread thread_;
+    // Seconds the service's clock runs ahead of the system clock.
+    std::atomic<long> clockOffset_{0};
     std::mutex logMutex_;
     std::vector<std::string> log_;
 };
