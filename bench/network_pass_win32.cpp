@@ -59,7 +59,7 @@ private:
             : owner_(owner), inner_(std::move(inner))
         {
         }
-        std::unique_ptr<NetworkSystem::DuplicatedHandle> duplicate(std::uint16_t handle) override
+        std::unique_ptr<NetworkSystem::DuplicatedHandle> duplicate(std::uint64_t handle) override
         {
             auto duplicate = inner_->duplicate(handle);
             owner_.duplicated += duplicate ? 1 : 0;

@@ -26,17 +26,26 @@ using GetExtendedTcpTableFunction = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, T
 using GetExtendedUdpTableFunction = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, UDP_TABLE_CLASS, ULONG);
 
 constexpr ULONG kSystemHandleInformation = 16;
+constexpr ULONG kSystemExtendedHandleInformation = 64;
 constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+// What a system without the extended handle table (Windows 2000) answers.
+constexpr LONG kStatusInvalidInfoClass = static_cast<LONG>(0xC0000003);
+constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002);
+constexpr LONG kStatusNotSupported = static_cast<LONG>(0xC00000BB);
 constexpr DWORD kProcessAccess = PROCESS_DUP_HANDLE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 constexpr DWORD kDuplicateAccess = GENERIC_ALL | STANDARD_RIGHTS_ALL;
 constexpr DWORD kIoctlTdiQueryInformation = 0x210012;
 constexpr std::uint8_t kTdiQueryAddressInfo = 3;
 // The handle table can grow between the call that measures it and the call
-// that reads it, and some systems report no length for it; so the read is
-// retried, each time at least twice as large, with room to spare.
+// that reads it, and some systems report no length for it (a buffer smaller
+// than the table's header gets none); so the read is retried, each time at
+// least twice as large, with room to spare. The extended table starts
+// larger: a few thousand handles fill 64 KiB.
 constexpr int kHandleTableAttempts = 12;
 constexpr std::size_t kHandleTableSlack = 4096;
 constexpr std::size_t kMaxHandleTable = 64u << 20;
+constexpr std::size_t kClassicTableFirstRead = 20;
+constexpr std::size_t kExtendedTableFirstRead = 64 * 1024;
 constexpr int kPortTableAttempts = 4;
 
 // Looked up once per process; the pass needs all three.
@@ -61,6 +70,30 @@ const EntryPoints& entryPoints()
         return found;
     }();
     return points;
+}
+
+// One system handle table, in `buffer`; the final status of the query.
+LONG querySystemTable(NtQuerySystemInformationFunction query, ULONG informationClass, std::size_t firstRead,
+                      std::vector<std::uint8_t>& buffer)
+{
+    buffer.assign(firstRead, 0);
+    ULONG returned = 0;
+    LONG status = query(informationClass, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
+    for (int attempt = 1; status == kStatusInfoLengthMismatch && attempt < kHandleTableAttempts; ++attempt) {
+        const std::size_t next =
+            std::max<std::size_t>(static_cast<std::size_t>(returned), buffer.size() * 2) + kHandleTableSlack;
+        if (next > kMaxHandleTable)
+            break;
+        buffer.assign(next, 0);
+        returned = 0;
+        status = query(informationClass, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
+    }
+    return status;
+}
+
+bool isUnknownClass(LONG status)
+{
+    return status == kStatusInvalidInfoClass || status == kStatusNotImplemented || status == kStatusNotSupported;
 }
 
 // Calls one of the GetExtended*Table functions until its buffer is large
@@ -143,7 +176,7 @@ public:
     {
     }
 
-    std::unique_ptr<NetworkSystem::DuplicatedHandle> duplicate(std::uint16_t handle) override
+    std::unique_ptr<NetworkSystem::DuplicatedHandle> duplicate(std::uint64_t handle) override
     {
         win32::UniqueHandle duplicate;
         const HANDLE source = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle));
@@ -189,26 +222,23 @@ public:
         return win32::fromWide(server, std::find(server, server + units, L'\0') - server);
     }
 
+    // The extended table where the system has it (XP on): its process ids
+    // and handle values are whole, where the classic one keeps 16 bits of
+    // each. The classic table only where the extended class is unknown.
     std::optional<std::vector<SystemHandleEntry>> readHandleTable() override
     {
         const auto query = entryPoints().querySystemInformation;
         if (!query)
             return std::nullopt;
-        std::vector<std::uint8_t> buffer(20);
-        ULONG returned = 0;
-        LONG status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
-        for (int attempt = 1; status == kStatusInfoLengthMismatch && attempt < kHandleTableAttempts; ++attempt) {
-            const std::size_t next =
-                std::max<std::size_t>(static_cast<std::size_t>(returned), buffer.size() * 2) + kHandleTableSlack;
-            if (next > kMaxHandleTable)
-                return std::nullopt;
-            buffer.assign(next, 0);
-            returned = 0;
-            status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
-        }
-        if (status != 0)
+        std::vector<std::uint8_t> buffer;
+        const LONG extended = querySystemTable(query, kSystemExtendedHandleInformation, kExtendedTableFirstRead, buffer);
+        if (extended == 0)
+            return parseExtendedHandleTable(buffer.data(), buffer.size(), sizeof(void*));
+        if (!isUnknownClass(extended))
             return std::nullopt;
-        return parseSystemHandleTable(buffer.data(), buffer.size());
+        if (querySystemTable(query, kSystemHandleInformation, kClassicTableFirstRead, buffer) != 0)
+            return std::nullopt;
+        return parseSystemHandleTable(buffer.data(), buffer.size(), sizeof(void*));
     }
 
     std::unique_ptr<OpenedProcess> openProcess(std::uint32_t processId) override

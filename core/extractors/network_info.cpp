@@ -21,6 +21,17 @@ std::uint32_t readLe32(const std::uint8_t* p)
 
 std::uint16_t readLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
+// A little-endian field of 4 or 8 bytes.
+std::uint64_t readLePointer(const std::uint8_t* p, std::size_t pointerSize)
+{
+    std::uint64_t value = readLe32(p);
+    if (pointerSize == 8)
+        value |= static_cast<std::uint64_t>(readLe32(p + 4)) << 32;
+    return value;
+}
+
+bool isPointerSize(std::size_t pointerSize) { return pointerSize == 4 || pointerSize == 8; }
+
 // One part of a dotted address: 1 to 3 decimal digits, at most 255.
 std::optional<std::uint8_t> parseOctet(std::string_view part)
 {
@@ -90,22 +101,51 @@ std::optional<Ipv4Address> parseProxyAddress(std::u16string_view proxyServer)
     return address;
 }
 
-std::vector<SystemHandleEntry> parseSystemHandleTable(const std::uint8_t* data, std::size_t size)
+std::vector<SystemHandleEntry> parseSystemHandleTable(const std::uint8_t* data, std::size_t size,
+                                                      std::size_t pointerSize)
 {
-    constexpr std::size_t kEntrySize = 16;
     std::vector<SystemHandleEntry> entries;
-    if (data == nullptr || size < 4)
+    // The count is 32-bit; the entries hold a pointer, so they start aligned.
+    const std::size_t header = pointerSize;
+    const std::size_t entrySize = 8 + 2 * pointerSize;
+    if (data == nullptr || !isPointerSize(pointerSize) || size < header)
         return entries;
-    const std::size_t count = std::min<std::size_t>(readLe32(data), (size - 4) / kEntrySize);
+    const std::size_t count = std::min<std::size_t>(readLe32(data), (size - header) / entrySize);
     entries.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* p = data + 4 + i * kEntrySize;
+        const std::uint8_t* p = data + header + i * entrySize;
         SystemHandleEntry entry;
         entry.processId = readLe32(p);
         entry.objectType = p[4];
         entry.flags = p[5];
         entry.handle = readLe16(p + 6);
-        entry.grantedAccess = readLe32(p + 12);
+        entry.grantedAccess = readLe32(p + 8 + pointerSize);
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+std::vector<SystemHandleEntry> parseExtendedHandleTable(const std::uint8_t* data, std::size_t size,
+                                                        std::size_t pointerSize)
+{
+    std::vector<SystemHandleEntry> entries;
+    const std::size_t header = 2 * pointerSize;
+    const std::size_t entrySize = 3 * pointerSize + 16;
+    if (data == nullptr || !isPointerSize(pointerSize) || size < header)
+        return entries;
+    const std::size_t count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(readLePointer(data, pointerSize), (size - header) / entrySize));
+    entries.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* p = data + header + i * entrySize;
+        const std::uint8_t* fixed = p + 3 * pointerSize;
+        SystemHandleEntry entry;
+        // Process ids are 32-bit values, whatever the field's size.
+        entry.processId = static_cast<std::uint32_t>(readLePointer(p + pointerSize, pointerSize));
+        entry.handle = readLePointer(p + 2 * pointerSize, pointerSize);
+        entry.grantedAccess = readLe32(fixed);
+        entry.objectType = readLe16(fixed + 6);
+        entry.flags = readLe32(fixed + 8);
         entries.push_back(entry);
     }
     return entries;
@@ -122,15 +162,16 @@ std::optional<LocalEndpoint> parseTdiAddressInfo(const std::uint8_t* data, std::
     return local;
 }
 
-std::u16string parseObjectNameInformation(const std::uint8_t* data, std::size_t size)
+std::u16string parseObjectNameInformation(const std::uint8_t* data, std::size_t size, std::size_t pointerSize)
 {
-    constexpr std::size_t kHeader = 8;
-    if (data == nullptr || size < kHeader)
+    // UNICODE_STRING: two 16-bit lengths, then the buffer pointer, aligned.
+    const std::size_t header = 2 * pointerSize;
+    if (data == nullptr || !isPointerSize(pointerSize) || size < header)
         return {};
-    const std::size_t bytes = std::min<std::size_t>(readLe16(data), size - kHeader);
+    const std::size_t bytes = std::min<std::size_t>(readLe16(data), size - header);
     std::u16string name(bytes / 2, u'\0');
     for (std::size_t i = 0; i < name.size(); ++i)
-        name[i] = static_cast<char16_t>(readLe16(data + kHeader + 2 * i));
+        name[i] = static_cast<char16_t>(readLe16(data + header + 2 * i));
     return name;
 }
 

@@ -23,11 +23,13 @@ namespace zorvane {
 // An IPv4 address as its four octets, first octet first (network order).
 using Ipv4Address = std::array<std::uint8_t, 4>;
 
+// One handle of the system handle table. Handle values are pointer-sized on
+// 64-bit Windows; the classic table keeps only their low 16 bits.
 struct SystemHandleEntry {
     std::uint32_t processId = 0;
-    std::uint8_t objectType = 0;
-    std::uint8_t flags = 0;
-    std::uint16_t handle = 0;
+    std::uint16_t objectType = 0;
+    std::uint32_t flags = 0;
+    std::uint64_t handle = 0;
     std::uint32_t grantedAccess = 0;
 };
 
@@ -71,7 +73,7 @@ public:
     public:
         virtual ~OpenedProcess() = default;
         // Null when the handle cannot be duplicated.
-        virtual std::unique_ptr<DuplicatedHandle> duplicate(std::uint16_t handle) = 0;
+        virtual std::unique_ptr<DuplicatedHandle> duplicate(std::uint64_t handle) = 0;
     };
 
     virtual ~NetworkSystem() = default;
@@ -110,18 +112,33 @@ AddressClass classifyAddress(const Ipv4Address& address, const std::optional<Ipv
 // Host names and the per-protocol form ("http=...") give none.
 std::optional<Ipv4Address> parseProxyAddress(std::u16string_view proxyServer);
 
-// A SystemHandleInformation buffer: a 32-bit count, then 16-byte entries.
-// A count larger than the buffer holds is cut to the entries present.
-std::vector<SystemHandleEntry> parseSystemHandleTable(const std::uint8_t* data, std::size_t size);
+// The handle-table parsers take the pointer size of the system that wrote
+// the buffer (4 or 8; any other size gives nothing). A count larger than the
+// buffer holds is cut to the entries present.
+//
+// SystemHandleInformation: a 32-bit count, padded to the pointer size, then
+// entries of 16 bytes (pointer size 4) or 24 (8): 32-bit process id, object
+// type (8-bit), flags (8-bit), a 16-bit handle value, the object's address,
+// then the granted access.
+std::vector<SystemHandleEntry> parseSystemHandleTable(const std::uint8_t* data, std::size_t size,
+                                                      std::size_t pointerSize);
+// SystemExtendedHandleInformation: a pointer-sized count and a reserved
+// pointer-sized field, then entries of three pointers (object, process id,
+// handle value), granted access (32-bit), creator back-trace index and
+// object type (16-bit each), attributes and a reserved field (32-bit each):
+// 28 bytes with pointer size 4, 40 with 8.
+std::vector<SystemHandleEntry> parseExtendedHandleTable(const std::uint8_t* data, std::size_t size,
+                                                        std::size_t pointerSize);
 
 // A TDI_ADDRESS_INFO: the port at byte 12 (network order), the address at 14.
 // None when the buffer is shorter than 18 bytes.
 std::optional<LocalEndpoint> parseTdiAddressInfo(const std::uint8_t* data, std::size_t size);
 
-// An OBJECT_NAME_INFORMATION of the 32-bit layout: the name's byte length at
-// byte 0, its characters after the 8-byte header. A length beyond the buffer
-// is cut to the characters present.
-std::u16string parseObjectNameInformation(const std::uint8_t* data, std::size_t size);
+// An OBJECT_NAME_INFORMATION: the name's byte length at byte 0, its
+// characters after the header, a UNICODE_STRING of 8 bytes (pointer size 4)
+// or 16 (8). A length beyond the buffer is cut to the characters present;
+// another pointer size gives the empty name.
+std::u16string parseObjectNameInformation(const std::uint8_t* data, std::size_t size, std::size_t pointerSize);
 
 class NetworkInfoExtractor : public InfoExtractor {
 public:

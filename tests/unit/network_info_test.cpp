@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/extractors/network_info.h"
@@ -45,6 +47,29 @@ std::string_view classOf(Ipv4Address address, std::optional<Ipv4Address> proxy =
     return addressClassName(classifyAddress(address, proxy));
 }
 
+void putLe(std::vector<std::uint8_t>& buffer, std::size_t at, std::uint64_t value, std::size_t bytes)
+{
+    for (std::size_t i = 0; i < bytes; ++i)
+        buffer[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Where each field of a handle table sits, byte offsets as the systems
+// define them.
+struct HandleTableLayout {
+    const char* name;
+    std::size_t pointerSize;
+    bool extended;
+    std::size_t countBytes, firstEntry, entrySize;
+    std::size_t processIdAt, processIdBytes, handleAt, handleBytes, accessAt, typeAt, typeBytes;
+};
+
+constexpr HandleTableLayout kHandleTableLayouts[] = {
+    {"classic, 32-bit", 4, false, 4, 4, 16, 0, 4, 6, 2, 12, 4, 1},
+    {"classic, 64-bit", 8, false, 4, 8, 24, 0, 4, 6, 2, 16, 4, 1},
+    {"extended, 32-bit", 4, true, 4, 8, 28, 4, 4, 8, 4, 12, 18, 2},
+    {"extended, 64-bit", 8, true, 8, 16, 40, 8, 8, 16, 8, 24, 30, 2},
+};
+
 }  // namespace
 
 TEST(NetworkAddressClass, FollowsTheFirstTwoOctetsAndTheProxy)
@@ -77,19 +102,41 @@ TEST(NetworkAddressClass, OnlyADottedAddressBeforeTheColonIsAProxy)
         EXPECT_EQ(parseProxyAddress(text), std::nullopt);
 }
 
+TEST(NetworkParsers, HandleTablesAtBothPointerSizes)
+{
+    for (const HandleTableLayout& layout : kHandleTableLayouts) {
+        SCOPED_TRACE(layout.name);
+        const auto parse = [&layout](const std::vector<std::uint8_t>& buffer, std::size_t size,
+                                     std::size_t pointerSize) {
+            return layout.extended ? parseExtendedHandleTable(buffer.data(), size, pointerSize)
+                                   : parseSystemHandleTable(buffer.data(), size, pointerSize);
+        };
+        // Every byte no field claims (padding, object addresses) is set, so
+        // that a field read at the wrong offset shows.
+        std::vector<std::uint8_t> table(layout.firstEntry + 2 * layout.entrySize, 0xA5);
+        putLe(table, 0, 50, layout.countBytes);  // claims 50 entries, holds 2
+        const std::uint64_t topBit = std::uint64_t{1} << (8 * layout.handleBytes - 1);
+        for (std::size_t i = 0; i < 2; ++i) {
+            const std::size_t at = layout.firstEntry + i * layout.entrySize;
+            putLe(table, at + layout.processIdAt, 0x1234 + i, layout.processIdBytes);
+            putLe(table, at + layout.handleAt, topBit | (0x01C8 + 4 * i), layout.handleBytes);
+            putLe(table, at + layout.accessAt, 0x0012019F, 4);
+            putLe(table, at + layout.typeAt, 28, layout.typeBytes);
+        }
+        const auto entries = parse(table, table.size(), layout.pointerSize);
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_EQ(entries[1].processId, 0x1235u);
+        EXPECT_EQ(entries[1].handle, topBit | 0x01CC);
+        EXPECT_EQ(entries[1].grantedAccess, 0x0012019Fu);
+        EXPECT_EQ(entries[1].objectType, 28);
+        EXPECT_EQ(parse(table, table.size() - 1, layout.pointerSize).size(), 1u);
+        EXPECT_TRUE(parse(table, layout.firstEntry - 1, layout.pointerSize).empty());
+        EXPECT_TRUE(parse(table, table.size(), 6).empty());
+    }
+}
+
 TEST(NetworkParsers, LengthsBeyondTheBufferAreCut)
 {
-    std::vector<std::uint8_t> table(4 + 2 * 16, 0);
-    table[0] = 50;  // claims 50 entries, holds 2
-    const std::uint8_t second[16] = {0x34, 0x12, 0, 0, 28, 1, 0xC8, 0x01, 0, 0, 0, 0, 0x9F, 0x01, 0x12, 0};
-    std::memcpy(table.data() + 20, second, sizeof second);
-    const auto entries = parseSystemHandleTable(table.data(), table.size());
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[1].processId, 0x1234u);
-    EXPECT_EQ(entries[1].handle, 0x01C8);
-    EXPECT_EQ(entries[1].grantedAccess, 0x0012019Fu);
-    EXPECT_TRUE(parseSystemHandleTable(table.data(), 19).empty());
-
     std::uint8_t info[128] = {};
     const std::uint8_t portAndAddress[6] = {0x04, 0x01, 192, 168, 1, 5};  // port 1025, network order
     std::memcpy(info + 12, portAndAddress, sizeof portAndAddress);
@@ -99,15 +146,18 @@ TEST(NetworkParsers, LengthsBeyondTheBufferAreCut)
     EXPECT_EQ(local->address, (Ipv4Address{192, 168, 1, 5}));
     EXPECT_FALSE(parseTdiAddressInfo(info, 17));
 
+    // The name follows a UNICODE_STRING: 8 bytes with 32-bit pointers, 16 with 64.
     const std::u16string tcp = u"\\Device\\Tcp";
-    std::vector<std::uint8_t> name(8 + 2 * tcp.size());
-    name[0] = 0xFF;  // claims more than is there
-    name[1] = 0xFF;
-    for (std::size_t i = 0; i < tcp.size(); ++i)
-        name[8 + 2 * i] = static_cast<std::uint8_t>(tcp[i]);
-    EXPECT_EQ(parseObjectNameInformation(name.data(), name.size()), tcp);
-    EXPECT_EQ(parseObjectNameInformation(name.data(), 8 + 7), u"\\De");
-    EXPECT_EQ(parseObjectNameInformation(name.data(), 4), u"");
+    for (const auto& [pointerSize, header] : {std::pair<std::size_t, std::size_t>{4, 8}, {8, 16}}) {
+        SCOPED_TRACE(pointerSize);
+        std::vector<std::uint8_t> name(header + 2 * tcp.size(), 0xA5);
+        putLe(name, 0, 0xFFFF, 2);  // claims more than is there
+        for (std::size_t i = 0; i < tcp.size(); ++i)
+            putLe(name, header + 2 * i, tcp[i], 2);
+        EXPECT_EQ(parseObjectNameInformation(name.data(), name.size(), pointerSize), tcp);
+        EXPECT_EQ(parseObjectNameInformation(name.data(), header + 7, pointerSize), u"\\De");
+        EXPECT_EQ(parseObjectNameInformation(name.data(), header - 1, pointerSize), u"");
+    }
 }
 
 TEST_F(NetworkPass, ItemsAreDistinctPortClassPairsOrderedAsText)

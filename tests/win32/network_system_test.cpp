@@ -21,10 +21,7 @@ namespace {
 
 std::wstring uniqueName(const wchar_t* stem) { return stem + std::to_wstring(GetCurrentProcessId()); }
 
-std::uint16_t handleValue(HANDLE handle)
-{
-    return static_cast<std::uint16_t>(reinterpret_cast<std::uintptr_t>(handle));
-}
+std::uint64_t handleValue(HANDLE handle) { return reinterpret_cast<std::uintptr_t>(handle); }
 
 bool endsWith(const std::u16string& text, const std::wstring& tail)
 {
@@ -50,14 +47,16 @@ struct StagedQuery {
             threads[call] = GetCurrentThreadId();
         if (handle == hanging)
             WaitForSingleObject(never, INFINITE);
+        // The characters follow a UNICODE_STRING.
+        constexpr ULONG header = 2 * sizeof(void*);
         const ULONG bytes = static_cast<ULONG>(name.size() * 2);
-        *returned = 8 + bytes;
-        if (length < 8 + bytes)
+        *returned = header + bytes;
+        if (length < header + bytes)
             return static_cast<LONG>(0xC0000004);
         auto* out = static_cast<std::uint8_t*>(buffer);
         out[0] = static_cast<std::uint8_t>(bytes);
         out[1] = static_cast<std::uint8_t>(bytes >> 8);
-        std::memcpy(out + 8, name.data(), bytes);
+        std::memcpy(out + header, name.data(), bytes);
         return 0;
     }
 };
@@ -135,15 +134,26 @@ TEST(NetworkSystemWin32, ReadsTheHandleTableAndNamesOwnHandles)
     const std::wstring eventName = uniqueName(L"ZorvaneNetworkTest");
     win32::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
     ASSERT_TRUE(event);
+    // Events until one's handle value needs more than 16 bits, which only
+    // the extended table keeps whole.
+    std::vector<win32::UniqueHandle> filler;
+    while (filler.size() < 20000 && (filler.empty() || handleValue(filler.back().get()) <= 0xFFFF)) {
+        filler.push_back(newEvent());
+        ASSERT_TRUE(filler.back());
+    }
+    const HANDLE high = filler.back().get();
+    ASSERT_GT(handleValue(high), 0xFFFFu);
 
     auto system = client::makeNetworkSystem();
     ASSERT_TRUE(system->hasEntryPoints());
     const auto table = system->readHandleTable();
     ASSERT_TRUE(table);
-    bool listed = false;
-    for (const SystemHandleEntry& entry : *table)
-        listed |= entry.processId == GetCurrentProcessId() && entry.handle == handleValue(event.get());
-    EXPECT_TRUE(listed);
+    int listed = 0;
+    for (const SystemHandleEntry& entry : *table) {
+        if (entry.processId == GetCurrentProcessId())
+            listed += (entry.handle == handleValue(event.get())) + (entry.handle == handleValue(high));
+    }
+    EXPECT_EQ(listed, 2);
 
     auto self = system->openProcess(GetCurrentProcessId());
     ASSERT_TRUE(self);
@@ -153,8 +163,9 @@ TEST(NetworkSystemWin32, ReadsTheHandleTableAndNamesOwnHandles)
     EXPECT_EQ(name.status, ObjectNameResult::Status::Named);
     EXPECT_TRUE(endsWith(name.name, L"\\" + eventName));
     EXPECT_FALSE(duplicate->queryAddress());
+    EXPECT_TRUE(self->duplicate(handleValue(high)));
 
-    EXPECT_FALSE(self->duplicate(0xFFFC));
+    EXPECT_FALSE(self->duplicate(0x7FFFFFFC));
 }
 
 TEST(NetworkSystemWin32, APipeServerWaitingForAClientDoesNotStallThePass)

@@ -18,7 +18,7 @@ class FakeNetworkSystem : public NetworkSystem {
 public:
     struct Handle {
         std::uint32_t processId = 0;
-        std::uint16_t value = 0;
+        std::uint64_t value = 0;
         std::optional<std::u16string> name;
         std::optional<LocalEndpoint> address;
         bool hangs = false;
@@ -42,7 +42,7 @@ public:
     {
         Handle& handle = handles.emplace_back();
         handle.processId = processId;
-        handle.value = static_cast<std::uint16_t>(4 * handles.size());
+        handle.value = 4 * handles.size();
         handle.name = std::move(name);
         return handle;
     }
@@ -117,7 +117,7 @@ private:
     class Process : public OpenedProcess {
     public:
         Process(FakeNetworkSystem& system, std::uint32_t processId) : system_(system), processId_(processId) {}
-        std::unique_ptr<DuplicatedHandle> duplicate(std::uint16_t value) override
+        std::unique_ptr<DuplicatedHandle> duplicate(std::uint64_t value) override
         {
             for (const Handle& handle : system_.handles) {
                 if (handle.processId == processId_ && handle.value == value && handle.duplicable)
