@@ -82,6 +82,21 @@ AddressClass classifyAddress(const Ipv4Address& address, const std::optional<Ipv
     return AddressClass::Ethernet;
 }
 
+AddressClass classifyAddress(const Ipv6Address& address, const std::optional<Ipv4Address>& proxy)
+{
+    const auto zeroUpTo = [&address](std::size_t end) {
+        return std::all_of(address.begin(), address.begin() + static_cast<std::ptrdiff_t>(end),
+                           [](std::uint8_t octet) { return octet == 0; });
+    };
+    if (zeroUpTo(10) && address[10] == 0xFF && address[11] == 0xFF)
+        return classifyAddress(Ipv4Address{address[12], address[13], address[14], address[15]}, proxy);
+    if (zeroUpTo(15) && address[15] <= 1)
+        return address[15] == 0 ? AddressClass::Default : AddressClass::Loopback;
+    const bool linkLocal = address[0] == 0xFE && (address[1] & 0xC0) == 0x80;
+    const bool uniqueLocal = (address[0] & 0xFE) == 0xFC;
+    return linkLocal || uniqueLocal ? AddressClass::Ethernet : AddressClass::Internet;
+}
+
 std::optional<Ipv4Address> parseProxyAddress(std::u16string_view proxyServer)
 {
     const std::string host = narrowLatin1(proxyServer.substr(0, proxyServer.find(u':')));
@@ -157,8 +172,7 @@ std::optional<LocalEndpoint> parseTdiAddressInfo(const std::uint8_t* data, std::
         return std::nullopt;
     LocalEndpoint local;
     local.port = static_cast<std::uint16_t>(data[12] << 8 | data[13]);
-    for (std::size_t i = 0; i < local.address.size(); ++i)
-        local.address[i] = data[14 + i];
+    local.address = Ipv4Address{data[14], data[15], data[16], data[17]};
     return local;
 }
 
@@ -184,14 +198,27 @@ bool NetworkInfoExtractor::collectSocketTable()
         return false;
     }
     readProxyAddress();
+    if (!system_.handleWalkFindsSockets()) {
+        // The tables are the only source here, so without them nothing is
+        // known, which differs from a process known to hold no port.
+        const auto rows = system_.readPortTables();
+        if (!rows)
+            return false;
+        capacity_ = rows->size();
+        sockets_.emplace();
+        addPortTableRows(*rows);
+        return true;
+    }
     const auto table = system_.readHandleTable();
     if (!table)
         return false;
 
     capacity_ = table->size() / 2;
     sockets_.emplace();
-    if (!examineHandles(*table))
-        addPortTableRows();
+    if (!examineHandles(*table)) {
+        if (const auto rows = system_.readPortTables())
+            addPortTableRows(*rows);
+    }
     return true;
 }
 
@@ -236,12 +263,9 @@ bool NetworkInfoExtractor::examineHandles(const std::vector<SystemHandleEntry>& 
     return sawTransport;
 }
 
-void NetworkInfoExtractor::addPortTableRows()
+void NetworkInfoExtractor::addPortTableRows(const std::vector<PortTableRow>& rows)
 {
-    const auto rows = system_.readPortTables();
-    if (!rows)
-        return;
-    for (const PortTableRow& row : *rows) {
+    for (const PortTableRow& row : rows) {
         if (!addSocket(row.processId, row.local))
             break;
     }
@@ -254,7 +278,9 @@ bool NetworkInfoExtractor::addSocket(std::uint32_t processId, const LocalEndpoin
                                    {capacity_}));
         return false;
     }
-    sockets_->push_back({processId, classifyAddress(local.address, proxyAddress_), local.port});
+    const AddressClass addressClass =
+        std::visit([this](const auto& address) { return classifyAddress(address, proxyAddress_); }, local.address);
+    sockets_->push_back({processId, addressClass, local.port});
     return true;
 }
 

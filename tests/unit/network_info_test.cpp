@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/extractors/network_info.h"
@@ -45,6 +47,17 @@ private:
 std::string_view classOf(Ipv4Address address, std::optional<Ipv4Address> proxy = std::nullopt)
 {
     return addressClassName(classifyAddress(address, proxy));
+}
+
+// An IPv6 address from its eight 16-bit groups.
+Ipv6Address v6(std::array<std::uint16_t, 8> groups)
+{
+    Ipv6Address address{};
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        address[2 * i] = static_cast<std::uint8_t>(groups[i] >> 8);
+        address[2 * i + 1] = static_cast<std::uint8_t>(groups[i]);
+    }
+    return address;
 }
 
 void putLe(std::vector<std::uint8_t>& buffer, std::size_t at, std::uint64_t value, std::size_t bytes)
@@ -102,6 +115,36 @@ TEST(NetworkAddressClass, OnlyADottedAddressBeforeTheColonIsAProxy)
         EXPECT_EQ(parseProxyAddress(text), std::nullopt);
 }
 
+TEST(NetworkAddressClass, AnIpv6AddressTakesTheClassOfItsIpv4Counterpart)
+{
+    const Ipv4Address proxy{192, 168, 1, 5};
+    const struct {
+        Ipv6Address address;
+        std::optional<Ipv4Address> proxy;
+        std::string_view expected;
+    } cases[] = {
+        {v6({0, 0, 0, 0, 0, 0, 0, 0}), {}, "DEFAULT"},
+        {v6({0, 0, 0, 0, 0, 0, 0, 1}), {}, "LOOPBACK"},
+        {v6({0, 0, 0, 0, 0, 0, 0x7F00, 1}), {}, "INTERNET"},  // IPv4-compatible, not mapped
+        {v6({0xFE80, 0, 0, 0, 0x0211, 0x22FF, 0xFE33, 0x4455}), {}, "ETHERNET"},
+        {v6({0xFEBF, 0, 0, 0, 0, 0, 0, 1}), {}, "ETHERNET"},
+        {v6({0xFEC0, 0, 0, 0, 0, 0, 0, 1}), {}, "INTERNET"},
+        {v6({0xFC00, 0, 0, 0, 0, 0, 0, 1}), {}, "ETHERNET"},
+        {v6({0xFD12, 0x3456, 0x789A, 1, 0, 0, 0, 1}), {}, "ETHERNET"},
+        {v6({0xFE00, 0, 0, 0, 0, 0, 0, 1}), {}, "INTERNET"},
+        {v6({0x2001, 0x0DB8, 0, 0, 0, 0, 0, 1}), {}, "INTERNET"},
+        {v6({0, 0, 0, 0, 0, 0xFFFF, 0x7F00, 0x0001}), {}, "LOOPBACK"},
+        {v6({0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF}), {}, "BROADCAST"},
+        {v6({0, 0, 0, 0, 0, 0xFFFF, 0x0A00, 0x0001}), {}, "ETHERNET"},
+        {v6({0, 0, 0, 0, 0, 0xFFFF, 0xC0A8, 0x0105}), proxy, "INTERNET"},
+        {v6({0, 0, 0, 0, 0, 0xFFFE, 0xC0A8, 0x0105}), {}, "INTERNET"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("case " + std::to_string(&c - cases));
+        EXPECT_EQ(addressClassName(classifyAddress(c.address, c.proxy)), c.expected);
+    }
+}
+
 TEST(NetworkParsers, HandleTablesAtBothPointerSizes)
 {
     for (const HandleTableLayout& layout : kHandleTableLayouts) {
@@ -143,7 +186,7 @@ TEST(NetworkParsers, LengthsBeyondTheBufferAreCut)
     const auto local = parseTdiAddressInfo(info, sizeof info);
     ASSERT_TRUE(local);
     EXPECT_EQ(local->port, 1025);
-    EXPECT_EQ(local->address, (Ipv4Address{192, 168, 1, 5}));
+    EXPECT_EQ(local->address, (std::variant<Ipv4Address, Ipv6Address>{Ipv4Address{192, 168, 1, 5}}));
     EXPECT_FALSE(parseTdiAddressInfo(info, 17));
 
     // The name follows a UNICODE_STRING: 8 bytes with 32-bit pointers, 16 with 64.
@@ -266,8 +309,9 @@ TEST_F(NetworkPass, PortTablesStandInOnlyWhenNoSocketHandleExists)
     for (std::uint32_t processId : {12u, 12u, 12u, 14u, 14u, 14u, 14u, 16u, 16u, 16u})
         system.addHandle(processId, u"\\Device\\Afd");
     system.portTables = std::vector<PortTableRow>{
-        {12, {{0, 0, 0, 0}, 80}}, {12, {{127, 0, 0, 1}, 1025}}, {14, {{192, 168, 1, 5}, 139}},
-        {12, {{0, 0, 0, 0}, 80}}, {0, {{0, 0, 0, 0}, 5355}},
+        {12, {Ipv4Address{0, 0, 0, 0}, 80}},    {12, {Ipv4Address{127, 0, 0, 1}, 1025}},
+        {14, {Ipv4Address{192, 168, 1, 5}, 139}}, {12, {Ipv4Address{0, 0, 0, 0}, 80}},
+        {0, {Ipv4Address{0, 0, 0, 0}, 5355}},
     };
     ASSERT_TRUE(extractor.collectSocketTable());
     EXPECT_EQ(portsOf(12), u"1025|LOOPBACK,80|DEFAULT");
@@ -285,4 +329,32 @@ TEST_F(NetworkPass, PortTablesStandInOnlyWhenNoSocketHandleExists)
     system.portTables.reset();
     ASSERT_TRUE(extractor.collectSocketTable());
     EXPECT_EQ(portsOf(12), u"");
+}
+
+TEST_F(NetworkPass, WhereSocketsAreNoHandlesOnlyThePortTablesAreRead)
+{
+    system.socketsAreHandles = false;
+    system.addTcp(12, {0, 0, 0, 0}, 81);  // never examined
+    system.proxyServer = u"192.168.1.5:8080";
+    system.portTables = std::vector<PortTableRow>{
+        {12, {Ipv4Address{0, 0, 0, 0}, 80}},
+        {12, {v6({0, 0, 0, 0, 0, 0, 0, 0}), 80}},
+        {12, {v6({0, 0, 0, 0, 0, 0, 0, 1}), 1025}},
+        {14, {v6({0xFE80, 0, 0, 0, 0, 0, 0, 7}), 139}},
+        {14, {v6({0, 0, 0, 0, 0, 0xFFFF, 0xC0A8, 0x0105}), 3128}},
+        {14, {v6({0x2001, 0x0DB8, 0, 0, 0, 0, 0, 1}), 443}},
+    };
+    // More rows than half the handle table: the tables are not bounded by it.
+    ASSERT_TRUE(extractor.collectSocketTable());
+    EXPECT_EQ(portsOf(12), u"1025|LOOPBACK,80|DEFAULT");
+    EXPECT_EQ(portsOf(14), u"139|ETHERNET,3128|INTERNET,443|INTERNET");
+    EXPECT_EQ(system.handleTableReads, 0);
+    EXPECT_EQ(system.processOpens, 0);
+    EXPECT_EQ(system.addressQueries, 0);
+    EXPECT_TRUE(traced.empty());
+
+    // Without the tables nothing is known: no list, no value.
+    system.portTables.reset();
+    EXPECT_FALSE(extractor.collectSocketTable());
+    EXPECT_EQ(portsOf(12), std::nullopt);
 }

@@ -26,6 +26,7 @@ public:
     };
 
     bool entryPoints = true;
+    bool socketsAreHandles = true;
     bool handleTableReadable = true;
     std::optional<std::u16string> proxyServer;
     std::set<std::uint32_t> unopenable;
@@ -33,6 +34,7 @@ public:
     std::vector<Handle> handles;
 
     int processOpens = 0;
+    int handleTableReads = 0;
     int portTableReads = 0;
     int addressQueries = 0;
     int openDuplicates = 0;
@@ -60,10 +62,12 @@ public:
     }
 
     bool hasEntryPoints() override { return entryPoints; }
+    bool handleWalkFindsSockets() override { return socketsAreHandles; }
     std::optional<std::u16string> readProxyServer() override { return proxyServer; }
 
     std::optional<std::vector<SystemHandleEntry>> readHandleTable() override
     {
+        ++handleTableReads;
         if (!handleTableReadable)
             return std::nullopt;
         std::vector<SystemHandleEntry> table;
