@@ -14,9 +14,9 @@ constexpr SIZE_T kHelperStack = 64 * 1024;
 // terminated one to be gone.
 constexpr DWORD kIdleExitWaitMs = 2000;
 constexpr DWORD kTerminatedExitWaitMs = 100;
-// A name is at most 65535 bytes after an 8-byte header; a larger length
-// asked for is not believed.
-constexpr std::size_t kMaxNameBuffer = 0x10000 + 8 + 100;
+// A name is at most 65535 bytes after its header (a UNICODE_STRING); a larger
+// length asked for is not believed.
+constexpr std::size_t kMaxNameBuffer = 0x10000 + 2 * sizeof(void*) + 100;
 
 }  // namespace
 
@@ -145,7 +145,7 @@ ObjectNameResult NameQueryGuard::queryName(win32::UniqueHandle& handle, DWORD ti
     if (helper_->status != 0)
         return {ObjectNameResult::Status::Unnamed, {}};
     return {ObjectNameResult::Status::Named,
-            parseObjectNameInformation(helper_->buffer.data(), helper_->buffer.size())};
+            parseObjectNameInformation(helper_->buffer.data(), helper_->buffer.size(), sizeof(void*))};
 }
 
 }  // namespace zorvane::client

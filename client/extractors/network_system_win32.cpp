@@ -1,6 +1,6 @@
 // The network pass over the Win32 system: the system handle table, handle
-// duplication, object names, the TDI address query, the proxy setting and the
-// owner-pid port tables.
+// duplication, object names, the TDI address query, the proxy setting, the
+// system version and the owner-pid port tables (IPv4 and IPv6).
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
@@ -21,29 +21,42 @@ namespace {
 
 using NtQuerySystemInformationFunction = LONG(NTAPI*)(ULONG informationClass, PVOID buffer, ULONG length,
                                                       PULONG returnLength);
+using RtlGetVersionFunction = LONG(NTAPI*)(OSVERSIONINFOW* version);
 using DeviceIoControlFunction = BOOL(WINAPI*)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 using GetExtendedTcpTableFunction = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
 using GetExtendedUdpTableFunction = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, UDP_TABLE_CLASS, ULONG);
 
 constexpr ULONG kSystemHandleInformation = 16;
+constexpr ULONG kSystemExtendedHandleInformation = 64;
 constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+// What a system without the extended handle table (Windows 2000) answers.
+constexpr LONG kStatusInvalidInfoClass = static_cast<LONG>(0xC0000003);
+constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002);
+constexpr LONG kStatusNotSupported = static_cast<LONG>(0xC00000BB);
 constexpr DWORD kProcessAccess = PROCESS_DUP_HANDLE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 constexpr DWORD kDuplicateAccess = GENERIC_ALL | STANDARD_RIGHTS_ALL;
 constexpr DWORD kIoctlTdiQueryInformation = 0x210012;
 constexpr std::uint8_t kTdiQueryAddressInfo = 3;
 // The handle table can grow between the call that measures it and the call
-// that reads it, and some systems report no length for it; so the read is
-// retried, each time at least twice as large, with room to spare.
+// that reads it, and some systems report no length for it (a buffer smaller
+// than the table's header gets none); so the read is retried, each time at
+// least twice as large, with room to spare. The extended table starts
+// larger: a few thousand handles fill 64 KiB.
 constexpr int kHandleTableAttempts = 12;
 constexpr std::size_t kHandleTableSlack = 4096;
 constexpr std::size_t kMaxHandleTable = 64u << 20;
+constexpr std::size_t kClassicTableFirstRead = 20;
+constexpr std::size_t kExtendedTableFirstRead = 64 * 1024;
 constexpr int kPortTableAttempts = 4;
 
-// Looked up once per process; the pass needs all three.
+// Looked up once per process; the pass needs the first three.
 struct EntryPoints {
     NtQuerySystemInformationFunction querySystemInformation = nullptr;
     NtQueryObjectFunction queryObject = nullptr;
     DeviceIoControlFunction deviceIoControl = nullptr;
+    // Unlike GetVersionExW it reports the true version whatever the
+    // program's manifest declares; a system without it is older than Vista.
+    RtlGetVersionFunction getVersion = nullptr;
 };
 
 const EntryPoints& entryPoints()
@@ -54,6 +67,7 @@ const EntryPoints& entryPoints()
             found.querySystemInformation =
                 win32::procedure<NtQuerySystemInformationFunction>(ntdll, "NtQuerySystemInformation");
             found.queryObject = win32::procedure<NtQueryObjectFunction>(ntdll, "NtQueryObject");
+            found.getVersion = win32::procedure<RtlGetVersionFunction>(ntdll, "RtlGetVersion");
         }
         if (HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll")) {
             found.deviceIoControl = win32::procedure<DeviceIoControlFunction>(kernel32, "DeviceIoControl");
@@ -63,15 +77,39 @@ const EntryPoints& entryPoints()
     return points;
 }
 
+// One system handle table, in `buffer`; the final status of the query.
+LONG querySystemTable(NtQuerySystemInformationFunction query, ULONG informationClass, std::size_t firstRead,
+                      std::vector<std::uint8_t>& buffer)
+{
+    buffer.assign(firstRead, 0);
+    ULONG returned = 0;
+    LONG status = query(informationClass, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
+    for (int attempt = 1; status == kStatusInfoLengthMismatch && attempt < kHandleTableAttempts; ++attempt) {
+        const std::size_t next =
+            std::max<std::size_t>(static_cast<std::size_t>(returned), buffer.size() * 2) + kHandleTableSlack;
+        if (next > kMaxHandleTable)
+            break;
+        buffer.assign(next, 0);
+        returned = 0;
+        status = query(informationClass, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
+    }
+    return status;
+}
+
+bool isUnknownClass(LONG status)
+{
+    return status == kStatusInvalidInfoClass || status == kStatusNotImplemented || status == kStatusNotSupported;
+}
+
 // Calls one of the GetExtended*Table functions until its buffer is large
 // enough; none when the call fails.
 template <typename Function, typename TableClass>
-std::optional<std::vector<std::uint8_t>> readOwnerTable(Function function, TableClass tableClass)
+std::optional<std::vector<std::uint8_t>> readOwnerTable(Function function, ULONG family, TableClass tableClass)
 {
     std::vector<std::uint8_t> buffer;
     DWORD size = 0;
     for (int attempt = 0; attempt < kPortTableAttempts; ++attempt) {
-        const DWORD result = function(buffer.empty() ? nullptr : buffer.data(), &size, FALSE, AF_INET, tableClass, 0);
+        const DWORD result = function(buffer.empty() ? nullptr : buffer.data(), &size, FALSE, family, tableClass, 0);
         if (result == NO_ERROR)
             return buffer;
         if (result != ERROR_INSUFFICIENT_BUFFER)
@@ -82,11 +120,31 @@ std::optional<std::vector<std::uint8_t>> readOwnerTable(Function function, Table
     return std::nullopt;
 }
 
-// The rows of a MIB_TCPTABLE_OWNER_PID or MIB_UDPTABLE_OWNER_PID: a count,
-// then rows; a count beyond the buffer is cut to the rows present.
-template <typename Table, typename Row>
-void appendRows(const std::vector<std::uint8_t>& buffer, std::vector<PortTableRow>& rows)
+template <typename Row>
+LocalEndpoint localEndpointOf(const Row& row)
 {
+    LocalEndpoint local;
+    if constexpr (requires { row.ucLocalAddr; }) {
+        Ipv6Address address{};
+        std::memcpy(address.data(), row.ucLocalAddr, address.size());
+        local.address = address;
+    } else {
+        Ipv4Address address{};
+        std::memcpy(address.data(), &row.dwLocalAddr, address.size());
+        local.address = address;
+    }
+    local.port = ntohs(static_cast<u_short>(row.dwLocalPort));
+    return local;
+}
+
+// The rows of a MIB_TCP(6)TABLE_OWNER_PID or MIB_UDP(6)TABLE_OWNER_PID: a
+// count, then rows; a count beyond the buffer is cut to the rows present.
+template <typename Table, typename Row>
+void appendRows(const std::optional<std::vector<std::uint8_t>>& table, std::vector<PortTableRow>& rows)
+{
+    if (!table)
+        return;
+    const std::vector<std::uint8_t>& buffer = *table;
     constexpr std::size_t kRowsAt = offsetof(Table, table);
     if (buffer.size() < kRowsAt)
         return;
@@ -96,11 +154,7 @@ void appendRows(const std::vector<std::uint8_t>& buffer, std::vector<PortTableRo
     for (std::size_t i = 0; i < present; ++i) {
         Row row;
         std::memcpy(&row, buffer.data() + kRowsAt + i * sizeof(Row), sizeof row);
-        PortTableRow out;
-        out.processId = row.dwOwningPid;
-        std::memcpy(out.local.address.data(), &row.dwLocalAddr, 4);
-        out.local.port = ntohs(static_cast<u_short>(row.dwLocalPort));
-        rows.push_back(out);
+        rows.push_back({row.dwOwningPid, localEndpointOf(row)});
     }
 }
 
@@ -143,7 +197,7 @@ public:
     {
     }
 
-    std::unique_ptr<NetworkSystem::DuplicatedHandle> duplicate(std::uint16_t handle) override
+    std::unique_ptr<NetworkSystem::DuplicatedHandle> duplicate(std::uint64_t handle) override
     {
         win32::UniqueHandle duplicate;
         const HANDLE source = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle));
@@ -165,6 +219,18 @@ public:
     {
         const EntryPoints& points = entryPoints();
         return points.querySystemInformation && points.queryObject && points.deviceIoControl;
+    }
+
+    // From Vista on, sockets are handles of the ancillary function driver,
+    // whose names say nothing of the transport.
+    bool handleWalkFindsSockets() override
+    {
+        const auto getVersion = entryPoints().getVersion;
+        if (!getVersion)
+            return true;
+        OSVERSIONINFOW version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        return getVersion(&version) != 0 || version.dwMajorVersion < 6;
     }
 
     std::optional<std::u16string> readProxyServer() override
@@ -189,26 +255,23 @@ public:
         return win32::fromWide(server, std::find(server, server + units, L'\0') - server);
     }
 
+    // The extended table where the system has it (XP on): its process ids
+    // and handle values are whole, where the classic one keeps 16 bits of
+    // each. The classic table only where the extended class is unknown.
     std::optional<std::vector<SystemHandleEntry>> readHandleTable() override
     {
         const auto query = entryPoints().querySystemInformation;
         if (!query)
             return std::nullopt;
-        std::vector<std::uint8_t> buffer(20);
-        ULONG returned = 0;
-        LONG status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
-        for (int attempt = 1; status == kStatusInfoLengthMismatch && attempt < kHandleTableAttempts; ++attempt) {
-            const std::size_t next =
-                std::max<std::size_t>(static_cast<std::size_t>(returned), buffer.size() * 2) + kHandleTableSlack;
-            if (next > kMaxHandleTable)
-                return std::nullopt;
-            buffer.assign(next, 0);
-            returned = 0;
-            status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
-        }
-        if (status != 0)
+        std::vector<std::uint8_t> buffer;
+        const LONG extended = querySystemTable(query, kSystemExtendedHandleInformation, kExtendedTableFirstRead, buffer);
+        if (extended == 0)
+            return parseExtendedHandleTable(buffer.data(), buffer.size(), sizeof(void*));
+        if (!isUnknownClass(extended))
             return std::nullopt;
-        return parseSystemHandleTable(buffer.data(), buffer.size());
+        if (querySystemTable(query, kSystemHandleInformation, kClassicTableFirstRead, buffer) != 0)
+            return std::nullopt;
+        return parseSystemHandleTable(buffer.data(), buffer.size(), sizeof(void*));
     }
 
     std::unique_ptr<OpenedProcess> openProcess(std::uint32_t processId) override
@@ -219,7 +282,8 @@ public:
         return std::make_unique<Win32OpenedProcess>(names_, std::move(process));
     }
 
-    // Looked up at run time: Windows 2000 and XP before SP2 lack both calls.
+    // Looked up at run time: Windows 2000 and XP before SP2 lack both calls,
+    // and systems before Vista refuse the IPv6 tables.
     std::optional<std::vector<PortTableRow>> readPortTables() override
     {
         win32::UniqueLibrary library(LoadLibraryW(L"iphlpapi.dll"));
@@ -227,19 +291,22 @@ public:
             return std::nullopt;
         const auto tcp = win32::procedure<GetExtendedTcpTableFunction>(library.get(), "GetExtendedTcpTable");
         const auto udp = win32::procedure<GetExtendedUdpTableFunction>(library.get(), "GetExtendedUdpTable");
-        std::optional<std::vector<std::uint8_t>> tcpTable;
-        std::optional<std::vector<std::uint8_t>> udpTable;
-        if (tcp)
-            tcpTable = readOwnerTable(tcp, TCP_TABLE_OWNER_PID_ALL);
-        if (udp)
-            udpTable = readOwnerTable(udp, UDP_TABLE_OWNER_PID);
-        if (!tcpTable && !udpTable)
+        std::optional<std::vector<std::uint8_t>> tcp4, udp4, tcp6, udp6;
+        if (tcp) {
+            tcp4 = readOwnerTable(tcp, AF_INET, TCP_TABLE_OWNER_PID_ALL);
+            tcp6 = readOwnerTable(tcp, AF_INET6, TCP_TABLE_OWNER_PID_ALL);
+        }
+        if (udp) {
+            udp4 = readOwnerTable(udp, AF_INET, UDP_TABLE_OWNER_PID);
+            udp6 = readOwnerTable(udp, AF_INET6, UDP_TABLE_OWNER_PID);
+        }
+        if (!tcp4 && !udp4 && !tcp6 && !udp6)
             return std::nullopt;
         std::vector<PortTableRow> rows;
-        if (tcpTable)
-            appendRows<MIB_TCPTABLE_OWNER_PID, MIB_TCPROW_OWNER_PID>(*tcpTable, rows);
-        if (udpTable)
-            appendRows<MIB_UDPTABLE_OWNER_PID, MIB_UDPROW_OWNER_PID>(*udpTable, rows);
+        appendRows<MIB_TCPTABLE_OWNER_PID, MIB_TCPROW_OWNER_PID>(tcp4, rows);
+        appendRows<MIB_UDPTABLE_OWNER_PID, MIB_UDPROW_OWNER_PID>(udp4, rows);
+        appendRows<MIB_TCP6TABLE_OWNER_PID, MIB_TCP6ROW_OWNER_PID>(tcp6, rows);
+        appendRows<MIB_UDP6TABLE_OWNER_PID, MIB_UDP6ROW_OWNER_PID>(udp6, rows);
         return rows;
     }
 

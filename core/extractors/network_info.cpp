@@ -21,6 +21,17 @@ std::uint32_t readLe32(const std::uint8_t* p)
 
 std::uint16_t readLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
+// A little-endian field of 4 or 8 bytes.
+std::uint64_t readLePointer(const std::uint8_t* p, std::size_t pointerSize)
+{
+    std::uint64_t value = readLe32(p);
+    if (pointerSize == 8)
+        value |= static_cast<std::uint64_t>(readLe32(p + 4)) << 32;
+    return value;
+}
+
+bool isPointerSize(std::size_t pointerSize) { return pointerSize == 4 || pointerSize == 8; }
+
 // One part of a dotted address: 1 to 3 decimal digits, at most 255.
 std::optional<std::uint8_t> parseOctet(std::string_view part)
 {
@@ -71,6 +82,21 @@ AddressClass classifyAddress(const Ipv4Address& address, const std::optional<Ipv
     return AddressClass::Ethernet;
 }
 
+AddressClass classifyAddress(const Ipv6Address& address, const std::optional<Ipv4Address>& proxy)
+{
+    const auto zeroUpTo = [&address](std::size_t end) {
+        return std::all_of(address.begin(), address.begin() + static_cast<std::ptrdiff_t>(end),
+                           [](std::uint8_t octet) { return octet == 0; });
+    };
+    if (zeroUpTo(10) && address[10] == 0xFF && address[11] == 0xFF)
+        return classifyAddress(Ipv4Address{address[12], address[13], address[14], address[15]}, proxy);
+    if (zeroUpTo(15) && address[15] <= 1)
+        return address[15] == 0 ? AddressClass::Default : AddressClass::Loopback;
+    const bool linkLocal = address[0] == 0xFE && (address[1] & 0xC0) == 0x80;
+    const bool uniqueLocal = (address[0] & 0xFE) == 0xFC;
+    return linkLocal || uniqueLocal ? AddressClass::Ethernet : AddressClass::Internet;
+}
+
 std::optional<Ipv4Address> parseProxyAddress(std::u16string_view proxyServer)
 {
     const std::string host = narrowLatin1(proxyServer.substr(0, proxyServer.find(u':')));
@@ -90,22 +116,51 @@ std::optional<Ipv4Address> parseProxyAddress(std::u16string_view proxyServer)
     return address;
 }
 
-std::vector<SystemHandleEntry> parseSystemHandleTable(const std::uint8_t* data, std::size_t size)
+std::vector<SystemHandleEntry> parseSystemHandleTable(const std::uint8_t* data, std::size_t size,
+                                                      std::size_t pointerSize)
 {
-    constexpr std::size_t kEntrySize = 16;
     std::vector<SystemHandleEntry> entries;
-    if (data == nullptr || size < 4)
+    // The count is 32-bit; the entries hold a pointer, so they start aligned.
+    const std::size_t header = pointerSize;
+    const std::size_t entrySize = 8 + 2 * pointerSize;
+    if (data == nullptr || !isPointerSize(pointerSize) || size < header)
         return entries;
-    const std::size_t count = std::min<std::size_t>(readLe32(data), (size - 4) / kEntrySize);
+    const std::size_t count = std::min<std::size_t>(readLe32(data), (size - header) / entrySize);
     entries.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* p = data + 4 + i * kEntrySize;
+        const std::uint8_t* p = data + header + i * entrySize;
         SystemHandleEntry entry;
         entry.processId = readLe32(p);
         entry.objectType = p[4];
         entry.flags = p[5];
         entry.handle = readLe16(p + 6);
-        entry.grantedAccess = readLe32(p + 12);
+        entry.grantedAccess = readLe32(p + 8 + pointerSize);
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+std::vector<SystemHandleEntry> parseExtendedHandleTable(const std::uint8_t* data, std::size_t size,
+                                                        std::size_t pointerSize)
+{
+    std::vector<SystemHandleEntry> entries;
+    const std::size_t header = 2 * pointerSize;
+    const std::size_t entrySize = 3 * pointerSize + 16;
+    if (data == nullptr || !isPointerSize(pointerSize) || size < header)
+        return entries;
+    const std::size_t count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(readLePointer(data, pointerSize), (size - header) / entrySize));
+    entries.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* p = data + header + i * entrySize;
+        const std::uint8_t* fixed = p + 3 * pointerSize;
+        SystemHandleEntry entry;
+        // Process ids are 32-bit values, whatever the field's size.
+        entry.processId = static_cast<std::uint32_t>(readLePointer(p + pointerSize, pointerSize));
+        entry.handle = readLePointer(p + 2 * pointerSize, pointerSize);
+        entry.grantedAccess = readLe32(fixed);
+        entry.objectType = readLe16(fixed + 6);
+        entry.flags = readLe32(fixed + 8);
         entries.push_back(entry);
     }
     return entries;
@@ -117,20 +172,20 @@ std::optional<LocalEndpoint> parseTdiAddressInfo(const std::uint8_t* data, std::
         return std::nullopt;
     LocalEndpoint local;
     local.port = static_cast<std::uint16_t>(data[12] << 8 | data[13]);
-    for (std::size_t i = 0; i < local.address.size(); ++i)
-        local.address[i] = data[14 + i];
+    local.address = Ipv4Address{data[14], data[15], data[16], data[17]};
     return local;
 }
 
-std::u16string parseObjectNameInformation(const std::uint8_t* data, std::size_t size)
+std::u16string parseObjectNameInformation(const std::uint8_t* data, std::size_t size, std::size_t pointerSize)
 {
-    constexpr std::size_t kHeader = 8;
-    if (data == nullptr || size < kHeader)
+    // UNICODE_STRING: two 16-bit lengths, then the buffer pointer, aligned.
+    const std::size_t header = 2 * pointerSize;
+    if (data == nullptr || !isPointerSize(pointerSize) || size < header)
         return {};
-    const std::size_t bytes = std::min<std::size_t>(readLe16(data), size - kHeader);
+    const std::size_t bytes = std::min<std::size_t>(readLe16(data), size - header);
     std::u16string name(bytes / 2, u'\0');
     for (std::size_t i = 0; i < name.size(); ++i)
-        name[i] = static_cast<char16_t>(readLe16(data + kHeader + 2 * i));
+        name[i] = static_cast<char16_t>(readLe16(data + header + 2 * i));
     return name;
 }
 
@@ -143,14 +198,27 @@ bool NetworkInfoExtractor::collectSocketTable()
         return false;
     }
     readProxyAddress();
+    if (!system_.handleWalkFindsSockets()) {
+        // The tables are the only source here, so without them nothing is
+        // known, which differs from a process known to hold no port.
+        const auto rows = system_.readPortTables();
+        if (!rows)
+            return false;
+        capacity_ = rows->size();
+        sockets_.emplace();
+        addPortTableRows(*rows);
+        return true;
+    }
     const auto table = system_.readHandleTable();
     if (!table)
         return false;
 
     capacity_ = table->size() / 2;
     sockets_.emplace();
-    if (!examineHandles(*table))
-        addPortTableRows();
+    if (!examineHandles(*table)) {
+        if (const auto rows = system_.readPortTables())
+            addPortTableRows(*rows);
+    }
     return true;
 }
 
@@ -195,12 +263,9 @@ bool NetworkInfoExtractor::examineHandles(const std::vector<SystemHandleEntry>& 
     return sawTransport;
 }
 
-void NetworkInfoExtractor::addPortTableRows()
+void NetworkInfoExtractor::addPortTableRows(const std::vector<PortTableRow>& rows)
 {
-    const auto rows = system_.readPortTables();
-    if (!rows)
-        return;
-    for (const PortTableRow& row : *rows) {
+    for (const PortTableRow& row : rows) {
         if (!addSocket(row.processId, row.local))
             break;
     }
@@ -213,7 +278,9 @@ bool NetworkInfoExtractor::addSocket(std::uint32_t processId, const LocalEndpoin
                                    {capacity_}));
         return false;
     }
-    sockets_->push_back({processId, classifyAddress(local.address, proxyAddress_), local.port});
+    const AddressClass addressClass =
+        std::visit([this](const auto& address) { return classifyAddress(address, proxyAddress_); }, local.address);
+    sockets_->push_back({processId, addressClass, local.port});
     return true;
 }
 

@@ -1,8 +1,10 @@
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -21,10 +23,7 @@ namespace {
 
 std::wstring uniqueName(const wchar_t* stem) { return stem + std::to_wstring(GetCurrentProcessId()); }
 
-std::uint16_t handleValue(HANDLE handle)
-{
-    return static_cast<std::uint16_t>(reinterpret_cast<std::uintptr_t>(handle));
-}
+std::uint64_t handleValue(HANDLE handle) { return reinterpret_cast<std::uintptr_t>(handle); }
 
 bool endsWith(const std::u16string& text, const std::wstring& tail)
 {
@@ -50,14 +49,16 @@ struct StagedQuery {
             threads[call] = GetCurrentThreadId();
         if (handle == hanging)
             WaitForSingleObject(never, INFINITE);
+        // The characters follow a UNICODE_STRING.
+        constexpr ULONG header = 2 * sizeof(void*);
         const ULONG bytes = static_cast<ULONG>(name.size() * 2);
-        *returned = 8 + bytes;
-        if (length < 8 + bytes)
+        *returned = header + bytes;
+        if (length < header + bytes)
             return static_cast<LONG>(0xC0000004);
         auto* out = static_cast<std::uint8_t*>(buffer);
         out[0] = static_cast<std::uint8_t>(bytes);
         out[1] = static_cast<std::uint8_t>(bytes >> 8);
-        std::memcpy(out + 8, name.data(), bytes);
+        std::memcpy(out + header, name.data(), bytes);
         return 0;
     }
 };
@@ -66,31 +67,61 @@ DWORD WINAPI connectPipe(void* pipe) { return ConnectNamedPipe(static_cast<HANDL
 
 win32::UniqueHandle newEvent() { return win32::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
 
-// A socket bound to 127.0.0.1 on a free port; closed on destruction.
+// A socket bound to 127.0.0.1 or ::1 on a free port; closed on destruction.
 class LoopbackSocket {
 public:
-    explicit LoopbackSocket(int type) : socket_(::socket(AF_INET, type, 0))
+    LoopbackSocket(int family, int type) : socket_(::socket(family, type, 0))
     {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof address;
-        if (socket_ == INVALID_SOCKET || bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            (type == SOCK_STREAM && listen(socket_, 1) != 0) ||
-            getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        sockaddr_storage address{};
+        int length = 0;
+        if (family == AF_INET6) {
+            auto& in6 = reinterpret_cast<sockaddr_in6&>(address);
+            in6.sin6_family = AF_INET6;
+            in6.sin6_addr = in6addr_loopback;
+            length = sizeof in6;
+        } else {
+            auto& in4 = reinterpret_cast<sockaddr_in&>(address);
+            in4.sin_family = AF_INET;
+            in4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            length = sizeof in4;
+        }
+        auto* name = reinterpret_cast<sockaddr*>(&address);
+        if (socket_ == INVALID_SOCKET || bind(socket_, name, length) != 0 ||
+            (type == SOCK_STREAM && listen(socket_, 1) != 0) || getsockname(socket_, name, &length) != 0)
             return;
-        port_ = ntohs(address.sin_port);
+        port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+                                         : reinterpret_cast<sockaddr_in&>(address).sin_port);
     }
     ~LoopbackSocket()
     {
         if (socket_ != INVALID_SOCKET)
             closesocket(socket_);
     }
+    bool created() const { return socket_ != INVALID_SOCKET; }
     std::uint16_t port() const { return port_; }
 
 private:
     SOCKET socket_;
     std::uint16_t port_ = 0;
+};
+
+// The adapter with the handle walk forced on, as on Windows before Vista;
+// everything else goes to the adapter.
+class WalkingNetworkSystem final : public NetworkSystem {
+public:
+    explicit WalkingNetworkSystem(NetworkSystem& inner) : inner_(inner) {}
+    bool hasEntryPoints() override { return inner_.hasEntryPoints(); }
+    bool handleWalkFindsSockets() override { return true; }
+    std::optional<std::u16string> readProxyServer() override { return inner_.readProxyServer(); }
+    std::optional<std::vector<SystemHandleEntry>> readHandleTable() override { return inner_.readHandleTable(); }
+    std::unique_ptr<OpenedProcess> openProcess(std::uint32_t processId) override
+    {
+        return inner_.openProcess(processId);
+    }
+    std::optional<std::vector<PortTableRow>> readPortTables() override { return inner_.readPortTables(); }
+
+private:
+    NetworkSystem& inner_;
 };
 
 // Proxy values under a scratch key that stands in for HKEY_CURRENT_USER in
@@ -135,15 +166,26 @@ TEST(NetworkSystemWin32, ReadsTheHandleTableAndNamesOwnHandles)
     const std::wstring eventName = uniqueName(L"ZorvaneNetworkTest");
     win32::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
     ASSERT_TRUE(event);
+    // Events until one's handle value needs more than 16 bits, which only
+    // the extended table keeps whole.
+    std::vector<win32::UniqueHandle> filler;
+    while (filler.size() < 20000 && (filler.empty() || handleValue(filler.back().get()) <= 0xFFFF)) {
+        filler.push_back(newEvent());
+        ASSERT_TRUE(filler.back());
+    }
+    const HANDLE high = filler.back().get();
+    ASSERT_GT(handleValue(high), 0xFFFFu);
 
     auto system = client::makeNetworkSystem();
     ASSERT_TRUE(system->hasEntryPoints());
     const auto table = system->readHandleTable();
     ASSERT_TRUE(table);
-    bool listed = false;
-    for (const SystemHandleEntry& entry : *table)
-        listed |= entry.processId == GetCurrentProcessId() && entry.handle == handleValue(event.get());
-    EXPECT_TRUE(listed);
+    int listed = 0;
+    for (const SystemHandleEntry& entry : *table) {
+        if (entry.processId == GetCurrentProcessId())
+            listed += (entry.handle == handleValue(event.get())) + (entry.handle == handleValue(high));
+    }
+    EXPECT_EQ(listed, 2);
 
     auto self = system->openProcess(GetCurrentProcessId());
     ASSERT_TRUE(self);
@@ -153,8 +195,9 @@ TEST(NetworkSystemWin32, ReadsTheHandleTableAndNamesOwnHandles)
     EXPECT_EQ(name.status, ObjectNameResult::Status::Named);
     EXPECT_TRUE(endsWith(name.name, L"\\" + eventName));
     EXPECT_FALSE(duplicate->queryAddress());
+    EXPECT_TRUE(self->duplicate(handleValue(high)));
 
-    EXPECT_FALSE(self->duplicate(0xFFFC));
+    EXPECT_FALSE(self->duplicate(0x7FFFFFFC));
 }
 
 TEST(NetworkSystemWin32, APipeServerWaitingForAClientDoesNotStallThePass)
@@ -176,7 +219,8 @@ TEST(NetworkSystemWin32, APipeServerWaitingForAClientDoesNotStallThePass)
     const ObjectNameResult name = duplicate->queryName(NetworkInfoExtractor::kNameQueryTimeoutMs);
     EXPECT_NE(name.status, ObjectNameResult::Status::Unnamed);
 
-    NetworkInfoExtractor extractor(*system);
+    WalkingNetworkSystem walking(*system);
+    NetworkInfoExtractor extractor(walking);
     EXPECT_TRUE(extractor.collectSocketTable());
 
     win32::UniqueFileHandle client(
@@ -229,28 +273,40 @@ TEST(NetworkSystemWin32, ReadsTheEnabledProxyOnly)
     EXPECT_EQ(system->readProxyServer(), std::nullopt);
 }
 
-TEST(NetworkSystemWin32, PortTablesListASocketThisTestOpened)
+TEST(NetworkSystemWin32, PortTablesListSocketsThisTestOpened)
 {
     zorvane::testing::WinsockSession winsock;
     ASSERT_TRUE(winsock.ok());
-    LoopbackSocket tcp(SOCK_STREAM);
-    LoopbackSocket udp(SOCK_DGRAM);
+    LoopbackSocket tcp(AF_INET, SOCK_STREAM);
+    LoopbackSocket udp(AF_INET, SOCK_DGRAM);
+    LoopbackSocket tcp6(AF_INET6, SOCK_STREAM);
+    LoopbackSocket udp6(AF_INET6, SOCK_DGRAM);
     ASSERT_NE(tcp.port(), 0);
     ASSERT_NE(udp.port(), 0);
+    if (!tcp6.created())
+        GTEST_SKIP() << "no IPv6 sockets on this host (error " << WSAGetLastError() << ")";
+    ASSERT_NE(tcp6.port(), 0);
+    ASSERT_NE(udp6.port(), 0);
 
     auto system = client::makeNetworkSystem();
+    // Wine reports Windows 7, whose sockets are no "\Device\Tcp" handles.
+    EXPECT_FALSE(system->handleWalkFindsSockets());
     const auto rows = system->readPortTables();
     ASSERT_TRUE(rows);
-    int found = 0;
-    for (const PortTableRow& row : *rows) {
-        const bool ours = row.local.port == tcp.port() || row.local.port == udp.port();
-        if (ours && row.local.address == Ipv4Address{127, 0, 0, 1})
-            ++found;
+    const LocalEndpoint ours[] = {{Ipv4Address{127, 0, 0, 1}, tcp.port()},
+                                  {Ipv4Address{127, 0, 0, 1}, udp.port()},
+                                  {Ipv6Address{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, tcp6.port()},
+                                  {Ipv6Address{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, udp6.port()}};
+    // TCP and UDP number their ports apart, and other programs on this host
+    // hold loopback ports too, so another row may show the same endpoint.
+    for (const LocalEndpoint& socket : ours) {
+        SCOPED_TRACE(socket.port);
+        EXPECT_TRUE(std::any_of(rows->begin(), rows->end(), [&socket](const PortTableRow& row) {
+            return row.local.port == socket.port && row.local.address == socket.address;
+        }));
     }
-    EXPECT_EQ(found, 2);
 
-    // Wine has no "\Device\Tcp" handles, so the pass takes the tables. It
-    // reports owner pid 0 for every row, so look under both ids.
+    // Wine reports owner pid 0 for every row, so look under both ids.
     NetworkInfoExtractor extractor(*system);
     ASSERT_TRUE(extractor.collectSocketTable());
     std::u16string ports = u",";
@@ -260,7 +316,9 @@ TEST(NetworkSystemWin32, PortTablesListASocketThisTestOpened)
         extractor.onProcess(processId);
         ports += *record.find(keys::kNetNetworkPorts) + u",";
     }
-    const std::wstring item = L"," + std::to_wstring(tcp.port()) + L"|LOOPBACK,";
-    EXPECT_NE(ports.find(std::u16string(item.begin(), item.end())), std::u16string::npos)
-        << std::string(ports.begin(), ports.end());
+    for (std::uint16_t port : {tcp.port(), tcp6.port()}) {
+        const std::wstring item = L"," + std::to_wstring(port) + L"|LOOPBACK,";
+        EXPECT_NE(ports.find(std::u16string(item.begin(), item.end())), std::u16string::npos)
+            << std::string(ports.begin(), ports.end());
+    }
 }

@@ -18,7 +18,7 @@ class FakeNetworkSystem : public NetworkSystem {
 public:
     struct Handle {
         std::uint32_t processId = 0;
-        std::uint16_t value = 0;
+        std::uint64_t value = 0;
         std::optional<std::u16string> name;
         std::optional<LocalEndpoint> address;
         bool hangs = false;
@@ -26,6 +26,7 @@ public:
     };
 
     bool entryPoints = true;
+    bool socketsAreHandles = true;
     bool handleTableReadable = true;
     std::optional<std::u16string> proxyServer;
     std::set<std::uint32_t> unopenable;
@@ -33,6 +34,7 @@ public:
     std::vector<Handle> handles;
 
     int processOpens = 0;
+    int handleTableReads = 0;
     int portTableReads = 0;
     int addressQueries = 0;
     int openDuplicates = 0;
@@ -42,7 +44,7 @@ public:
     {
         Handle& handle = handles.emplace_back();
         handle.processId = processId;
-        handle.value = static_cast<std::uint16_t>(4 * handles.size());
+        handle.value = 4 * handles.size();
         handle.name = std::move(name);
         return handle;
     }
@@ -60,10 +62,12 @@ public:
     }
 
     bool hasEntryPoints() override { return entryPoints; }
+    bool handleWalkFindsSockets() override { return socketsAreHandles; }
     std::optional<std::u16string> readProxyServer() override { return proxyServer; }
 
     std::optional<std::vector<SystemHandleEntry>> readHandleTable() override
     {
+        ++handleTableReads;
         if (!handleTableReadable)
             return std::nullopt;
         std::vector<SystemHandleEntry> table;
@@ -117,7 +121,7 @@ private:
     class Process : public OpenedProcess {
     public:
         Process(FakeNetworkSystem& system, std::uint32_t processId) : system_(system), processId_(processId) {}
-        std::unique_ptr<DuplicatedHandle> duplicate(std::uint16_t value) override
+        std::unique_ptr<DuplicatedHandle> duplicate(std::uint64_t value) override
         {
             for (const Handle& handle : system_.handles) {
                 if (handle.processId == processId_ && handle.value == value && handle.duplicable)
