@@ -10,9 +10,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/service-lib.sh
 
-win32=build/win32
+pick_client
+win32=$CLIENT_BUILD
 service=build/release/service/zorvane-service
-for f in "$service" "$win32/zorvane.exe" "$win32/bench/trivial_win32.exe"; do
+for f in "$service" "$win32/$CLIENT_EXE" "$win32/bench/trivial_win32.exe"; do
   [ -f "$f" ] || { echo "client_memory: $f is missing; build it with: make release win32" >&2; exit 1; }
 done
 [ -n "${DISPLAY:-}" ] || { echo "client_memory: needs DISPLAY" >&2; exit 1; }
@@ -36,7 +37,7 @@ peak_kb() {
 /usr/bin/time -v -o "$work/floor.txt" "$win32/wine-run.sh" "$win32/bench/trivial_win32.exe"
 
 start_service "$service" "$work/scans.sqlite" "$work/service.log"
-/usr/bin/time -v -o "$work/client.txt" timeout --kill-after=10 300 "$win32/wine-run.sh" "$win32/zorvane.exe" \
+/usr/bin/time -v -o "$work/client.txt" timeout --kill-after=10 300 "$win32/wine-run.sh" "$win32/$CLIENT_EXE" \
   /skipfast /nobrowser /host=127.0.0.1 "/port=$SERVICE_PORT" >"$work/client.log" 2>&1 || true
 stored=$(sed -n 's/.*stored scan [^:]*: \([0-9]*\) records, .*/\1/p' "$work/service.log" | tail -n 1)
 if [ -z "$stored" ]; then

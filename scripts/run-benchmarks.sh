@@ -1,26 +1,33 @@
 #!/usr/bin/env bash
 # Runs the benchmarks of an existing build back to back: the digests natively
-# (ours against OpenSSL) and as the 32-bit Windows program under Wine, the
+# (ours against OpenSSL) and as the Windows program under Wine (i686 where
+# the host runs 32-bit programs, else x86-64 under wine64), the
 # scan over a generated fixture against OpenSSL on the same files (and under
 # Wine through the Win32 file adapter against ReadFile and our digests), the
 # submit encoding against zlib alone, the service's ingest over loopback HTTP
 # against the same exchanges in-process, the client's peak memory under Wine
 # against a trivial Win32 program, and the network pass's handle rate. It builds nothing: run `make release
-# win32` first (the `make bench` target does). Every benchmark's last line is
+# win32` first (the `make bench` target does; it builds win64 as well). Every benchmark's last line is
 # its ratio; the summary at the end repeats them, with the i686 digest
 # throughput set against the native OpenSSL baseline measured in the same run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The Windows programs of the tree this host can run: the i686 one where it
+# executes 32-bit programs, else the x86-64 one under wine64.
+source scripts/service-lib.sh
+pick_client
+win=$CLIENT_BUILD
+echo "run-benchmarks: Windows programs from $win ($CLIENT_WHY)"
 
 native=build/release/bench/digest_bench
-windows=build/win32/bench/digest_bench.exe
+windows=$win/bench/digest_bench.exe
 scan=build/release/bench/scan_bench
 submit=build/release/bench/submit_bench
 ingest=build/release/bench/ingest_bench
-network=build/win32/bench/network_pass.exe
-windows_scan=build/win32/bench/scan_bench.exe
-for program in "$native" "$windows" "$scan" "$windows_scan" "$submit" "$ingest" "$network" build/win32/bench/trivial_win32.exe \
-  build/win32/zorvane.exe build/release/service/zorvane-service; do
+network=$win/bench/network_pass.exe
+windows_scan=$win/bench/scan_bench.exe
+for program in "$native" "$windows" "$scan" "$windows_scan" "$submit" "$ingest" "$network" $win/bench/trivial_win32.exe \
+  $win/$CLIENT_EXE build/release/service/zorvane-service; do
   if [ ! -f "$program" ]; then
     echo "run-benchmarks: $program is missing; build it with: make release win32" >&2
     exit 1
@@ -39,7 +46,7 @@ windows_scan_out=$(mktemp)
 cleanup() {
   rm -f "$native_out" "$windows_out" "$scan_out" "$submit_out" "$ingest_out" "$memory_out" "$network_out" "$pg_out" \
     "$windows_scan_out"
-  WINEPREFIX="$PWD/build/win32/wineprefix" wineserver -k 2>/dev/null || true
+  WINEPREFIX="$PWD/$win/wineprefix" wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
 
@@ -47,13 +54,13 @@ echo "== native x86-64: ours against OpenSSL"
 "$native" | tee "$native_out"
 echo
 echo "== i686 under Wine"
-ZORVANE_NO_XVFB=1 build/win32/wine-run.sh "$windows" | tr -d '\r' | tee "$windows_out"
+ZORVANE_NO_XVFB=1 $win/wine-run.sh "$windows" | tr -d '\r' | tee "$windows_out"
 echo
 echo "== native x86-64: the scan's file steps against OpenSSL on the same files"
 "$scan" | tee "$scan_out"
 echo
 echo "== i686 under Wine: the scan's file steps through the Win32 file adapter against ReadFile and our digests"
-ZORVANE_NO_XVFB=1 build/win32/wine-run.sh "$windows_scan" | tr -d '\r' | tee "$windows_scan_out"
+ZORVANE_NO_XVFB=1 $win/wine-run.sh "$windows_scan" | tr -d '\r' | tee "$windows_scan_out"
 echo
 echo "== native x86-64: submit encoding against zlib alone"
 "$submit" | tee "$submit_out"
@@ -69,7 +76,7 @@ else
 fi
 echo
 echo "== under Wine: the network extractor's handle-table pass"
-ZORVANE_NO_XVFB=1 build/win32/wine-run.sh "$network" | tr -d '\r' | tee "$network_out"
+ZORVANE_NO_XVFB=1 $win/wine-run.sh "$network" | tr -d '\r' | tee "$network_out"
 echo
 echo "== native x86-64: service ingest on PostgreSQL, one service instance against two"
 bench/ingest_pg.sh --rounds 2 --scans 80 | tee "$pg_out"
