@@ -76,6 +76,38 @@ struct StoredScan {
 
 enum class StoreOutcome { Stored, AlreadySubmitted, UnknownScan, Failed };
 
+// A submitted scan without its records: what a report needs before them.
+struct ScanOutline {
+    ScanHeader header;
+    std::string submittedAt;
+    Values scanValues;
+    std::size_t records = 0;
+};
+
+// Which records one page holds: from position `first` on, at most
+// `maxRecords` of them, and no more once their module lists together reach
+// `maxModules` entries (a page holds at least one record).
+struct PageRequest {
+    std::size_t first = 0;
+    std::size_t maxRecords = 256;
+    std::size_t maxModules = 16384;
+    // Whether the page names the records of its module files (a reader that
+    // only counts does without).
+    bool moduleRecords = true;
+};
+
+// Consecutive records of a submitted scan with the files they name, so that
+// a report is read and written page by page instead of whole.
+struct ScanPage {
+    std::vector<StoredProcess> processes;
+    // The file of every record of the page.
+    std::map<std::int64_t, StoredFile> files;
+    // For every file that a module of the page names: the path.path and
+    // path.file values of the scan's first record of that file, by which the
+    // module is shown.
+    std::map<std::int64_t, Values> moduleRecords;
+};
+
 class ScanStore {
 public:
     virtual ~ScanStore() = default;
@@ -99,6 +131,16 @@ public:
     // A submitted scan with its processes and files; empty when there is no
     // such scan, it is not submitted yet, or the storage fails.
     virtual std::optional<StoredScan> loadScan(std::string_view scanId) = 0;
+
+    // A submitted scan without its records; empty as for loadScan. The
+    // default reads the whole scan.
+    virtual std::optional<ScanOutline> loadScanOutline(std::string_view scanId);
+
+    // One page of a submitted scan's records, each page read on its own (a
+    // scan does not change once submitted). A page past the last record is
+    // empty; no page at all means no such submitted scan, or a storage
+    // failure. The default reads the whole scan and keeps the page.
+    virtual std::optional<ScanPage> loadScanPage(std::string_view scanId, const PageRequest& request);
 };
 
 // Opens the store that `location` names: a "postgresql://" or
@@ -109,6 +151,10 @@ public:
 std::unique_ptr<ScanStore> openScanStore(const std::string& location, std::string& error);
 
 bool isPostgresLocation(std::string_view location);
+
+// The values of a record by which a module that names its file is shown:
+// path.path and path.file.
+Values pathValues(const Values& values);
 
 // `location` fit for a log line: the password of a connection URL is masked.
 std::string displayLocation(const std::string& location);
