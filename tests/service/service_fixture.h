@@ -10,6 +10,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -191,6 +192,16 @@ protected:
     {
         std::lock_guard lock(logMutex_);
         return log_;
+    }
+
+    // The log once it has `count` lines, or after 30 s: a request's access
+    // line is written when its reply has gone out, which may be after the
+    // client read it.
+    std::vector<std::string> logLinesOnceThereAre(std::size_t count)
+    {
+        for (int i = 0; i < 300 && logLines().size() < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return logLines();
     }
 
     std::filesystem::path dir_;
