@@ -380,7 +380,12 @@ Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& s
             SubmittedProcess process;
             std::string moduleList = take(values, keys::kModuleList);
             if (!moduleList.empty()) {
-                moduleEntries += static_cast<std::size_t>(std::count(moduleList.begin(), moduleList.end(), ',')) + 1;
+                const auto listed = static_cast<std::size_t>(std::count(moduleList.begin(), moduleList.end(), ',')) + 1;
+                if (listed > limits.maxModulesPerRecord)
+                    return reject(where + ": the module list names more than " +
+                                      std::to_string(limits.maxModulesPerRecord) + " modules",
+                                  413);
+                moduleEntries += listed;
                 if (moduleEntries > limits.maxModuleEntries)
                     return reject("the module lists name more than " + std::to_string(limits.maxModuleEntries) +
                                       " modules",

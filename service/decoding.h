@@ -20,10 +20,14 @@ struct Limits {
     // Per compressed field, after inflating.
     std::size_t maxInflatedBytes = 32u << 20;
     std::size_t maxRecords = 50000;
-    // Elements of all "moduleList" values of one submission together; each
-    // becomes a stored entry, so a list of nothing but commas must not grow
-    // without bound inside the inflate cap.
-    std::size_t maxModuleEntries = 1000000;
+    // Elements of all "moduleList" values of one submission together, and of
+    // one record's. Each element is stored and shows in every page and
+    // export of the report (with the path of the file it names), so a few
+    // kilobytes of commas or repeated ids must not become a report of many
+    // megabytes. A Windows process loads hundreds of modules, rarely more
+    // than a thousand.
+    std::size_t maxModuleEntries = 100000;
+    std::size_t maxModulesPerRecord = 4096;
 };
 
 struct Rejection {

@@ -59,7 +59,8 @@ int main(int argc, char** argv)
     app.add_option("--public-url", options.publicUrl,
                    "Base of the results addresses (default: http://ADDR:PORT of --listen)");
     app.add_option("--trusted-proxy", options.trustedProxies,
-                   "Address of a load balancer whose X-Forwarded-For header names the client (repeatable)");
+                   "Address of a load balancer whose X-Forwarded-For header names the client (repeatable); "
+                   "exempt from --max-connections-per-address");
     zorvane::service::StoreOptions storeOptions;
     app.add_option("--corroborations", storeOptions.corroborations,
                    "Distinct clients that must send the same SHA-1 and size before a digest is known")
@@ -85,6 +86,44 @@ int main(int argc, char** argv)
     app.add_option("--purge-interval", purgeSeconds, "Seconds between two purges of expired scans (0: no purge)")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
+auto& http = options.http;
+    app.add_option("--max-connections", http.maxConnections, "Open connections in all; more are closed at once")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 100000u));
+    app.add_option("--max-connections-per-address", http.maxConnectionsPerAddress,
+                   "Open connections from one client address (0: no cap)")
+        ->capture_default_str();
+    app.add_option("--header-timeout", http.headerTimeoutSeconds,
+                   "Seconds in which a request's line and headers must arrive, from the connection's start or "
+                   "its previous request's end")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 3600u));
+    app.add_option("--min-body-rate", http.minBodyRate,
+                   "Bytes per second that a request body, and a report being sent, must average once they have "
+                   "run for --header-timeout seconds (0: no minimum)")
+        ->capture_default_str();
+    app.add_option("--idle-timeout", http.idleTimeoutSeconds,
+                   "Seconds after which a connection on which nothing moves is closed")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 3600u));
+    app.add_option("--max-headers", http.maxHeaders, "Request headers in number; more are answered 431")
+        ->capture_default_str()
+        ->check(CLI::Range(std::size_t{8}, std::size_t{10000}));
+    app.add_option("--max-header-bytes", http.maxHeaderBytes,
+                   "Bytes of request line and headers together; more are answered 431")
+        ->capture_default_str()
+        ->check(CLI::Range(std::size_t{1024}, std::size_t{1} << 20));
+    app.add_option("--max-renders", options.maxRenders,
+                   "Reports and exports written at once; more requests get 503 with Retry-After")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 1024u));
+    app.add_option("--threads", http.threads, "Threads that serve connections and run requests")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 256u));
+    app.add_option("--shutdown-grace", http.shutdownGraceSeconds,
+                   "Seconds that requests in flight get to end after SIGTERM or SIGINT")
+        ->capture_default_str()
+        ->check(CLI::Range(0u, 8u));
     CLI11_PARSE(app, argc, argv);
     options.pendingLifetime = std::chrono::seconds(pendingSeconds);
     options.quotaWindow = std::chrono::seconds(windowSeconds);
@@ -132,10 +171,10 @@ int main(int argc, char** argv)
         logLine(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
         service.stop();
     });
-    service.run();
-    // run() also returns when the listening socket fails; wake the waiter.
+    const bool served = service.run();
+    // run() also returns when the server cannot start; wake the waiter.
     pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
     logLine("stopped");
-    return 0;
+    return served ? 0 : 1;
 }

@@ -536,6 +536,136 @@ public:
         return done ? std::move(scan) : std::nullopt;
     }
 
+    std::optional<ScanOutline> loadScanOutline(std::string_view scanId) override
+    {
+        std::optional<ScanOutline> outline;
+        bool done = transact("read a report outline", kBeginSnapshot, [&](Session& s) {
+            outline.reset();
+            auto row = s.run("SELECT scan_time, client_ip, submitted_at, scan_values, "
+                             "(SELECT count(*) FROM processes WHERE scan_id = $1) "
+                             "FROM scans WHERE scan_id = $1 AND submitted_at IS NOT NULL",
+                             {std::string(scanId)});
+            if (!row)
+                return false;
+            if (PQntuples(row.get()) == 0)
+                return true;
+            auto records = integer(row.get(), 0, 4);
+            if (!records || *records < 0)
+                return false;
+            outline = ScanOutline{ScanHeader{std::string(scanId), text(row.get(), 0, 0), text(row.get(), 0, 1), true},
+                                  text(row.get(), 0, 2), valuesFromJson(text(row.get(), 0, 3)),
+                                  static_cast<std::size_t>(*records)};
+            return true;
+        });
+        return done ? std::move(outline) : std::nullopt;
+    }
+
+    std::optional<ScanPage> loadScanPage(std::string_view scanId, const PageRequest& request) override
+    {
+        std::optional<ScanPage> page;
+        bool done = transact("read a report page", kBeginSnapshot, [&](Session& s) {
+            page.reset();
+            return loadScanPageIn(s, std::string(scanId), request, page);
+        });
+        return done ? std::move(page) : std::nullopt;
+    }
+
+private:
+    static bool loadScanPageIn(Session& s, const std::string& scanId, const PageRequest& request,
+                               std::optional<ScanPage>& result)
+    {
+        auto submitted = s.run("SELECT 1 FROM scans WHERE scan_id = $1 AND submitted_at IS NOT NULL", {scanId});
+        if (!submitted)
+            return false;
+        if (PQntuples(submitted.get()) == 0)
+            return true;
+        auto records = s.run("SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
+                             "FROM processes p JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position "
+                             "WHERE p.scan_id = $1 AND p.position >= $2::integer ORDER BY p.position LIMIT $3::integer",
+                             {scanId, std::to_string(request.first), std::to_string(request.maxRecords)});
+        if (!records)
+            return false;
+        ScanPage page;
+        std::size_t modules = 0;
+        std::set<std::int64_t> files, named;
+        for (int row = 0; row < PQntuples(records.get()); ++row) {
+            if (!page.processes.empty() && modules >= request.maxModules)
+                break;
+            auto id = integer(records.get(), row, 2);
+            auto unknown = integer(records.get(), row, 3);
+            if (!id || !unknown)
+                return false;
+            StoredProcess p;
+            p.slot = Slot{*id, *unknown != 0, text(records.get(), row, 4)};
+            p.process.values = valuesFromJson(text(records.get(), row, 0));
+            p.process.modules = modulesFromJson(text(records.get(), row, 1));
+            modules += p.process.modules.size();
+            files.insert(*id);
+            for (const auto& m : p.process.modules) {
+                if (m && request.moduleRecords)
+                    named.insert(*m);
+            }
+            page.processes.push_back(std::move(p));
+        }
+        records.reset();
+        if (!files.empty()) {
+            ArrayLiteral ids;
+            for (std::int64_t id : files)
+                ids.add(id);
+            const std::string idArray = ids.take();
+            auto ownFacts = s.run("SELECT file_id, facts FROM scan_files WHERE scan_id = $1 AND file_id = ANY($2::bigint[])",
+                                  {scanId, idArray});
+            if (!ownFacts)
+                return false;
+            std::map<std::int64_t, Values> own;
+            for (int row = 0; row < PQntuples(ownFacts.get()); ++row) {
+                auto id = integer(ownFacts.get(), row, 0);
+                if (!id)
+                    return false;
+                own[*id] = valuesFromJson(text(ownFacts.get(), row, 1));
+            }
+            auto rows = s.run("SELECT file_id, complete, facts, disputed FROM files WHERE file_id = ANY($1::bigint[])",
+                              {idArray});
+            if (!rows)
+                return false;
+            for (int row = 0; row < PQntuples(rows.get()); ++row) {
+                auto id = integer(rows.get(), row, 0);
+                auto complete = integer(rows.get(), row, 1);
+                if (!id || !complete)
+                    return false;
+                const auto stored = valuesFromJson(text(rows.get(), row, 2));
+                const auto mine = own.find(*id);
+                page.files[*id] = fileInReport(*complete != 0, stored, disputesFromJson(text(rows.get(), row, 3)),
+                                               mine == own.end() ? nullptr : &mine->second, stored);
+            }
+            if (page.files.size() != files.size())
+                return true;  // a file the scan names is missing: no report rather than half a one
+        }
+        if (!named.empty()) {
+            ArrayLiteral ids;
+            for (std::int64_t id : named) {
+                ids.add(id);
+                page.moduleRecords[id];
+            }
+            auto rows = s.run("SELECT f.file_id, p.process_values FROM "
+                              "(SELECT file_id, min(position) AS position FROM scan_slots "
+                              " WHERE scan_id = $1 AND file_id = ANY($2::bigint[]) GROUP BY file_id) f "
+                              "JOIN processes p ON p.scan_id = $1 AND p.position = f.position",
+                              {scanId, ids.take()});
+            if (!rows)
+                return false;
+            for (int row = 0; row < PQntuples(rows.get()); ++row) {
+                auto id = integer(rows.get(), row, 0);
+                if (!id)
+                    return false;
+                page.moduleRecords[*id] = pathValues(valuesFromJson(text(rows.get(), row, 1)));
+            }
+        }
+        result = std::move(page);
+        return true;
+    }
+
+public:
     std::optional<Admission> admitScan(std::string_view clientIp, std::int64_t nowSeconds,
                                        std::int64_t windowSeconds, std::int64_t limit) override
     {

@@ -4,8 +4,6 @@
 #include <map>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 namespace zorvane::service {
 
 namespace {
@@ -14,6 +12,16 @@ std::string valueOf(const Values& values, std::string_view key)
 {
     auto it = values.find(key);
     return it == values.end() ? std::string() : it->second;
+}
+
+// "directory\name" of a record's path values.
+std::string fullPathOf(const Values& values)
+{
+    std::string directory = valueOf(values, "path.path");
+    std::string name = valueOf(values, "path.file");
+    if (name.empty())
+        return directory;
+    return directory.empty() ? name : directory + "\\" + name;
 }
 
 // One record of a scan joined with the static facts of its file.
@@ -36,14 +44,7 @@ struct RecordView {
         std::string name = value("path.file");
         return name.empty() ? fact("path.file") : name;
     }
-    std::string fullPath() const
-    {
-        std::string directory = value("path.path");
-        std::string name = value("path.file");
-        if (name.empty())
-            return directory;
-        return directory.empty() ? name : directory + "\\" + name;
-    }
+    std::string fullPath() const { return fullPathOf(record->process.values); }
     bool listensWidely() const
     {
         std::string ports = value("net.NetworkPorts");
@@ -51,46 +52,6 @@ struct RecordView {
     }
     bool isService() const { return value("ref.startupMethod") == "2"; }
     bool isStartupEntry() const { return value("ref.startupMethod") == "3" || !value("wmi.StartupLocation").empty(); }
-};
-
-struct ScanView {
-    std::vector<RecordView> records;
-    std::map<std::int64_t, std::string> pathOfFile;
-
-    explicit ScanView(const StoredScan& scan)
-    {
-        for (std::size_t k = 0; k < scan.processes.size(); ++k) {
-            RecordView view;
-            view.position = k;
-            view.record = &scan.processes[k];
-            auto file = scan.files.find(view.fileId());
-            view.file = file == scan.files.end() ? nullptr : &file->second;
-            records.push_back(view);
-            pathOfFile.emplace(view.fileId(), view.fullPath());
-        }
-        for (const auto& [id, file] : scan.files)
-            pathOfFile.emplace(id, valueOf(file.facts, "path.file"));
-    }
-
-    // A module id only has to name a file of the scan, so one accepted
-    // upload can list a long path a million times. The paths that module
-    // lists show in one report are counted; past the budget a module is
-    // named by its file id alone, which keeps every page and export bounded.
-    static constexpr std::size_t kModulePathBudget = 16u << 20;
-
-    std::string moduleName(const std::optional<std::int64_t>& id)
-    {
-        if (!id)
-            return "(not scanned)";
-        auto it = pathOfFile.find(*id);
-        if (it == pathOfFile.end() || it->second.empty() || modulePathBytes_ + it->second.size() > kModulePathBudget)
-            return "file " + std::to_string(*id);
-        modulePathBytes_ += it->second.size();
-        return it->second;
-    }
-
-private:
-    std::size_t modulePathBytes_ = 0;
 };
 
 std::string startupMethodLabel(std::string_view code)
@@ -267,82 +228,279 @@ constexpr const char* kTableScript = R"js(
 })();
 )js";
 
-}  // namespace
-
-std::string escapeHtml(std::string_view text)
+// RFC 4180 quoting; a cell that a spreadsheet would take for a formula gets
+// a leading apostrophe.
+std::string csvCell(std::string_view text)
 {
-    std::string out;
-    out.reserve(text.size());
+    std::string out = "\"";
+    if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '@' || text[0] == '\t' ||
+                          text[0] == '\r' || (text[0] == '-' && text.find_first_not_of("-0123456789.") != std::string_view::npos)))
+        out.push_back('\'');
     for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out.push_back(c);
-        }
+        if (c == '"')
+            out.push_back('"');
+        out.push_back(c);
     }
+    out.push_back('"');
     return out;
 }
 
-std::string renderReportPage(const StoredScan& scan)
+// What the page's cards count, over all records of a scan.
+struct Summary {
+    std::size_t records = 0, processes = 0, unknownFiles = 0, listening = 0, startup = 0, services = 0;
+
+    void add(const RecordView& r)
+    {
+        ++records;
+        processes += r.isProcess() ? 1 : 0;
+        unknownFiles += r.known() ? 0 : 1;
+        listening += r.isProcess() && r.listensWidely() ? 1 : 0;
+        startup += r.isStartupEntry() ? 1 : 0;
+        services += r.isService() ? 1 : 0;
+    }
+};
+
+// JSON text of a string: quotes, backslashes and control characters
+// escaped, and every byte that is not part of valid UTF-8 replaced by
+// U+FFFD, so that a stored value can never break the document.
+void appendJsonString(std::string& out, std::string_view text)
 {
-    ScanView view(scan);
-    const Values& s = scan.scanValues;
-    std::size_t processes = 0, unknownFiles = 0, listening = 0, startup = 0, services = 0;
-    for (const RecordView& r : view.records) {
-        if (r.isProcess())
-            ++processes;
-        if (!r.known())
-            ++unknownFiles;
-        if (r.isProcess() && r.listensWidely())
-            ++listening;
-        if (r.isStartupEntry())
-            ++startup;
-        if (r.isService())
-            ++services;
-    }
-
-    std::string os = valueOf(s, "Caption");
-    for (const char* key : {"CSDVersion", "Version"}) {
-        std::string part = valueOf(s, key);
-        if (!part.empty())
-            os += (os.empty() ? "" : " ") + part;
-    }
-    std::string display;
-    if (!valueOf(s, "PelsWidth").empty())
-        display = valueOf(s, "PelsWidth") + " \xC3\x97 " + valueOf(s, "PelsHeight") + ", " +
-                  valueOf(s, "BitsPerPel") + " bit";
-
-    std::string html = pageHead("Zorvane report " + scan.header.scanTime);
-    html += "<h1>Processes of the scan of " + escapeHtml(scan.header.scanTime) + " UTC</h1>\n";
-    html += "<div class=\"cards\">\n";
-    card(html, "Operating system", os);
-    card(html, "Processor", valueOf(s, "Processor"));
-    card(html, "Display", display);
-    card(html, "Scan time (UTC)", scan.header.scanTime);
-    card(html, "Processes", std::to_string(processes));
-    card(html, "Files", std::to_string(view.records.size()));
-    card(html, "Unknown files", std::to_string(unknownFiles));
-    card(html, "Listening on all interfaces or the internet", std::to_string(listening));
-    card(html, "Startup entries", std::to_string(startup));
-    card(html, "Services", std::to_string(services));
-    html += "</div>\n";
-
-    html += "<h2>Processes</h2>\n<div class=\"toolbar\"><input id=\"filter\" type=\"search\" "
-            "placeholder=\"Filter processes\" aria-label=\"Filter processes\"><span class=\"count\" "
-            "id=\"shown\"></span><a href=\"" +
-            escapeHtml(scan.header.scanId) + ".json\">JSON</a><a href=\"" + escapeHtml(scan.header.scanId) +
-            ".csv\">CSV</a></div>\n";
-    html += "<div class=\"table-wrap\"><table id=\"processes\"><thead><tr>";
-    for (const char* h : {"Image", "PID", "Parent", "Path", "Company", "Product", "Description", "Version",
-                          "MD5 / SHA-1", "Status", "Startup", "Network", "Ports", "Memory", "Modules"})
-        html += std::string("<th scope=\"col\">") + h + "</th>";
-    html += "</tr></thead>\n<tbody>\n";
-    for (const RecordView& r : view.records) {
-        if (!r.isProcess())
+    out.push_back('"');
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+            std::size_t run = i + 1;
+            while (run < text.size()) {
+                const auto d = static_cast<unsigned char>(text[run]);
+                if (d < 0x20 || d >= 0x80 || d == '"' || d == '\\')
+                    break;
+                ++run;
+            }
+            out.append(text.substr(i, run - i));
+            i = run;
             continue;
+        }
+        if (c < 0x80) {
+            switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default: {
+                constexpr char kDigits[] = "0123456789abcdef";
+                out += "\\u00";
+                out.push_back(kDigits[c >> 4]);
+                out.push_back(kDigits[c & 0xF]);
+            }
+            }
+            ++i;
+            continue;
+        }
+        // The length and the smallest value of a sequence led by c.
+        std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        std::uint32_t code = length == 4 ? c & 0x07 : length == 3 ? c & 0x0F : c & 0x1F;
+        bool valid = length != 0 && c <= 0xF4 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + k]);
+            valid = (d & 0xC0) == 0x80;
+            code = code << 6 | (d & 0x3F);
+        }
+        const std::uint32_t smallest = length == 4 ? 0x10000 : length == 3 ? 0x800 : 0x80;
+        valid = valid && code >= smallest && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        if (valid) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    out.push_back('"');
+}
+
+void appendJsonValues(std::string& out, const Values& values)
+{
+    out.push_back('{');
+    bool first = true;
+    for (const auto& [key, value] : values) {
+        if (!first)
+            out.push_back(',');
+        first = false;
+        appendJsonString(out, key);
+        out.push_back(':');
+        appendJsonString(out, value);
+    }
+    out.push_back('}');
+}
+
+// A report read from the store page by page and written as it goes. A
+// subclass writes the parts of one format; this base pages through the
+// records, joins each with its file and names the modules.
+class PagedReport : public ReportWriter {
+public:
+    PagedReport(ScanStore& store, ScanOutline outline, PageRequest pages)
+        : store_(store), outline_(std::move(outline)), pages_(pages)
+    {
+        pages_.first = 0;
+    }
+
+    bool next(std::string& out) override
+    {
+        switch (stage_) {
+        case Stage::Summary:
+            if (!needsSummary() || done()) {
+                stage_ = Stage::Head;
+                pages_.first = 0;
+                return next(out);
+            }
+            return forEachOfNextPage(false, [&](const RecordView& r) { summary_.add(r); });
+        case Stage::Head:
+            head(out);
+            stage_ = Stage::Records;
+            return true;
+        case Stage::Records:
+            if (done()) {
+                foot(out);
+                stage_ = Stage::Done;
+                return true;
+            }
+            return forEachOfNextPage(true, [&](const RecordView& r) { record(out, r); });
+        case Stage::Done:
+            return false;
+        }
+        return false;
+    }
+
+    bool failed() const override { return failed_; }
+
+protected:
+    // Whether head() shows what the whole scan holds, which takes a pass
+    // over its records before the first byte.
+    virtual bool needsSummary() const { return false; }
+    virtual void head(std::string& out) = 0;
+    virtual void record(std::string& out, const RecordView& r) = 0;
+    virtual void foot(std::string& out) = 0;
+
+    const ScanOutline& outline() const { return outline_; }
+    const Summary& summary() const { return summary_; }
+
+    // A module id only has to name a file of the scan, so one accepted
+    // upload can list a long path many times. The paths that module lists
+    // show in one report are counted; past the budget a module is named by
+    // its file id alone, which keeps every page and export bounded.
+    static constexpr std::size_t kModulePathBudget = 16u << 20;
+
+    std::string moduleName(const std::optional<std::int64_t>& id)
+    {
+        if (!id)
+            return "(not scanned)";
+        auto it = page_.moduleRecords.find(*id);
+        std::string path = it == page_.moduleRecords.end() ? std::string() : fullPathOf(it->second);
+        if (path.empty() || modulePathBytes_ + path.size() > kModulePathBudget)
+            return "file " + std::to_string(*id);
+        modulePathBytes_ += path.size();
+        return path;
+    }
+
+private:
+    enum class Stage { Summary, Head, Records, Done };
+
+    bool done() const { return pages_.first >= outline_.records; }
+
+    // Reads the next page and hands its records to `each`; false (and
+    // failed) when the store gives none although records are left.
+    template <typename Each>
+    bool forEachOfNextPage(bool moduleRecords, Each each)
+    {
+        pages_.moduleRecords = moduleRecords;
+        auto page = store_.loadScanPage(outline_.header.scanId, pages_);
+        if (!page || page->processes.empty()) {
+            failed_ = true;
+            stage_ = Stage::Done;
+            return false;
+        }
+        page_ = std::move(*page);
+        for (std::size_t k = 0; k < page_.processes.size(); ++k) {
+            RecordView view;
+            view.position = pages_.first + k;
+            view.record = &page_.processes[k];
+            auto file = page_.files.find(view.fileId());
+            view.file = file == page_.files.end() ? nullptr : &file->second;
+            each(view);
+        }
+        pages_.first += page_.processes.size();
+        page_ = ScanPage();
+        return true;
+    }
+
+    ScanStore& store_;
+    const ScanOutline outline_;
+    PageRequest pages_;
+    ScanPage page_;
+    Stage stage_ = Stage::Summary;
+    Summary summary_;
+    std::size_t modulePathBytes_ = 0;
+    bool failed_ = false;
+};
+
+class PageReport final : public PagedReport {
+public:
+    using PagedReport::PagedReport;
+
+private:
+    bool needsSummary() const override { return true; }
+
+    void head(std::string& html) override
+    {
+        const ScanOutline& scan = outline();
+        const Values& s = scan.scanValues;
+        std::string os = valueOf(s, "Caption");
+        for (const char* key : {"CSDVersion", "Version"}) {
+            std::string part = valueOf(s, key);
+            if (!part.empty())
+                os += (os.empty() ? "" : " ") + part;
+        }
+        std::string display;
+        if (!valueOf(s, "PelsWidth").empty())
+            display = valueOf(s, "PelsWidth") + " \xC3\x97 " + valueOf(s, "PelsHeight") + ", " +
+                      valueOf(s, "BitsPerPel") + " bit";
+
+        const Summary& counts = summary();
+        html += pageHead("Zorvane report " + scan.header.scanTime);
+        html += "<h1>Processes of the scan of " + escapeHtml(scan.header.scanTime) + " UTC</h1>\n";
+        html += "<div class=\"cards\">\n";
+        card(html, "Operating system", os);
+        card(html, "Processor", valueOf(s, "Processor"));
+        card(html, "Display", display);
+        card(html, "Scan time (UTC)", scan.header.scanTime);
+        card(html, "Processes", std::to_string(counts.processes));
+        card(html, "Files", std::to_string(counts.records));
+        card(html, "Unknown files", std::to_string(counts.unknownFiles));
+        card(html, "Listening on all interfaces or the internet", std::to_string(counts.listening));
+        card(html, "Startup entries", std::to_string(counts.startup));
+        card(html, "Services", std::to_string(counts.services));
+        html += "</div>\n";
+
+        html += "<h2>Processes</h2>\n<div class=\"toolbar\"><input id=\"filter\" type=\"search\" "
+                "placeholder=\"Filter processes\" aria-label=\"Filter processes\"><span class=\"count\" "
+                "id=\"shown\"></span><a href=\"" +
+                escapeHtml(scan.header.scanId) + ".json\">JSON</a><a href=\"" + escapeHtml(scan.header.scanId) +
+                ".csv\">CSV</a></div>\n";
+        html += "<div class=\"table-wrap\"><table id=\"processes\"><thead><tr>";
+        for (const char* h : {"Image", "PID", "Parent", "Path", "Company", "Product", "Description", "Version",
+                              "MD5 / SHA-1", "Status", "Startup", "Network", "Ports", "Memory", "Modules"})
+            html += std::string("<th scope=\"col\">") + h + "</th>";
+        html += "</tr></thead>\n<tbody>\n";
+    }
+
+    void record(std::string& html, const RecordView& r) override
+    {
+        if (!r.isProcess())
+            return;
         html += "<tr>";
         cell(html, r.imageName());
         cell(html, r.value("wmi.ProcessId"));
@@ -374,88 +532,106 @@ std::string renderReportPage(const StoredScan& scan)
         } else {
             html += "<details><summary>" + std::to_string(modules.size()) + "</summary><ol class=\"mono\">";
             for (const auto& m : modules)
-                html += "<li>" + escapeHtml(view.moduleName(m)) + "</li>";
+                html += "<li>" + escapeHtml(moduleName(m)) + "</li>";
             html += "</ol></details>";
         }
         html += "</td></tr>\n";
     }
-    html += "</tbody></table></div>\n<script>" + std::string(kTableScript) + "</script>\n";
-    html += "<form class=\"delete\" method=\"post\" action=\"" + escapeHtml(scan.header.scanId) +
-            "/delete\"><label><input type=\"checkbox\" name=\"confirm\" value=\"yes\" required> "
-            "Delete this report and the facts its scan sent, for good</label>"
-            "<button type=\"submit\">Delete report</button></form>\n";
-    html += pageFoot();
-    return html;
-}
 
-std::string renderReportJson(const StoredScan& scan)
-{
-    ScanView view(scan);
-    nlohmann::json root;
-    root["scanId"] = scan.header.scanId;
-    root["scanTime"] = scan.header.scanTime;
-    root["clientIp"] = scan.header.clientIp;
-    root["submittedAt"] = scan.submittedAt;
-    root["scan"] = scan.scanValues;
-    nlohmann::json records = nlohmann::json::array();
-    std::size_t processes = 0, unknown = 0;
-    for (const RecordView& r : view.records) {
-        processes += r.isProcess() ? 1 : 0;
-        unknown += r.known() ? 0 : 1;
-        nlohmann::json record;
-        record["position"] = r.position;
-        record["fileId"] = r.fileId();
-        record["known"] = r.known();
-        record["process"] = r.isProcess();
-        record["path"] = r.fullPath();
-        record["values"] = r.record->process.values;
-        record["file"] = r.file ? nlohmann::json(r.file->facts) : nlohmann::json::object();
-        record["ownFacts"] = r.file && r.file->own;
-        record["differing"] = r.file ? nlohmann::json(r.file->differing) : nlohmann::json::object();
-        nlohmann::json modules = nlohmann::json::array();
+    void foot(std::string& html) override
+    {
+        html += "</tbody></table></div>\n<script>" + std::string(kTableScript) + "</script>\n";
+        html += "<form class=\"delete\" method=\"post\" action=\"" + escapeHtml(outline().header.scanId) +
+                "/delete\"><label><input type=\"checkbox\" name=\"confirm\" value=\"yes\" required> "
+                "Delete this report and the facts its scan sent, for good</label>"
+                "<button type=\"submit\">Delete report</button></form>\n";
+        html += pageFoot();
+    }
+};
+
+// Keys in name order, as a JSON object's reader may expect them sorted;
+// "records" comes before "summary", which counts them as they go.
+class JsonReport final : public PagedReport {
+public:
+    using PagedReport::PagedReport;
+
+private:
+    void head(std::string& json) override
+    {
+        const ScanOutline& scan = outline();
+        json += "{\"clientIp\":";
+        appendJsonString(json, scan.header.clientIp);
+        json += ",\n\"scan\":";
+        appendJsonValues(json, scan.scanValues);
+        json += ",\n\"scanId\":";
+        appendJsonString(json, scan.header.scanId);
+        json += ",\n\"scanTime\":";
+        appendJsonString(json, scan.header.scanTime);
+        json += ",\n\"submittedAt\":";
+        appendJsonString(json, scan.submittedAt);
+        json += ",\n\"records\":[";
+    }
+
+    void record(std::string& json, const RecordView& r) override
+    {
+        counts_.add(r);
+        // Values of the corroborating clients that differ from "file".
+        json += counts_.records > 1 ? ",\n{\"differing\":" : "\n{\"differing\":";
+        json += disputesToJson(r.file ? r.file->differing : Disputes{});
+        json += ",\"file\":";
+        if (r.file)
+            appendJsonValues(json, r.file->facts);
+        else
+            json += "{}";
+        json += ",\"fileId\":" + std::to_string(r.fileId());
+        json += r.known() ? ",\"known\":true" : ",\"known\":false";
+        json += ",\"modules\":[";
+        bool first = true;
         for (const auto& m : r.record->process.modules) {
-            if (m)
-                modules.push_back({{"fileId", *m}, {"path", view.moduleName(m)}});
-            else
-                modules.push_back(nullptr);
+            json += first ? "" : ",";
+            first = false;
+            if (!m) {
+                json += "null";
+                continue;
+            }
+            json += "{\"fileId\":" + std::to_string(*m) + ",\"path\":";
+            appendJsonString(json, moduleName(m));
+            json += "}";
         }
-        record["modules"] = std::move(modules);
-        records.push_back(std::move(record));
+        json += r.file && r.file->own ? "],\"ownFacts\":true" : "],\"ownFacts\":false";
+        json += ",\"path\":";
+        appendJsonString(json, r.fullPath());
+        json += ",\"position\":" + std::to_string(r.position);
+        json += r.isProcess() ? ",\"process\":true" : ",\"process\":false";
+        json += ",\"values\":";
+        appendJsonValues(json, r.record->process.values);
+        json += "}";
     }
-    root["summary"] = {{"records", view.records.size()}, {"processes", processes}, {"unknownFiles", unknown}};
-    root["records"] = std::move(records);
-    return root.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
 
-namespace {
-
-// RFC 4180 quoting; a cell that a spreadsheet would take for a formula gets
-// a leading apostrophe.
-std::string csvCell(std::string_view text)
-{
-    std::string out = "\"";
-    if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '@' || text[0] == '\t' ||
-                          text[0] == '\r' || (text[0] == '-' && text.find_first_not_of("-0123456789.") != std::string_view::npos)))
-        out.push_back('\'');
-    for (char c : text) {
-        if (c == '"')
-            out.push_back('"');
-        out.push_back(c);
+    void foot(std::string& json) override
+    {
+        json += "\n],\n\"summary\":{\"processes\":" + std::to_string(counts_.processes) +
+                ",\"records\":" + std::to_string(counts_.records) +
+                ",\"unknownFiles\":" + std::to_string(counts_.unknownFiles) + "}}\n";
     }
-    out.push_back('"');
-    return out;
-}
 
-}  // namespace
+    Summary counts_;
+};
 
-std::string renderReportCsv(const StoredScan& scan)
-{
-    ScanView view(scan);
-    std::string csv =
-        "position,pid,parent_pid,image,path,generalised_path,company,product,description,version,md5,sha1,size,"
-        "known,startup_method,network_usage,network_ports,memory_usage,modules\r\n";
-    for (const RecordView& r : view.records) {
-        std::vector<std::string> cells = {
+class CsvReport final : public PagedReport {
+public:
+    using PagedReport::PagedReport;
+
+private:
+    void head(std::string& csv) override
+    {
+        csv += "position,pid,parent_pid,image,path,generalised_path,company,product,description,version,md5,sha1,"
+               "size,known,startup_method,network_usage,network_ports,memory_usage,modules\r\n";
+    }
+
+    void record(std::string& csv, const RecordView& r) override
+    {
+        const std::string cells[] = {
             std::to_string(r.position),       r.value("wmi.ProcessId"),
             r.value("wmi.ParentProcessId"),   r.imageName(),
             r.fullPath(),                     r.value("path.lpath"),
@@ -466,14 +642,50 @@ std::string renderReportCsv(const StoredScan& scan)
             r.value("ref.startupMethod"),     r.value("ref.networkUsage"),
             r.value("net.NetworkPorts"),      r.value("ref.memoryUsage"),
             std::to_string(r.record->process.modules.size())};
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            if (i)
+        bool first = true;
+        for (const std::string& text : cells) {
+            if (!first)
                 csv.push_back(',');
-            csv += csvCell(cells[i]);
+            first = false;
+            csv += csvCell(text);
         }
         csv += "\r\n";
     }
-    return csv;
+
+    void foot(std::string&) override {}
+};
+
+}  // namespace
+
+std::unique_ptr<ReportWriter> openReport(ScanStore& store, ScanOutline outline, ReportFormat format,
+                                         PageRequest pages)
+{
+    switch (format) {
+    case ReportFormat::Page:
+        return std::make_unique<PageReport>(store, std::move(outline), pages);
+    case ReportFormat::Json:
+        return std::make_unique<JsonReport>(store, std::move(outline), pages);
+    case ReportFormat::Csv:
+        return std::make_unique<CsvReport>(store, std::move(outline), pages);
+    }
+    return nullptr;
+}
+
+std::string escapeHtml(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out.push_back(c);
+        }
+    }
+    return out;
 }
 
 std::string renderMessagePage(std::string_view title, std::string_view message)

@@ -1,69 +1,77 @@
 #include "service/service.h"
 
 #include <arpa/inet.h>
-#include <httplib.h>
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <chrono>
 #include <ctime>
 #include <regex>
-#include <thread>
 
 #include "protocol/initialise_reply.h"
-#include "service/report.h"
 #include "service/scan_id.h"
 
 namespace zorvane::service {
 
 namespace {
 
-constexpr const char* kTextPlain = "text/plain; charset=utf-8";
 constexpr const char* kTextHtml = "text/html; charset=utf-8";
 
 // The report address is the only key to a report: keep it out of Referer
 // headers and out of other sites' frames.
-void securityHeaders(httplib::Response& res)
+void addSecurityHeaders(HttpReply& reply)
 {
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Referrer-Policy", "no-referrer");
-    res.set_header("X-Frame-Options", "DENY");
-    res.set_header("Content-Security-Policy",
-                   "default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; "
-                   "base-uri 'none'; form-action 'self'; frame-ancestors 'none'");
-    res.set_header("Cache-Control", "no-store");
+    reply.headers.emplace_back("X-Content-Type-Options", "nosniff");
+    reply.headers.emplace_back("Referrer-Policy", "no-referrer");
+    reply.headers.emplace_back("X-Frame-Options", "DENY");
+    reply.headers.emplace_back("Content-Security-Policy",
+                               "default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; "
+                               "base-uri 'none'; form-action 'self'; frame-ancestors 'none'");
+    reply.headers.emplace_back("Cache-Control", "no-store");
 }
 
-// Reads the body through the library's reader, stopping as soon as it
-// would exceed the cap. False when it did, or when the connection failed.
-bool readCappedBody(const httplib::ContentReader& reader, std::size_t cap, std::string& body, bool& tooLarge)
+HttpReply textReply(int status, std::string text)
 {
-    tooLarge = false;
-    return reader([&](const char* data, std::size_t length) {
-        if (body.size() + length > cap) {
-            tooLarge = true;
-            return false;
-        }
-        body.append(data, length);
-        return true;
-    });
+    HttpReply reply;
+    reply.status = status;
+    reply.text = std::move(text);
+    return reply;
 }
 
-// The methods whose requests the library reads a body for.
+HttpReply pageReply(int status, const std::string& page)
+{
+    HttpReply reply;
+    reply.status = status;
+    reply.contentType = kTextHtml;
+    reply.staticText = &page;
+    return reply;
+}
+
+bool isBase64UrlCharacter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+// The methods whose requests may carry a body.
 bool carriesBody(const std::string& method)
 {
     return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE" || method == "PRI";
 }
 
-// The two addresses that take an upload: the routes, and the check that
-// runs before routing, match the same patterns.
+// The two addresses that take an upload; the submit address names its scan.
 constexpr const char* kInitialiseRoute = "/corvelle/initialisescan";
-constexpr const char* kSubmitRoute = R"(/corvelle/([^/]+)/submitscan)";
+
+std::optional<std::string> submitPathId(const std::string& path)
+{
+    static const std::regex submit(R"(/corvelle/([^/]+)/submitscan)");
+    std::smatch match;
+    if (!std::regex_match(path, match, submit))
+        return std::nullopt;
+    return match[1].str();
+}
 
 bool isUploadPath(const std::string& path)
 {
-    static const std::regex submit(kSubmitRoute);
-    return path == kInitialiseRoute || std::regex_match(path, submit);
+    return path == kInitialiseRoute || submitPathId(path).has_value();
 }
 
 // The report page's delete form posts a few bytes here.
@@ -90,7 +98,73 @@ bool formHas(std::string_view body, std::string_view name, std::string_view valu
     return false;
 }
 
+// A report address: the scan id and which of its forms.
+struct ReportTarget {
+    std::string id;
+    ReportFormat format = ReportFormat::Page;
+};
+
+std::optional<ReportTarget> reportTarget(const std::string& path)
+{
+    static const std::regex report(R"(/scan/([A-Za-z0-9_-]+)(\.json|\.csv)?)");
+    std::smatch match;
+    if (!std::regex_match(path, match, report))
+        return std::nullopt;
+    const std::string suffix = match[2].str();
+    return ReportTarget{match[1].str(), suffix == ".json"  ? ReportFormat::Json
+                                        : suffix == ".csv" ? ReportFormat::Csv
+                                                           : ReportFormat::Page};
+}
+
+// A report being sent, holding one of the service's render permits until
+// the server drops it.
+class ReportStream final : public HttpStream {
+public:
+    ReportStream(std::unique_ptr<ReportWriter> writer, std::atomic<unsigned>& renders)
+        : writer_(std::move(writer)), renders_(renders)
+    {
+    }
+    ~ReportStream() override { --renders_; }
+    bool next(std::string& out) override { return writer_->next(out); }
+    bool failed() const override { return writer_->failed(); }
+
+private:
+    std::unique_ptr<ReportWriter> writer_;
+    std::atomic<unsigned>& renders_;
+};
+
 }  // namespace
+
+std::string logSafe(std::string_view line)
+{
+    std::string safe;
+    safe.reserve(line.size());
+    for (std::size_t i = 0; i < line.size();) {
+        std::size_t run = i;
+        while (run < line.size() && isBase64UrlCharacter(line[run]))
+            ++run;
+        if (run - i >= 16) {
+            safe.append(line.substr(i, 4));
+            safe += "\xE2\x80\xA6";
+            i = run;
+            continue;
+        }
+        for (; i < run; ++i)
+            safe.push_back(line[i]);
+        if (i == line.size())
+            break;
+        const auto byte = static_cast<unsigned char>(line[i++]);
+        if (byte >= 0x20 && byte != 0x7F) {
+            safe.push_back(static_cast<char>(byte));
+            continue;
+        }
+        constexpr char kDigits[] = "0123456789abcdef";
+        safe += "\\x";
+        safe.push_back(kDigits[byte >> 4]);
+        safe.push_back(kDigits[byte & 0xF]);
+    }
+    return safe;
+}
 
 std::string clientAddress(const std::string& peer, std::string_view forwardedFor,
                           const std::vector<std::string>& trustedProxies)
@@ -137,25 +211,33 @@ std::string utcText(std::chrono::system_clock::time_point time)
 Service::Service(ScanStore& store, ServiceOptions options, LogSink log)
     : store_(store),
       options_(std::move(options)),
-      log_([sink = std::move(log)](std::string_view line) { sink(escapedForLog(line)); }),
-      server_(std::make_unique<httplib::Server>())
+      log_([sink = std::move(log)](std::string_view line) { sink(logSafe(line)); }),
+      homePage_(renderMessagePage("Zorvane process-information service",
+                                  "Run zorvane.exe on a Windows computer to scan its processes; the program opens "
+                                  "its report here when the scan is done.")),
+      agreementPage_(renderAgreementPage()),
+      notFoundPage_(renderMessagePage("Report not found",
+                                      "There is no report at this address. Reports are kept under the exact "
+                                      "address that the scan returned.")),
+      server_(
+          [this] {
+              HttpOptions http = options_.http;
+              http.maxBodyBytes = options_.limits.maxBodyBytes;
+              http.unlimitedAddresses = options_.trustedProxies;
+              return http;
+          }(),
+          HttpHandlers{
+              [this](HttpRequest& request) { return head(request); },
+              [this](HttpRequest& request) { return complete(request); },
+              [this](const HttpRequest& request) {
+                  return refused(request, Rejection{413, "the body is larger than " +
+                                                             std::to_string(options_.limits.maxBodyBytes) + " bytes"});
+              },
+              [this](std::string_view line) { log_(line); },
+          })
 {
     while (!options_.publicUrl.empty() && options_.publicUrl.back() == '/')
         options_.publicUrl.pop_back();
-    // The library listens with a backlog of 5, so a burst of clients sees
-    // connections dropped and retried seconds later; bind() widens it on
-    // the socket noted here. No SO_REUSEPORT: a second service on a taken
-    // port must fail to bind, not share the port.
-    server_->set_socket_options([this](int sock) {
-        int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        listenSocket_ = sock;
-    });
-    // Replies go out as two writes, head then body: with Nagle's algorithm
-    // the body waits for the client's delayed acknowledgement of the head
-    // (40 ms on Linux) on every request.
-    server_->set_tcp_nodelay(true);
-    routes();
     if (options_.purgeInterval.count() > 0)
         purger_ = std::thread([this] { purgeLoop(); });
 }
@@ -219,61 +301,28 @@ void Service::purgeLoop()
 
 bool Service::bind(const std::string& host, int port, std::string& error)
 {
-    if (port == 0)
-        port_ = server_->bind_to_any_port(host.c_str());
-    else
-        port_ = server_->bind_to_port(host.c_str(), port) ? port : -1;
-    if (port_ <= 0) {
-        error = "cannot listen on " + host + ":" + std::to_string(port);
+    if (!server_.bind(host, port, error))
         return false;
-    }
-    if (listenSocket_ >= 0)
-        ::listen(listenSocket_, SOMAXCONN);
     if (options_.publicUrl.empty()) {
         std::string shown = host == "0.0.0.0" || host == "::" || host.empty() ? "127.0.0.1" : host;
         if (shown.find(':') != std::string::npos)
             shown = "[" + shown + "]";
-        options_.publicUrl = "http://" + shown + ":" + std::to_string(port_);
+        options_.publicUrl = "http://" + shown + ":" + std::to_string(server_.port());
     }
     return true;
 }
 
-void Service::run()
+bool Service::run()
 {
-    {
-        std::lock_guard lock(runMutex_);
-        if (stopRequested_)
-            return;
-        running_ = true;
-    }
-    server_->listen_after_bind();
-    std::lock_guard lock(runMutex_);
-    running_ = false;
+    if (server_.run())
+        return true;
+    log_("cannot start the HTTP server (sockets, threads or memory)");
+    return false;
 }
 
 void Service::stop()
 {
-    {
-        std::lock_guard lock(runMutex_);
-        stopRequested_ = true;
-        if (!running_)
-            return;
-    }
-    // The library's stop() does nothing until its accept loop has started,
-    // so a stop that races with run() waits for that loop (or for run() to
-    // give up on a failed socket).
-    for (;;) {
-        if (server_->is_running()) {
-            server_->stop();
-            return;
-        }
-        {
-            std::lock_guard lock(runMutex_);
-            if (!running_)
-                return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    server_.stop();
 }
 
 ExchangeReply Service::refusal(std::string_view path, const std::string& peer, const Rejection& r)
@@ -284,7 +333,7 @@ ExchangeReply Service::refusal(std::string_view path, const std::string& peer, c
 
 ExchangeReply Service::initialise(std::string_view body, const std::string& peer)
 {
-    constexpr std::string_view path = kInitialiseRoute;
+    const std::string_view path = kInitialiseRoute;
     auto decoded = decodeInitialise(body, options_.limits);
     if (auto* r = std::get_if<Rejection>(&decoded))
         return refusal(path, peer, *r);
@@ -391,168 +440,127 @@ ExchangeReply Service::deleteReport(const std::string& scanId, std::string_view 
     return page(503, "Report not deleted", "The report could not be deleted just now. Please try again later.");
 }
 
-void Service::routes()
+HttpReply Service::refused(const HttpRequest& request, const Rejection& r)
 {
-    auto& server = *server_;
-    const Limits limits = options_.limits;
+    log_("refused " + request.method + " " + request.path + " from " + request.client + ": " +
+         std::to_string(r.status) + " " + r.reason);
+    HttpReply reply = textReply(r.status, r.reason + "\n");
+    addSecurityHeaders(reply);
+    return reply;
+}
 
-    auto refuse = [this](const httplib::Request& req, httplib::Response& res, const Rejection& r) {
-        res.status = r.status;
-        res.set_content(r.reason + "\n", kTextPlain);
-        log_("refused " + req.method + " " + req.path + " from " + req.remote_addr + ": " +
-             std::to_string(r.status) + " " + r.reason);
-    };
+// Runs once a request's head is in. Only the two upload addresses take a
+// body, by POST, uncompressed and within the cap; any other request that
+// carries one is refused here, before a byte of it is read.
+std::optional<HttpReply> Service::head(HttpRequest& request)
+{
+    std::string forwardedFor;
+    for (std::string_view value : request.headerValues("X-Forwarded-For"))
+        forwardedFor += (forwardedFor.empty() ? "" : ",") + std::string(value);
+    request.client = clientAddress(request.peer, forwardedFor, options_.trustedProxies);
 
-    // Runs before any body is read. The library reads the whole body of a
-    // request to any address it has no streaming route for, and inflates a
-    // compressed one, without a cap; only the two upload addresses stream
-    // theirs under the cap. So a body anywhere else, a compressed body and
-    // a declared body over the cap are refused at once, unread.
-    server.set_pre_routing_handler([this, limits, refuse](const httplib::Request& req, httplib::Response& res) {
-        securityHeaders(res);
-        if (!carriesBody(req.method))
-            return httplib::Server::HandlerResponse::Unhandled;
-        const bool deleting = isDeletePath(req.path);
-        if (!isUploadPath(req.path) && !deleting) {
-            res.set_header("Connection", "close");
-            refuse(req, res, Rejection{404, "not found"});
-            return httplib::Server::HandlerResponse::Handled;
+    if (carriesBody(request.method) || request.announcesBody()) {
+        auto refuse = [&](const Rejection& r) {
+            HttpReply reply = refused(request, r);
+            reply.close = true;
+            return reply;
+        };
+        const bool deleting = isDeletePath(request.path);
+        if (!isUploadPath(request.path) && !deleting)
+            return refuse(Rejection{404, "not found"});
+        if (request.method != "POST") {
+            HttpReply reply = refuse(Rejection{405, "only POST is accepted here"});
+            reply.headers.emplace_back("Allow", "POST");
+            return reply;
         }
-        if (req.method != "POST") {
-            res.set_header("Allow", "POST");
-            res.set_header("Connection", "close");
-            refuse(req, res, Rejection{405, "only POST is accepted here"});
-            return httplib::Server::HandlerResponse::Handled;
+        if (request.header("Content-Encoding"))
+            return refuse(Rejection{415, "compressed request bodies are not accepted"});
+        auto length = request.header("Content-Length");
+        if (length) {
+            const std::string text(*length);
+            char* end = nullptr;
+            const unsigned long long declared = std::strtoull(text.c_str(), &end, 10);
+            const std::size_t cap = isDeletePath(request.path) ? kMaxFormBytes : options_.limits.maxBodyBytes;
+            if (declared > cap)
+                return refuse(Rejection{413, "the body is larger than " + std::to_string(cap) + " bytes"});
+        } else if (!request.header("Transfer-Encoding")) {
+            return refuse(Rejection{411, "an upload needs a Content-Length"});
         }
-        if (req.has_header("Content-Encoding")) {
-            refuse(req, res, Rejection{415, "compressed request bodies are not accepted"});
-            res.set_header("Connection", "close");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (req.has_header("Content-Length")) {
-            auto declared = req.get_header_value<std::uint64_t>("Content-Length");
-            const std::size_t cap = deleting ? kMaxFormBytes : limits.maxBodyBytes;
-            if (declared > cap) {
-                refuse(req, res, Rejection{413, "the body is larger than " + std::to_string(cap) + " bytes"});
-                res.set_header("Connection", "close");
-                return httplib::Server::HandlerResponse::Handled;
-            }
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-
-    auto readBody = [limits, refuse](const httplib::Request& req, httplib::Response& res,
-                                     const httplib::ContentReader& reader, std::string& body,
-                                     std::size_t cap = 0) {
-        cap = cap ? cap : limits.maxBodyBytes;
-        bool tooLarge = false;
-        if (readCappedBody(reader, cap, body, tooLarge))
-            return true;
-        res.set_header("Connection", "close");
-        refuse(req, res,
-               tooLarge ? Rejection{413, "the body is larger than " + std::to_string(cap) + " bytes"}
-                        : Rejection{400, "the body could not be read"});
-        return false;
-    };
-
-    auto answer = [](httplib::Response& res, const ExchangeReply& reply) {
-        res.status = reply.status;
-        res.set_content(reply.text, reply.contentType);
-        if (reply.retryAfterSeconds > 0)
-            res.set_header("Retry-After", std::to_string(reply.retryAfterSeconds));
-    };
-
-    // Several X-Forwarded-For headers read as one list, in their order.
-    auto client = [this](const httplib::Request& req) {
-        std::string forwardedFor;
-        const auto count = req.get_header_value_count("X-Forwarded-For");
-        for (std::size_t i = 0; i < count; ++i)
-            forwardedFor += (i ? "," : "") + req.get_header_value("X-Forwarded-For", i);
-        return clientAddress(req.remote_addr, forwardedFor, options_.trustedProxies);
-    };
-
-    server.Post(kInitialiseRoute, [this, readBody, answer, client](const httplib::Request& req,
-                                                                      httplib::Response& res,
-                                                                      const httplib::ContentReader& reader) {
-        std::string body;
-        if (!readBody(req, res, reader, body))
-            return;
-        answer(res, initialise(body, client(req)));
-    });
-
-    server.Post(kSubmitRoute, [this, refuse, readBody, answer, client](const httplib::Request& req,
-                                                                                     httplib::Response& res,
-                                                                                     const httplib::ContentReader&
-                                                                                         reader) {
         // A path that cannot name a scan is refused before its body is read.
-        std::string pathId = req.matches[1];
-        if (!isScanIdSyntax(pathId))
-            return refuse(req, res, Rejection{404, "no such scan"});
-        std::string body;
-        if (!readBody(req, res, reader, body))
-            return;
-        answer(res, submit(pathId, body, client(req)));
-    });
+        if (auto id = submitPathId(request.path); id && !isScanIdSyntax(*id))
+            return refuse(Rejection{404, "no such scan"});
+        return std::nullopt;
+    }
 
-    server.Post(kDeleteRoute, [this, readBody, answer, client](const httplib::Request& req, httplib::Response& res,
-                                                                 const httplib::ContentReader& reader) {
-        std::string body;
-        if (!readBody(req, res, reader, body, kMaxFormBytes))
-            return;
-        answer(res, deleteReport(req.matches[1], body, client(req)));
-    });
+    HttpReply reply;
+    if (request.method != "GET" && request.method != "HEAD") {
+        reply = textReply(405, "only GET and HEAD are accepted here\n");
+        reply.headers.emplace_back("Allow", "GET, HEAD");
+    } else if (request.path == "/") {
+        reply = pageReply(200, homePage_);
+    } else if (request.path == "/zorvaneeula/" || request.path == "/zorvaneeula") {
+        reply = pageReply(200, agreementPage_);
+    } else if (auto target = reportTarget(request.path)) {
+        reply = report(target->id, target->format);
+    } else {
+        reply = textReply(404, "not found\n");
+    }
+    addSecurityHeaders(reply);
+    return reply;
+}
 
-    auto withScan = [this](const httplib::Request& req, httplib::Response& res, auto render,
-                           const char* contentType) {
-        std::string id = req.matches[1];
-        auto scan = isScanIdSyntax(id) ? store_.loadScan(id) : std::nullopt;
-        if (!scan) {
-            res.status = 404;
-            res.set_content(renderMessagePage("Report not found",
-                                              "There is no report at this address. Reports are kept under the "
-                                              "exact address that the scan returned."),
-                            kTextHtml);
-            return;
+HttpReply Service::complete(HttpRequest& request)
+{
+    ExchangeReply answer;
+    static const std::regex remove(kDeleteRoute);
+    std::smatch match;
+    if (request.path == kInitialiseRoute) {
+        answer = initialise(request.body, request.client);
+    } else if (std::regex_match(request.path, match, remove)) {
+        if (request.body.size() > kMaxFormBytes)
+            return refused(request, Rejection{413, "the body is larger than " + std::to_string(kMaxFormBytes) + " bytes"});
+        answer = deleteReport(match[1].str(), request.body, request.client);
+    } else {
+        answer = submit(submitPathId(request.path).value_or(""), request.body, request.client);
+    }
+    HttpReply reply = textReply(answer.status, std::move(answer.text));
+    reply.contentType = answer.contentType;
+    if (answer.retryAfterSeconds > 0)
+        reply.headers.emplace_back("Retry-After", std::to_string(answer.retryAfterSeconds));
+    addSecurityHeaders(reply);
+    return reply;
+}
+
+// A report is written as it is sent, page by page from the store; at most
+// maxRenders at once, as each holds a page and a worker while it runs.
+HttpReply Service::report(const std::string& id, ReportFormat format)
+{
+    auto outline = isScanIdSyntax(id) ? store_.loadScanOutline(id) : std::nullopt;
+    if (!outline)
+        return pageReply(404, notFoundPage_);
+    unsigned active = renders_.load();
+    do {
+        if (active >= options_.maxRenders) {
+            HttpReply busy = textReply(503, "too many reports are being written; try again in a few seconds\n");
+            busy.headers.emplace_back("Retry-After", "5");
+            return busy;
         }
-        res.set_content(render(*scan), contentType);
-    };
-    server.Get(R"(/scan/([A-Za-z0-9_-]+)\.json)", [withScan](const httplib::Request& req, httplib::Response& res) {
-        withScan(req, res, renderReportJson, "application/json");
-    });
-    server.Get(R"(/scan/([A-Za-z0-9_-]+)\.csv)", [withScan](const httplib::Request& req, httplib::Response& res) {
-        withScan(req, res, renderReportCsv, "text/csv; charset=utf-8");
-        if (res.status != 404)
-            res.set_header("Content-Disposition", "attachment; filename=\"zorvane-" + std::string(req.matches[1]) +
-                                                      ".csv\"");
-    });
-    server.Get(R"(/scan/([A-Za-z0-9_-]+))", [withScan](const httplib::Request& req, httplib::Response& res) {
-        withScan(req, res, renderReportPage, kTextHtml);
-    });
-    server.Get(R"(/zorvaneeula/?)", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(renderAgreementPage(), kTextHtml);
-    });
-    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(renderMessagePage("Zorvane process-information service",
-                                          "Run zorvane.exe on a Windows computer to scan its processes; the "
-                                          "program opens its report here when the scan is done."),
-                        kTextHtml);
-    });
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty())
-            res.set_content(res.status == 404 ? "not found\n" : "request refused\n", kTextPlain);
-    });
-    server.set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr error) {
-        std::string what = "unknown exception";
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-            what = e.what();
-        } catch (...) {
-        }
-        res.status = 500;
-        res.set_content("internal error\n", kTextPlain);
-        log_("error in " + req.method + " " + req.path + ": " + what);
-    });
+    } while (!renders_.compare_exchange_weak(active, active + 1));
+    HttpReply reply;
+    reply.stream = std::make_unique<ReportStream>(openReport(store_, std::move(*outline), format), renders_);
+    switch (format) {
+    case ReportFormat::Page:
+        reply.contentType = kTextHtml;
+        break;
+    case ReportFormat::Json:
+        reply.contentType = "application/json";
+        break;
+    case ReportFormat::Csv:
+        reply.contentType = "text/csv; charset=utf-8";
+        reply.headers.emplace_back("Content-Disposition", "attachment; filename=\"zorvane-" + id + ".csv\"");
+        break;
+    }
+    return reply;
 }
 
 }  // namespace zorvane::service

@@ -2,23 +2,23 @@
 // The HTTP side of the service: both exchanges of the client, the report
 // pages and exports, and the agreement page.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "service/decoding.h"
+#include "service/http_server.h"
+#include "service/report.h"
 #include "service/store.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace zorvane::service {
 
@@ -28,8 +28,15 @@ struct ServiceOptions {
     std::string publicUrl;
     Limits limits;
     // Peers (a load balancer) whose X-Forwarded-For header names the
-    // scanning machine; anyone else's header is ignored.
+    // scanning machine; anyone else's header is ignored. They are exempt
+    // from the cap on connections per address.
     std::vector<std::string> trustedProxies;
+    // Connection, header, timing and shutdown limits of the HTTP server;
+    // its body cap is limits.maxBodyBytes.
+    HttpOptions http;
+    // Reports and exports written at once; more requests for one get 503
+    // with Retry-After.
+    unsigned maxRenders = 8;
 
     // Scans initialised and not submitted within this time are removed with
     // the files reserved for them; zero keeps them.
@@ -67,13 +74,14 @@ public:
     // Binds the listening socket; port 0 picks a free one. False with a
     // one-line reason when the address cannot be bound.
     bool bind(const std::string& host, int port, std::string& error);
-    int port() const { return port_; }
+    int port() const { return server_.port(); }
     const std::string& publicUrl() const { return options_.publicUrl; }
 
-    // Serves until stop() is called from another thread or a signal thread.
-    // A stop() that comes first, even before run() starts, makes run()
-    // return at once.
-    void run();
+    // Serves until stop() is called from another thread or a signal thread,
+    // then lets requests in flight end for up to the shutdown grace. A
+    // stop() that comes first, even before run() starts, makes run() return
+    // at once. False (logged) when the server could not start.
+    bool run();
     void stop();
 
     // The two exchanges without HTTP: decode, store and answer the body that
@@ -92,7 +100,10 @@ public:
     std::optional<std::size_t> purgeExpired();
 
 private:
-    void routes();
+    std::optional<HttpReply> head(HttpRequest& request);
+    HttpReply complete(HttpRequest& request);
+    HttpReply report(const std::string& id, ReportFormat format);
+    HttpReply refused(const HttpRequest& request, const Rejection& r);
     ExchangeReply refusal(std::string_view path, const std::string& peer, const Rejection& r);
     std::chrono::system_clock::time_point now() const;
     void purgeLoop();
@@ -100,21 +111,26 @@ private:
     ScanStore& store_;
     ServiceOptions options_;
     LogSink log_;
-    std::unique_ptr<httplib::Server> server_;
     // Decoding a submission holds up to three inflated fields in memory;
     // one at a time keeps the service's peak memory bounded.
     std::mutex decodeMutex_;
-    int port_ = 0;
-    int listenSocket_ = -1;
-    std::mutex runMutex_;
-    bool stopRequested_ = false;
-    bool running_ = false;
+    std::atomic<unsigned> renders_{0};
+    const std::string homePage_;
+    const std::string agreementPage_;
+    const std::string notFoundPage_;
+    HttpServer server_;
     std::mutex purgeMutex_;
     std::condition_variable purgeWake_;
     bool purgeStop_ = false;
     // Last member: started once everything it reads is made, joined first.
     std::thread purger_;
 };
+
+// A line fit for the log: control characters a peer sent show as \xNN, so
+// that no request can write a line of its own, and every run of 16 or more
+// base64url characters (a scan id, the only key to a report, or anything
+// that may be one) is cut to its first four and "…".
+std::string logSafe(std::string_view line);
 
 // The scanning machine's address: the peer itself, unless the peer is a
 // trusted proxy; then the right-most address of the comma-separated

@@ -512,6 +512,107 @@ private:
         return doomed.size();
     }
 
+    std::optional<ScanOutline> loadScanOutline(std::string_view scanId) override
+    {
+        std::lock_guard lock(mutex_);
+        Transaction tx(db_, "BEGIN");
+        if (!tx.began())
+            return std::nullopt;
+        Statement scan(db_,
+                       "SELECT scan_time, client_ip, submitted_at, scan_values, "
+                       "(SELECT count(*) FROM processes WHERE scan_id = ?1) "
+                       "FROM scans WHERE scan_id = ?1 AND submitted_at IS NOT NULL");
+        scan.bind(1, scanId);
+        if (scan.step() != SQLITE_ROW)
+            return std::nullopt;
+        ScanOutline outline;
+        outline.header = ScanHeader{std::string(scanId), scan.text(0), scan.text(1), true};
+        outline.submittedAt = scan.text(2);
+        outline.scanValues = valuesFromJson(scan.text(3));
+        outline.records = static_cast<std::size_t>(scan.integer(4));
+        tx.commit();
+        return outline;
+    }
+
+    std::optional<ScanPage> loadScanPage(std::string_view scanId, const PageRequest& request) override
+    {
+        std::lock_guard lock(mutex_);
+        Transaction tx(db_, "BEGIN");
+        if (!tx.began())
+            return std::nullopt;
+        auto page = loadScanPageLocked(scanId, request);
+        tx.commit();
+        return page;
+    }
+
+private:
+    std::optional<ScanPage> loadScanPageLocked(std::string_view scanId, const PageRequest& request)
+    {
+        Statement submitted(db_, "SELECT 1 FROM scans WHERE scan_id = ? AND submitted_at IS NOT NULL");
+        submitted.bind(1, scanId);
+        if (submitted.step() != SQLITE_ROW)
+            return std::nullopt;
+
+        ScanPage page;
+        Statement records(db_,
+                          "SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
+                          "FROM processes p JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position "
+                          "WHERE p.scan_id = ? AND p.position >= ? ORDER BY p.position");
+        records.bind(1, scanId).bind(2, static_cast<std::int64_t>(request.first));
+        std::size_t modules = 0;
+        int rc = SQLITE_ROW;
+        while (page.processes.size() < request.maxRecords && (page.processes.empty() || modules < request.maxModules) &&
+               (rc = records.step()) == SQLITE_ROW) {
+            StoredProcess p;
+            p.slot = Slot{records.integer(2), records.integer(3) != 0, records.text(4)};
+            p.process.values = valuesFromJson(records.text(0));
+            p.process.modules = modulesFromJson(records.text(1));
+            modules += p.process.modules.size();
+            page.processes.push_back(std::move(p));
+        }
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            return std::nullopt;
+
+        Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
+        Statement ownFacts(db_, "SELECT facts FROM scan_files WHERE scan_id = ? AND file_id = ?");
+        std::string named = "[";
+        for (const StoredProcess& p : page.processes) {
+            if (!page.files.count(p.slot.fileId)) {
+                file.reset();
+                file.bind(1, p.slot.fileId);
+                if (file.step() != SQLITE_ROW)
+                    return std::nullopt;
+                ownFacts.reset();
+                ownFacts.bind(1, scanId).bind(2, p.slot.fileId);
+                std::optional<Values> own;
+                if (ownFacts.step() == SQLITE_ROW)
+                    own = valuesFromJson(ownFacts.text(0));
+                const Values stored = valuesFromJson(file.text(1));
+                page.files[p.slot.fileId] = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)),
+                                                         own ? &*own : nullptr, stored);
+            }
+            for (const auto& m : p.process.modules) {
+                if (m && request.moduleRecords && page.moduleRecords.emplace(*m, Values()).second)
+                    named += (named.size() > 1 ? "," : "") + std::to_string(*m);
+            }
+        }
+        if (page.moduleRecords.empty())
+            return page;
+        // The first record of each named file: a scan without an index on
+        // file ids reads its slots once per page.
+        Statement first(db_,
+                        "SELECT f.file_id, p.process_values FROM "
+                        "(SELECT file_id, min(position) AS position FROM scan_slots "
+                        " WHERE scan_id = ?1 AND file_id IN (SELECT value FROM json_each(?2)) GROUP BY file_id) f "
+                        "JOIN processes p ON p.scan_id = ?1 AND p.position = f.position");
+        first.bind(1, scanId).bind(2, named + "]");
+        while ((rc = first.step()) == SQLITE_ROW)
+            page.moduleRecords[first.integer(0)] = pathValues(valuesFromJson(first.text(1)));
+        if (rc != SQLITE_DONE)
+            return std::nullopt;
+        return page;
+    }
+
     std::optional<InitialisedScan> findScanLocked(std::string_view scanId)
     {
         Statement scan(db_, "SELECT scan_time, client_ip, submitted_at IS NOT NULL FROM scans WHERE scan_id = ?");

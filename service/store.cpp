@@ -10,6 +10,56 @@
 
 namespace zorvane::service {
 
+std::optional<ScanOutline> ScanStore::loadScanOutline(std::string_view scanId)
+{
+    auto scan = loadScan(scanId);
+    if (!scan)
+        return std::nullopt;
+    return ScanOutline{std::move(scan->header), std::move(scan->submittedAt), std::move(scan->scanValues),
+                       scan->processes.size()};
+}
+
+std::optional<ScanPage> ScanStore::loadScanPage(std::string_view scanId, const PageRequest& request)
+{
+    auto scan = loadScan(scanId);
+    if (!scan)
+        return std::nullopt;
+    ScanPage page;
+    std::size_t modules = 0;
+    for (std::size_t k = request.first; k < scan->processes.size(); ++k) {
+        if (page.processes.size() >= request.maxRecords || (!page.processes.empty() && modules >= request.maxModules))
+            break;
+        StoredProcess& p = scan->processes[k];
+        modules += p.process.modules.size();
+        if (auto file = scan->files.find(p.slot.fileId); file != scan->files.end())
+            page.files.insert(*file);
+        if (request.moduleRecords) {
+            for (const auto& m : p.process.modules) {
+                if (!m || page.moduleRecords.count(*m))
+                    continue;
+                for (const StoredProcess& record : scan->processes) {
+                    if (record.slot.fileId == *m) {
+                        page.moduleRecords[*m] = pathValues(record.process.values);
+                        break;
+                    }
+                }
+            }
+        }
+        page.processes.push_back(std::move(p));
+    }
+    return page;
+}
+
+Values pathValues(const Values& values)
+{
+    Values path;
+    for (const char* key : {"path.path", "path.file"}) {
+        if (auto it = values.find(key); it != values.end())
+            path.emplace(it->first, it->second);
+    }
+    return path;
+}
+
 bool isPostgresLocation(std::string_view location)
 {
     return location.starts_with("postgresql://") || location.starts_with("postgres://");

@@ -117,6 +117,38 @@ struct StoreOptions {
     // Storage failures, with the database's own words; empty: not logged.
     LogSink log;
 };
+// A submitted scan without its records: what a report needs before them.
+struct ScanOutline {
+    ScanHeader header;
+    std::string submittedAt;
+    Values scanValues;
+    std::size_t records = 0;
+};
+
+// Which records one page holds: from position `first` on, at most
+// `maxRecords` of them, and no more once their module lists together reach
+// `maxModules` entries (a page holds at least one record).
+struct PageRequest {
+    std::size_t first = 0;
+    std::size_t maxRecords = 256;
+    std::size_t maxModules = 16384;
+    // Whether the page names the records of its module files (a reader that
+    // only counts does without).
+    bool moduleRecords = true;
+};
+
+// Consecutive records of a submitted scan with the files they name, so that
+// a report is read and written page by page instead of whole.
+struct ScanPage {
+    std::vector<StoredProcess> processes;
+    // The file of every record of the page.
+    std::map<std::int64_t, StoredFile> files;
+    // For every file that a module of the page names: the path.path and
+    // path.file values of the scan's first record of that file, by which the
+    // module is shown.
+    std::map<std::int64_t, Values> moduleRecords;
+};
+
 class ScanStore {
 public:
     virtual ~ScanStore() = default;
@@ -157,6 +189,15 @@ public:
     // ended address windows, in one transaction. The number of scans
     // removed; fewer than the batch means none is left. Empty on failure.
     virtual std::optional<std::size_t> purgeExpired(const PurgeLimits& limits) = 0;
+    // A submitted scan without its records; empty as for loadScan. The
+    // default reads the whole scan.
+    virtual std::optional<ScanOutline> loadScanOutline(std::string_view scanId);
+
+    // One page of a submitted scan's records, each page read on its own (a
+    // scan does not change once submitted). A page past the last record is
+    // empty; no page at all means no such submitted scan, or a storage
+    // failure. The default reads the whole scan and keeps the page.
+    virtual std::optional<ScanPage> loadScanPage(std::string_view scanId, const PageRequest& request);
 };
 
 // Opens the store that `location` names: a "postgresql://" or
@@ -169,6 +210,10 @@ std::unique_ptr<ScanStore> openScanStore(const std::string& location, std::strin
                                          StoreOptions options = {});
 
 bool isPostgresLocation(std::string_view location);
+
+// The values of a record by which a module that names its file is shown:
+// path.path and path.file.
+Values pathValues(const Values& values);
 
 // `location` fit for a log line: the password of a connection URL is masked.
 std::string displayLocation(const std::string& location);

@@ -99,16 +99,37 @@ int statusOf(const std::string& statusLine)
     return statusLine.size() >= 12 ? std::stoi(statusLine.substr(9, 3)) : 0;
 }
 
+// Sets column `key` of the line that starts at `start` of a raw text.
+template <std::size_t N>
+void setColumn(std::string& text, std::size_t start, const std::array<std::string_view, N>& columns,
+               std::string_view key, std::string_view value)
+{
+    auto column = std::find(columns.begin(), columns.end(), key) - columns.begin();
+    for (long i = 0; i < column; ++i)
+        start = text.find('\t', start) + 1;
+    text.replace(start, text.find('\t', start) - start, value);
+}
+
 // Sets column `key` of the last line of a raw static or dynamic text.
 template <std::size_t N>
 void setLastLineColumn(std::string& text, const std::array<std::string_view, N>& columns, std::string_view key,
                        std::string_view value)
 {
-    std::size_t start = text.rfind('\n') + 1;  // npos + 1 is 0
-    auto column = std::find(columns.begin(), columns.end(), key) - columns.begin();
-    for (long i = 0; i < column; ++i)
-        start = text.find('\t', start) + 1;
-    text.replace(start, text.find('\t', start) - start, value);
+    setColumn(text, text.rfind('\n') + 1, columns, key, value);  // npos + 1 is 0
+}
+
+// Sets column `key` of every line of a raw static or dynamic text.
+template <std::size_t N>
+void setEveryLineColumn(std::string& text, const std::array<std::string_view, N>& columns, std::string_view key,
+                        std::string_view value)
+{
+    for (std::size_t start = 0;;) {
+        setColumn(text, start, columns, key, value);
+        start = text.find('\n', start);
+        if (start == std::string::npos)
+            return;
+        ++start;
+    }
 }
 
 struct Upload {
@@ -118,6 +139,8 @@ struct Upload {
     std::function<int(int port, ClientScan& scan)> send;
     // Whether the correct submission is still accepted afterwards.
     bool scanStaysOpen = true;
+    // Records of the scan it is sent for.
+    std::size_t records = 12;
 };
 
 int postBody(int port, const std::string& path, const std::string& body)
@@ -174,6 +197,11 @@ std::vector<Upload> hostileUploads()
                 [](auto& f) {
                     setLastLineColumn(f["input_dynamic"], protocol::kDynamicColumns, "moduleList",
                                       std::string(kInflateCap - (64u << 10), ','));
+                }),
+        mutated("one record listing 4097 modules", 413,
+                [](auto& f) {
+                    setLastLineColumn(f["input_dynamic"], protocol::kDynamicColumns, "moduleList",
+                                      std::string(4096, ','));
                 }),
         mutated("a dynamic line one column short", 400,
                 [](auto& f) { f["input_dynamic"].erase(f["input_dynamic"].rfind('\t'), 1); }),
@@ -234,7 +262,17 @@ std::vector<Upload> hostileUploads()
          [](int port, ClientScan& scan) {
              return statusOf(streamedStatusLine(port, scan.submitPath(), 100u << 20, Framing::Chunked));
          }},
-        {"a 100 MB submission without a length, ended by closing", 413,
+        {"100,001 modules in all, 4096 per record", 413,
+         [](int port, ClientScan& scan) {
+             auto fields = protocol::buildSubmitFields(scan.encoder, scan.scanRecord, scan.records);
+             setEveryLineColumn(fields["input_dynamic"], protocol::kDynamicColumns, "moduleList",
+                                std::string(4095, ','));
+             protocol::encodeFields(fields, true);
+             return postBody(port, scan.submitPath(), protocol::buildBody(fields));
+         },
+         true, 25},
+        // A request without a length or a transfer coding has no body.
+        {"a 100 MB submission without a length, ended by closing", 411,
          [](int port, ClientScan& scan) {
              return statusOf(streamedStatusLine(port, scan.submitPath(), 100u << 20, Framing::UntilClose));
          }},
@@ -281,7 +319,7 @@ TEST(ServiceProgramUploads, HostileUploadsGetAClientErrorWithBoundedMemory)
 
     std::uint64_t seed = 1;
     for (const Upload& upload : hostileUploads()) {
-        ClientScan scan = generatedScan(seed++, 12);
+        ClientScan scan = generatedScan(seed++, upload.records);
         ASSERT_EQ(initialiseAt(service.port(), scan), 200) << upload.what;
         int status = upload.send(service.port(), scan);
         EXPECT_EQ(status, upload.expected) << upload.what;

@@ -125,8 +125,9 @@ TEST_F(ServiceTest, ZipBombAndOversizedBodiesAreRefused)
 
     // Refused on the declared length alone, before a byte of the body is read.
     EXPECT_EQ(rawStatusLine("POST " + scan.submitPath() + " HTTP/1.1\r\nHost: x\r\nContent-Length: " +
-                            std::to_string(limits().maxBodyBytes + 1) + "\r\n\r\n"),
-              "HTTP/1.1 413 Payload Too Large");
+                            std::to_string(limits().maxBodyBytes + 1) + "\r\n\r\n")
+                  .substr(0, 13),
+              "HTTP/1.1 413 ");
 
     // A chunked body declares no length; it is cut off at the cap.
     httplib::Client chunked = client();

@@ -206,6 +206,16 @@ protected:
         return log_;
     }
 
+    // The log once it has `count` lines, or after 30 s: a request's access
+    // line is written when its reply has gone out, which may be after the
+    // client read it.
+    std::vector<std::string> logLinesOnceThereAre(std::size_t count)
+    {
+        for (int i = 0; i < 300 && logLines().size() < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return logLines();
+    }
+
     std::filesystem::path dir_;
     std::unique_ptr<service::ScanStore> store_;
     std::unique_ptr<service::Service> service_;

@@ -40,9 +40,11 @@ public:
         return other && *other ? other : ZORVANE_SERVICE_BINARY;
     }
 
-    // Starts the program on `db` and waits for its "listening" line. False
-    // when it exits first or does not announce itself within a minute.
-    bool start(const std::filesystem::path& db, const std::filesystem::path& log)
+    // Starts the program on `db`, with `options` besides, and waits for its
+    // "listening" line. False when it exits first or does not announce
+    // itself within a minute.
+    bool start(const std::filesystem::path& db, const std::filesystem::path& log,
+               const std::vector<std::string>& options = {})
     {
         log_ = log;
         std::filesystem::create_directories(log.parent_path());
@@ -54,7 +56,10 @@ public:
         // Load and crash runs start far more scans from loopback than the
         // default allowance of one address.
         std::vector<const char*> argv = {program.c_str(), "--listen", "127.0.0.1:0", "--db", dbPath.c_str(),
-                                         "--scans-per-address", "0", nullptr};
+                                         "--scans-per-address", "0"};
+        for (const std::string& option : options)
+            argv.push_back(option.c_str());
+        argv.push_back(nullptr);
         // A small allocator quarantine, so that the resident size follows the
         // memory in use rather than the sanitizer's store of freed blocks.
         std::vector<std::string> environment;

@@ -184,6 +184,91 @@ TEST_P(StoreTest, StoredScanReadsBackExactly)
     EXPECT_EQ(again->processes.size(), 3u);
 }
 
+// Reports read a scan page by page: the pages, whatever their size, add up
+// to the scan that loadScan reads whole, and name each module's file by
+// the scan's first record of it.
+TEST_P(StoreTest, PagesOfAScanAddUpToTheWholeScan)
+{
+    const std::string id = scanIdFor(1);
+    auto slots = store_->initialiseScan(header(id), {kMd5A, kMd5B, kMd5A, "", kMd5C, kMd5B, ""});
+    ASSERT_TRUE(slots);
+    Submission submission = submissionFor(id, *slots, "paged");
+    for (std::size_t k = 0; k < slots->size(); ++k) {
+        auto& p = submission.processes[k];
+        p.values = {{"path.path", "c:\\dir" + std::to_string(k)}, {"path.file", "f" + std::to_string(k)},
+                    {"wmi.ProcessId", std::to_string(k)}};
+        // Records 0 and 2 share a file: a module naming it shows record 0.
+        p.modules.clear();
+        for (std::size_t m = 0; m < k % 4; ++m)
+            p.modules.push_back((*slots)[(k + m + 1) % slots->size()].fileId);
+        if (k == 5)
+            p.modules.push_back(std::nullopt);
+    }
+    ASSERT_EQ(store_->storeSubmission(submission, "2026-12-08 10:00:01"), StoreOutcome::Stored);
+    const auto whole = store_->loadScan(id);
+    ASSERT_TRUE(whole);
+
+    const auto outline = store_->loadScanOutline(id);
+    ASSERT_TRUE(outline);
+    EXPECT_EQ(outline->records, slots->size());
+    EXPECT_EQ(outline->submittedAt, whole->submittedAt);
+    EXPECT_EQ(outline->scanValues, whole->scanValues);
+    EXPECT_EQ(outline->header.clientIp, "127.0.0.1");
+
+    auto firstRecordOf = [&](std::int64_t fileId) {
+        for (const auto& p : whole->processes)
+            if (p.slot.fileId == fileId)
+                return service::pathValues(p.process.values);
+        return service::Values();
+    };
+    struct Shape {
+        std::size_t maxRecords, maxModules;
+    };
+    for (const Shape shape : {Shape{1, 100}, Shape{3, 100}, Shape{100, 100}, Shape{100, 2}}) {
+        const std::string what = std::to_string(shape.maxRecords) + " records, " +
+                                 std::to_string(shape.maxModules) + " modules";
+        std::size_t first = 0;
+        for (int pages = 0; pages < 20; ++pages) {
+            auto page = store_->loadScanPage(id, {first, shape.maxRecords, shape.maxModules, true});
+            ASSERT_TRUE(page) << what;
+            if (page->processes.empty())
+                break;
+            ASSERT_LE(page->processes.size(), shape.maxRecords) << what;
+            std::size_t modulesBeforeLast = 0;
+            for (std::size_t k = 0; k < page->processes.size(); ++k) {
+                const auto& read = page->processes[k];
+                const auto& expected = whole->processes.at(first + k);
+                EXPECT_EQ(read.process.values, expected.process.values) << what;
+                EXPECT_EQ(read.process.modules, expected.process.modules) << what;
+                EXPECT_EQ(read.slot.fileId, expected.slot.fileId) << what;
+                EXPECT_EQ(read.slot.unknown, expected.slot.unknown) << what;
+                EXPECT_EQ(page->files.at(read.slot.fileId).facts, whole->files.at(read.slot.fileId).facts) << what;
+                for (const auto& m : read.process.modules) {
+                    if (m) {
+                        EXPECT_EQ(page->moduleRecords.at(*m), firstRecordOf(*m)) << what << ", module " << *m;
+                    }
+                }
+                if (k + 1 < page->processes.size())
+                    modulesBeforeLast += read.process.modules.size();
+            }
+            EXPECT_LT(modulesBeforeLast, shape.maxModules) << what;
+            first += page->processes.size();
+        }
+        EXPECT_EQ(first, slots->size()) << what;
+    }
+
+    auto counting = store_->loadScanPage(id, {0, 100, 100, false});
+    ASSERT_TRUE(counting);
+    EXPECT_EQ(counting->processes.size(), slots->size());
+    EXPECT_TRUE(counting->moduleRecords.empty()) << "a counting read names no module records";
+
+    ASSERT_TRUE(store_->initialiseScan(header(scanIdFor(2)), {kMd5B}));
+    for (const std::string& other : {scanIdFor(2), scanIdFor(9)}) {
+        EXPECT_FALSE(store_->loadScanOutline(other)) << other;
+        EXPECT_FALSE(store_->loadScanPage(other, {})) << other;
+    }
+}
+
 TEST_P(StoreTest, AScanTakesOneSubmissionAndUnknownScansNone)
 {
     auto slots = storeScan(*store_, scanIdFor(1), {kMd5A}, "first");
