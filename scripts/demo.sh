@@ -36,7 +36,7 @@ status=0
 run_client "$client_build" "$SERVICE_PORT" "$CLIENT_EXE" >var/zorvane-client.log 2>&1 || status=$?
 WINEPREFIX="$PWD/$client_build/wineprefix" wineserver -k 2>/dev/null || true
 
-address=$(report_address "$log" "$first_line")
+address=$(report_address "$log" "$first_line" var/zorvane.sqlite)
 if [ -z "$address" ]; then
   echo "demo: $CLIENT_EXE (exit status $status) stored no scan." >&2
   echo "demo: its output (var/zorvane-client.log):" >&2

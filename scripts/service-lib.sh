@@ -59,8 +59,25 @@ run_client() {
     /host=127.0.0.1 "/port=$port"
 }
 
-# report_address LOG FIRST_LINE: the address of the last scan stored after
-# line FIRST_LINE of the service log; empty when none was stored.
+# report_address LOG FIRST_LINE DB: the address of the last scan stored
+# after line FIRST_LINE of the service log; empty when none was stored. The
+# log names a scan by the first four characters of its id alone (the id is
+# the report's only key), so the whole id comes from the database DB, a
+# SQLite file or a postgresql:// URL.
 report_address() {
-  tail -n +"$2" "$1" | sed -n 's/.*stored scan .*; report \(http[^ ]*\)$/\1/p' | tail -n1
+  local log=$1 first=$2 db=$3 prefix base query id
+  prefix=$(tail -n +"$first" "$log" | sed -n 's/.*stored scan \([A-Za-z0-9_-]\{4\}\)[^A-Za-z0-9_-].*/\1/p' | tail -n1)
+  base=$(sed -n 's/.*reports under \(http[^ ]*\/scan\/\)$/\1/p' "$log" | head -n1)
+  if [ -z "$prefix" ] || [ -z "$base" ]; then
+    return 0
+  fi
+  query="SELECT scan_id FROM scans WHERE submitted_at IS NOT NULL AND substr(scan_id, 1, 4) = '$prefix'
+         ORDER BY submitted_at DESC LIMIT 1"
+  case "$db" in
+    postgres://* | postgresql://*) id=$(psql "$db" -X -q -t -A -c "$query") ;;
+    *) id=$(sqlite3 "$db" "$query") ;;
+  esac
+  if [ -n "$id" ]; then
+    echo "$base$id"
+  fi
 }

@@ -57,7 +57,7 @@ run_client "$client_build" "$SERVICE_PORT" "$CLIENT_EXE" >"$out/client.log" 2>&1
 wine_run winedbg --command "info proc" >"$out/wine-processes.txt" 2>/dev/null || true
 wine_run wmic os get Caption >"$out/wmic-caption.txt" 2>/dev/null || true
 
-address=$(report_address "$out/service.log" 1)
+address=$(report_address "$out/service.log" 1 "$out/scans.sqlite")
 if [ -z "$address" ]; then
   echo "e2e: FAIL: $CLIENT_EXE (exit status $status) completed no exchange with the service." >&2
   echo "e2e: service log:" >&2

@@ -99,18 +99,19 @@ stored_once() {
   [ "$(sql "SELECT count(*) FROM processes WHERE scan_id = :'id'" "$id")" = "$records" ] \
     || fail "scan $id does not have $records records"
   [ "$(sql "SELECT count(*) FROM scan_slots s JOIN files f USING (file_id)
-            WHERE s.scan_id = :'id' AND f.complete = 0" "$id")" = 0 ] \
+            WHERE s.scan_id = :'id' AND f.complete = 0 AND NOT EXISTS
+              (SELECT 1 FROM scan_files o WHERE o.scan_id = s.scan_id AND o.file_id = s.file_id)" "$id")" = 0 ] \
     || fail "scan $id names files whose facts are missing"
   local announced
-  announced=$(cat "$out/service-a.log" "$out/service-b.log" | grep -c "stored scan $id:" || true)
+  announced=$(cat "$out/service-a.log" "$out/service-b.log" | grep -c "stored scan ${id:0:4}…:" || true)
   [ "$announced" = 1 ] || fail "scan $id was announced $announced times"
 }
 
 # 1. The real client through nginx.
 status=0
 run_client "$client_build" "$balancer_port" "$CLIENT_EXE" >"$out/client.log" 2>&1 || status=$?
-address=$(report_address "$out/service-a.log" 1)
-[ -n "$address" ] || address=$(report_address "$out/service-b.log" 1)
+address=$(report_address "$out/service-a.log" 1 "$url")
+[ -n "$address" ] || address=$(report_address "$out/service-b.log" 1 "$url")
 [ -n "$address" ] || fail "$CLIENT_EXE (exit status $status) stored no scan through nginx"
 case "$address" in
   "$public"/scan/*) ;;
@@ -128,8 +129,8 @@ grep -o 'upstream=[0-9.:]*' "$out/nginx/access.log" | sort | uniq -c | sed 's/^/
 # 2. Initialise on A, submit to B.
 "$split" split "$port_a" "$port_b" >"$out/split.log" 2>&1 || { cat "$out/split.log" >&2; fail "the split scan"; }
 id=$(sed -n 's/^scan //p' "$out/split.log")
-grep -q "initialised scan $id" "$out/service-a.log" || fail "instance A did not initialise $id"
-grep -q "stored scan $id:" "$out/service-b.log" || fail "instance B did not store $id"
+grep -q "initialised scan ${id:0:4}…" "$out/service-a.log" || fail "instance A did not initialise $id"
+grep -q "stored scan ${id:0:4}…:" "$out/service-b.log" || fail "instance B did not store $id"
 stored_once "$id" 3
 same_report "$id"
 echo "e2e-pg: scan $id initialised on A and submitted to B: stored once"

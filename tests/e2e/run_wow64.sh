@@ -41,7 +41,7 @@ timeout --kill-after=10 300 build/win64/wine-run.sh "$out/zorvane.exe" /skipfast
 fail() { echo "e2e-wow64: FAIL: $*" >&2; exit 1; }
 [ "$status" -eq 0 ] || fail "zorvane.exe exited with $status (the 64-bit client's code, handed on)"
 
-address=$(report_address "$out/service.log" 1)
+address=$(report_address "$out/service.log" 1 "$out/scans.sqlite")
 [ -n "$address" ] || fail "no scan was stored; service log: $(cat "$out/service.log")"
 curl -fsS "$address.json" -o "$out/report.json"
 python3 - "$out/report.json" <<'PY' || fail "the stored scan is not the 64-bit client's"
