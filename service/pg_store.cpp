@@ -612,32 +612,8 @@ private:
             ArrayLiteral ids;
             for (std::int64_t id : files)
                 ids.add(id);
-            const std::string idArray = ids.take();
-            auto ownFacts = s.run("SELECT file_id, facts FROM scan_files WHERE scan_id = $1 AND file_id = ANY($2::bigint[])",
-                                  {scanId, idArray});
-            if (!ownFacts)
+            if (!filesOfScan(s, scanId, ids.take(), page.files))
                 return false;
-            std::map<std::int64_t, Values> own;
-            for (int row = 0; row < PQntuples(ownFacts.get()); ++row) {
-                auto id = integer(ownFacts.get(), row, 0);
-                if (!id)
-                    return false;
-                own[*id] = valuesFromJson(text(ownFacts.get(), row, 1));
-            }
-            auto rows = s.run("SELECT file_id, complete, facts, disputed FROM files WHERE file_id = ANY($1::bigint[])",
-                              {idArray});
-            if (!rows)
-                return false;
-            for (int row = 0; row < PQntuples(rows.get()); ++row) {
-                auto id = integer(rows.get(), row, 0);
-                auto complete = integer(rows.get(), row, 1);
-                if (!id || !complete)
-                    return false;
-                const auto stored = valuesFromJson(text(rows.get(), row, 2));
-                const auto mine = own.find(*id);
-                page.files[*id] = fileInReport(*complete != 0, stored, disputesFromJson(text(rows.get(), row, 3)),
-                                               mine == own.end() ? nullptr : &mine->second, stored);
-            }
             if (page.files.size() != files.size())
                 return true;  // a file the scan names is missing: no report rather than half a one
         }
@@ -923,6 +899,39 @@ private:
         return true;
     }
 
+    // The files of `idArray` as the scan `scanId` shows them: its own facts
+    // where it sent some, else the corroborated ones (see fileInReport).
+    static bool filesOfScan(Session& s, const std::string& scanId, const std::string& idArray,
+                            std::map<std::int64_t, StoredFile>& files)
+    {
+        auto ownFacts = s.run("SELECT file_id, facts FROM scan_files WHERE scan_id = $1 AND file_id = ANY($2::bigint[])",
+                              {scanId, idArray});
+        if (!ownFacts)
+            return false;
+        std::map<std::int64_t, Values> own;
+        for (int row = 0; row < PQntuples(ownFacts.get()); ++row) {
+            auto id = integer(ownFacts.get(), row, 0);
+            if (!id)
+                return false;
+            own[*id] = valuesFromJson(text(ownFacts.get(), row, 1));
+        }
+        auto rows = s.run("SELECT file_id, complete, facts, disputed FROM files WHERE file_id = ANY($1::bigint[])",
+                          {idArray});
+        if (!rows)
+            return false;
+        for (int row = 0; row < PQntuples(rows.get()); ++row) {
+            auto id = integer(rows.get(), row, 0);
+            auto complete = integer(rows.get(), row, 1);
+            if (!id || !complete)
+                return false;
+            const auto stored = valuesFromJson(text(rows.get(), row, 2));
+            const auto mine = own.find(*id);
+            files[*id] = fileInReport(*complete != 0, stored, disputesFromJson(text(rows.get(), row, 3)),
+                                      mine == own.end() ? nullptr : &mine->second, stored);
+        }
+        return true;
+    }
+
     static bool loadScanIn(Session& s, const std::string& scanId, std::optional<StoredScan>& scan)
     {
         std::optional<InitialisedScan> initialised;
@@ -959,33 +968,11 @@ private:
             result.processes.push_back(std::move(p));
         }
         if (!wanted.empty()) {
-            auto ownFacts = s.run("SELECT file_id, facts FROM scan_files WHERE scan_id = $1", {scanId});
-            if (!ownFacts)
-                return false;
-            std::map<std::int64_t, Values> own;
-            for (int row = 0; row < PQntuples(ownFacts.get()); ++row) {
-                auto id = integer(ownFacts.get(), row, 0);
-                if (!id)
-                    return false;
-                own[*id] = valuesFromJson(text(ownFacts.get(), row, 1));
-            }
             ArrayLiteral ids;
             for (std::int64_t id : wanted)
                 ids.add(id);
-            auto files = s.run(
-                "SELECT file_id, complete, facts, disputed FROM files WHERE file_id = ANY($1::bigint[])", {ids.take()});
-            if (!files)
+            if (!filesOfScan(s, scanId, ids.take(), result.files))
                 return false;
-            for (int row = 0; row < PQntuples(files.get()); ++row) {
-                auto id = integer(files.get(), row, 0);
-                auto complete = integer(files.get(), row, 1);
-                if (!id || !complete)
-                    return false;
-                auto stored = valuesFromJson(text(files.get(), row, 2));
-                auto mine = own.find(*id);
-                result.files[*id] = fileInReport(*complete != 0, stored, disputesFromJson(text(files.get(), row, 3)),
-                                                 mine == own.end() ? nullptr : &mine->second, stored);
-            }
             if (result.files.size() != wanted.size())
                 return true;  // a file the scan names is missing: no report rather than half a one
         }
