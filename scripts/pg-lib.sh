@@ -8,9 +8,10 @@ free_port() {
 }
 
 # start_balancer DIR PORT BACKEND_PORT...: nginx on 127.0.0.1:PORT sharing
-# requests round-robin between the services on the backend ports. Its
-# configuration, pid file, logs and temporary files all live in DIR, so it
-# needs no system set-up and runs as root or not. Sets BALANCER_PID.
+# requests round-robin between the services on the backend ports, with the
+# public configuration of scripts/nginx-zorvane.conf. Its pid file, logs
+# and temporary files all live in DIR, so it needs no system set-up and
+# runs as root or not. Sets BALANCER_PID.
 start_balancer() {
   local dir=$1 port=$2
   shift 2
@@ -18,8 +19,10 @@ start_balancer() {
   dir=$(cd "$dir" && pwd)
   local servers="" backend
   for backend in "$@"; do
-    servers+="    server 127.0.0.1:$backend;"$'\n'
+    servers+="server 127.0.0.1:$backend; "
   done
+  sed -e "s/@LISTEN@/127.0.0.1:$port/" -e "s/@BACKENDS@/$servers/" \
+    "$(dirname "${BASH_SOURCE[0]}")/nginx-zorvane.conf" >"$dir/zorvane.conf"
   local user=""
   # Started as root, nginx hands its workers to an unprivileged user.
   [ "$(id -u)" -eq 0 ] && user="user nobody nogroup;"
@@ -37,24 +40,10 @@ http {
   fastcgi_temp_path $dir/fastcgi;
   uwsgi_temp_path $dir/uwsgi;
   scgi_temp_path $dir/scgi;
-  client_max_body_size 16m;
-  # Bodies stay in memory both ways, so that workers running as "nobody"
-  # never need to write temporary files into DIR.
-  client_body_buffer_size 16m;
-  proxy_buffering off;
-  upstream zorvane {
-$servers  }
-  server {
-    listen 127.0.0.1:$port;
-    location / {
-      proxy_pass http://zorvane;
-      proxy_http_version 1.1;
-      proxy_set_header Connection "";
-      proxy_set_header Host \$http_host;
-      proxy_set_header X-Forwarded-For \$proxy_add_x_forwarded_for;
-      proxy_read_timeout 120s;
-    }
-  }
+  # Bodies stay in memory, so that workers running as "nobody" never need
+  # to write temporary files into DIR.
+  client_body_buffer_size 9m;
+  include $dir/zorvane.conf;
 }
 CONF
   nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log" -t >"$dir/config-test.log" 2>&1 \

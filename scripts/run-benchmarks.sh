@@ -43,9 +43,10 @@ pg_out=$(mktemp)
 memory_out=$(mktemp)
 network_out=$(mktemp)
 windows_scan_out=$(mktemp)
+export_out=$(mktemp)
 cleanup() {
   rm -f "$native_out" "$windows_out" "$scan_out" "$submit_out" "$ingest_out" "$memory_out" "$network_out" "$pg_out" \
-    "$windows_scan_out"
+    "$windows_scan_out" "$export_out"
   WINEPREFIX="$PWD/$win/wineprefix" wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -78,6 +79,9 @@ echo
 echo "== under Wine: the network extractor's handle-table pass"
 ZORVANE_NO_XVFB=1 $win/wine-run.sh "$network" | tr -d '\r' | tee "$network_out"
 echo
+echo "== native x86-64: eight JSON exports of the largest scan at once, against the service's resident size before them"
+bench/export_memory.sh | tee "$export_out"
+echo
 echo "== native x86-64: service ingest on PostgreSQL, one service instance against two"
 bench/ingest_pg.sh --rounds 2 --scans 80 | tee "$pg_out"
 echo
@@ -101,4 +105,5 @@ tail -n 1 "$submit_out"
 tail -n 2 "$ingest_out"
 tail -n 1 "$memory_out"
 tail -n 1 "$network_out"
+tail -n 1 "$export_out"
 tail -n 1 "$pg_out"

@@ -103,6 +103,8 @@ struct HttpServer::Connection {
     std::atomic<std::int64_t> since{0};
     std::atomic<std::uint64_t> bytes{0};
     std::atomic<int> cut{NotCut};
+    // Whether a request's access line has told of the cut.
+    std::atomic<bool> cutLogged{false};
 
     void enter(Phase next)
     {
@@ -176,6 +178,16 @@ struct Callbacks {
         auto* c = static_cast<HttpServer::Connection*>(*context);
         if (!c)
             return;
+        // A connection cut before its request line had none to log; the
+        // cut still leaves its trace.
+        if (c->cut.load() != HttpServer::Connection::NotCut && !c->cutLogged && server->handlers_.accessLog) {
+            HttpServer::Exchange unseen;
+            unseen.connection = c;
+            unseen.started = c->since;
+            unseen.target = "-";
+            unseen.request.peer = c->address;
+            server->handlers_.accessLog(server->accessLine(unseen, 0, MHD_REQUEST_TERMINATED_WITH_ERROR));
+        }
         {
             std::lock_guard lock(server->connectionsMutex_);
             auto& all = server->connections_;
@@ -224,8 +236,10 @@ struct Callbacks {
         }
         if (server->handlers_.accessLog)
             server->handlers_.accessLog(server->accessLine(*exchange, status, code));
-        if (exchange->connection)
+        if (exchange->connection) {
+            exchange->connection->cutLogged = exchange->connection->cut.load() != HttpServer::Connection::NotCut;
             exchange->connection->enter(HttpServer::Connection::Head);
+        }
         if (exchange->inFlight) {
             std::lock_guard lock(server->stateMutex_);
             --server->inFlight_;

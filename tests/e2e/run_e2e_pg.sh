@@ -124,6 +124,8 @@ records=$(python3 -c 'import json, sys; print(len(json.load(open(sys.argv[1]))["
 [ "$records" -gt 0 ] || fail "the client's report has no records"
 same_report "$id"
 stored_once "$id" "$records"
+ranged=$(curl -sS -o /dev/null -w '%{http_code}' -H 'Range: bytes=0-9,20-29' "$address")
+[ "$ranged" = 200 ] || fail "a ranged request for the report through nginx got $ranged, not the whole report"
 grep -o 'upstream=[0-9.:]*' "$out/nginx/access.log" | sort | uniq -c | sed 's/^/e2e-pg: nginx sent /'
 
 # 2. Initialise on A, submit to B.

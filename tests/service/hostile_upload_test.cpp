@@ -2,10 +2,6 @@
 // gets a 4xx, the program stays up, its peak memory stays under a bound,
 // and the scan that a refused submission named can still be submitted.
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +10,7 @@
 #include "generated_scan.h"
 #include "protocol/base64url.h"
 #include "protocol/zlib_codec.h"
+#include "raw_client.h"
 #include "service_process.h"
 
 namespace zorvane::testing {
@@ -35,15 +32,10 @@ enum class Framing { DeclaredLength, Chunked, UntilClose };
 std::string streamedStatusLine(int port, const std::string& target, std::size_t bodyBytes, Framing framing,
                                const std::string& method = "POST")
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+    RawConnection connection(port);
+    if (!connection.connected())
         return "";
-    }
+    const int fd = connection.fd();
     std::string head = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                        "Content-Type: application/x-www-form-urlencoded\r\n";
     if (framing == Framing::DeclaredLength)
@@ -90,13 +82,7 @@ std::string streamedStatusLine(int port, const std::string& target, std::size_t 
     ssize_t got;
     while (reply.find("\r\n") == std::string::npos && (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
         reply.append(buffer, static_cast<std::size_t>(got));
-    ::close(fd);
     return reply.substr(0, std::min(reply.find("\r\n"), reply.size()));
-}
-
-int statusOf(const std::string& statusLine)
-{
-    return statusLine.size() >= 12 ? std::stoi(statusLine.substr(9, 3)) : 0;
 }
 
 // Sets column `key` of the line that starts at `start` of a raw text.

@@ -140,8 +140,9 @@ TEST_F(ExpiryTest, UnsubmittedScansAndOldReportsArePurged)
     for (const Step& step : kSteps) {
         clockOffset_ = step.clockOffset;
         EXPECT_EQ(service_->purgeExpired(), std::optional<std::size_t>(step.purged)) << step.clockOffset;
-        if (step.pendingSubmit)
+        if (step.pendingSubmit) {
             EXPECT_EQ(submit(pending, pending.submitFields())->status, step.pendingSubmit) << step.clockOffset;
+        }
         EXPECT_EQ(get("/scan/" + kept.scanId())->status, step.report) << step.clockOffset;
     }
 }
