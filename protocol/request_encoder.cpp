@@ -8,8 +8,8 @@
 #include <numeric>
 #include <unordered_map>
 
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
 #include "protocol/base64url.h"
 #include "protocol/zlib_codec.h"
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/scan/record.h"
+#include "core/base/record.h"
 #include "protocol/columns.h"
 #include "protocol/form_fields.h"
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <unordered_set>
 
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
 #include "protocol/base64url.h"
 #include "protocol/field_text.h"
 #include "protocol/form_fields.h"

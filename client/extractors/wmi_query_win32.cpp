@@ -4,12 +4,12 @@
 
 #include <optional>
 
-#include "client/win32/adapters.h"
+#include "client/extractors/adapters.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
+#include "core/base/text_format.h"
+#include "core/base/trace.h"
 #include "core/extractors/wmi_info.h"
-#include "core/scan/text_format.h"
-#include "core/scan/trace.h"
 
 namespace zorvane::client {
 

@@ -1,7 +1,7 @@
 // The request bodies, read back with an independent decoder.
 #include <gtest/gtest.h>
 
-#include "core/scan/conversions.h"
+#include "core/base/conversions.h"
 #include "protocol/base64url.h"
 #include "protocol/request_encoder.h"
 #include "protocol_wire_decoding.h"

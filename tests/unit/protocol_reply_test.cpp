@@ -3,7 +3,7 @@
 
 #include <zlib.h>
 
-#include "core/scan/trace.h"
+#include "core/base/trace.h"
 #include "protocol/base64url.h"
 #include "protocol/field_text.h"
 #include "protocol/form_fields.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "core/scan/record.h"
+#include "core/base/record.h"
 
 using zorvane::ProcessRecord;
 

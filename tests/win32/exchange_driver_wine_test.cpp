@@ -2,15 +2,15 @@
 // with a scan's records and targets in the form the run settings give them.
 #include <gtest/gtest.h>
 
-#include "../unit/fakes/fake_frame_notifier.h"
 #include "client/exchange/wininet_transport.h"
-#include "core/app/run_settings.h"
+#include "core/base/clock.h"
+#include "core/base/run_settings.h"
 #include "core/exchange/exchange_driver.h"
-#include "core/scan/clock.h"
-#include "core/scan/progress.h"
+#include "core/progress/progress.h"
 #include "protocol/field_text.h"
 #include "protocol/form_fields.h"
 #include "recording_server.h"
+#include "tests/fakes/fake_frame_notifier.h"
 
 using namespace zorvane;
 using namespace zorvane::testing;

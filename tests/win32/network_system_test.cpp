@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "client/extractors/adapters.h"
 #include "client/extractors/network_name_query_win32.h"
-#include "client/win32/adapters.h"
 #include "client/win32/unique.h"
+#include "core/base/keys.h"
 #include "core/extractors/network_info.h"
-#include "core/scan/keys.h"
 #include "winsock_session.h"
 
 using namespace zorvane;

@@ -7,13 +7,13 @@
 
 #include <vector>
 
-#include "client/win32/adapters.h"
+#include "client/extractors/adapters.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
 #include "core/extractors/path_operations.h"
 #include "core/extractors/registry_info.h"
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
 
 using namespace zorvane;
 
