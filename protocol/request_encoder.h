@@ -44,11 +44,6 @@ bool encodeFields(FormFields& fields, bool compress);
 // record's "dynCount" and "scanId"; the server references of unknown records.
 void prepareRecordsForSubmit(ProcessRecord& scanRecord, std::vector<ProcessRecord>& processList);
 
-// Replaces the first occurrence of each abbreviation fragment in the five
-// abbreviated values by its placeholder. A value in which a fragment was
-// found is stored lower-cased (ASCII letters only); others keep their case.
-void abbreviateValues(ProcessRecord& record);
-
 // Rewrites a comma-separated list of full paths into the static ids the
 // encoder's map holds for them; a path not in the map gives an empty id (and
 // is added to the map with one).

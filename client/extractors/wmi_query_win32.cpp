@@ -15,8 +15,8 @@ namespace zorvane::client {
 
 namespace {
 
-// WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY
-constexpr long kQueryFlags = 48;
+// A forward-only enumerator whose call returns before the first object.
+constexpr long kQueryFlags = WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY;
 
 win32::UniqueBstr makeBstr(const std::u16string& text)
 {

@@ -17,7 +17,6 @@ void InfoExtractor::onProcess(std::uint32_t) {}
 void InfoExtractor::onImageBegin() {}
 void InfoExtractor::onImageData(const std::uint8_t*, std::uint32_t) {}
 void InfoExtractor::onImageEnd() {}
-void InfoExtractor::reservedHook(std::uintptr_t, std::uintptr_t) {}
 void InfoExtractor::extract(const std::u16string&) {}
 void InfoExtractor::extractFromHandle(OpenFile&) {}
 

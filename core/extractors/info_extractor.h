@@ -28,7 +28,6 @@ public:
     virtual void onImageBegin();
     virtual void onImageData(const std::uint8_t* data, std::uint32_t count);
     virtual void onImageEnd();
-    virtual void reservedHook(std::uintptr_t first, std::uintptr_t second);  // never called
     virtual void extract(const std::u16string& path);
     virtual void extractFromHandle(OpenFile& file);
 
