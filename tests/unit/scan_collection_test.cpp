@@ -49,9 +49,9 @@ struct ImageRig {
     FakeFileSystem files;
     std::unique_ptr<ImageBlock> block = std::make_unique<ImageBlock>();
 
-    void read(const std::u16string& path)
+    void read(const std::u16string& imagePath)
     {
-        readImageFile({fileExtractors, handle, imageConsumers}, files, path, *block);
+        readImageFile({fileExtractors, handle, imageConsumers}, files, imagePath, *block);
     }
 };
 
