@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <shlwapi.h>
 
 #include <vector>
 
@@ -48,7 +49,7 @@ public:
             return;
         }
         key_.reset();
-        RegDeleteTreeW(root_, path_.c_str());
+        SHDeleteKeyW(root_, path_.c_str());
         RegDeleteKeyW(root_, path_.c_str());
     }
     bool ok() const { return ok_; }
