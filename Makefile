@@ -4,6 +4,10 @@
 #   make test   every test, native and under Wine
 # Both run the bootstrap first, so a fresh Debian machine needs nothing else.
 
+# ZORVANE_NATIVE_PRESET=ci (what .ci/run sets) builds and tests the native
+# tree with the ci preset: the native one, failing on any warning.
+NATIVE_PRESET := $(or $(ZORVANE_NATIVE_PRESET),native)
+
 .PHONY: all bootstrap build native win32 win64 release test test-native test-win32 demo bench clean
 
 all: build
@@ -12,8 +16,8 @@ bootstrap:
 	@scripts/bootstrap.sh
 
 native: bootstrap
-	cmake --preset native >/dev/null
-	cmake --build --preset native
+	cmake --preset $(NATIVE_PRESET) >/dev/null
+	cmake --build --preset $(NATIVE_PRESET)
 
 release: bootstrap
 	cmake --preset release >/dev/null
@@ -34,7 +38,7 @@ test: build
 	scripts/run-tests.sh
 
 test-native: native
-	ctest --preset native
+	ctest --preset $(NATIVE_PRESET)
 
 test-win32: win32
 	scripts/run-tests.sh win64 win32

@@ -8,10 +8,10 @@
 #include "bench/bench_input.h"
 #include "bench/bench_main.h"
 #include "bench/evp_digest.h"
+#include "core/digest/md5.h"
+#include "core/digest/md5_sha1.h"
+#include "core/digest/sha1.h"
 #include "core/extractors/hash_extractor.h"
-#include "core/extractors/md5.h"
-#include "core/extractors/md5_sha1.h"
-#include "core/extractors/sha1.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "bench/bench_input.h"
+#include "core/digest/md5_sha1.h"
+#include "core/digest/sha1.h"
 #include "core/extractors/hash_extractor.h"
-#include "core/extractors/md5_sha1.h"
-#include "core/extractors/sha1.h"
 
 namespace {
 

@@ -37,8 +37,8 @@
 #include <vector>
 
 #include "bench/records.h"
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
 #include "protocol/form_fields.h"
 #include "protocol/initialise_reply.h"
 #include "protocol/request_encoder.h"

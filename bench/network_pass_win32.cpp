@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench/win32_clock.h"
-#include "client/win32/adapters.h"
+#include "client/extractors/adapters.h"
 #include "core/extractors/network_info.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/scan/conversions.h"
-#include "core/scan/file_system.h"
+#include "core/base/conversions.h"
+#include "core/extractors/file_system.h"
 
 namespace zorvane::bench {
 

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "bench/bench_input.h"
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
-#include "core/scan/record.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
+#include "core/base/record.h"
 
 namespace zorvane::bench {
 

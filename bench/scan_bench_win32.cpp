@@ -24,9 +24,9 @@
 
 #include "bench/scan_fixture.h"
 #include "bench/win32_clock.h"
-#include "client/win32/adapters.h"
+#include "client/scan/adapters.h"
+#include "core/extractors/file_system.h"
 #include "core/extractors/hash_extractor.h"
-#include "core/scan/file_system.h"
 #include "core/scan/process_collection.h"
 
 namespace {

@@ -10,18 +10,18 @@
 #include <vector>
 
 #include "bench/bench_input.h"
-#include "core/app/run_settings.h"
+#include "core/base/conversions.h"
+#include "core/base/run_settings.h"
 #include "core/extractors/path_operations.h"
-#include "core/scan/conversions.h"
 #include "core/scan/scan_session.h"
-#include "fakes/fake_clock.h"
-#include "fakes/fake_network_system.h"
-#include "fakes/fake_path_system.h"
-#include "fakes/fake_process_system.h"
-#include "fakes/fake_progress_view.h"
-#include "fakes/fake_registry_reader.h"
-#include "fakes/fake_version_resources.h"
-#include "fakes/fake_wmi_query.h"
+#include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_network_system.h"
+#include "tests/fakes/fake_path_system.h"
+#include "tests/fakes/fake_process_system.h"
+#include "tests/fakes/fake_progress_view.h"
+#include "tests/fakes/fake_registry_reader.h"
+#include "tests/fakes/fake_version_resources.h"
+#include "tests/fakes/fake_wmi_query.h"
 
 namespace zorvane::bench {
 

@@ -11,7 +11,7 @@
 
 #include "bench/bench_main.h"
 #include "bench/records.h"
-#include "core/scan/keys.h"
+#include "core/base/keys.h"
 #include "protocol/request_encoder.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/app/run_settings.h"
-#include "core/scan/conversions.h"
+#include "core/app/command_line.h"
+#include "core/base/conversions.h"
 #include "fuzz/fuzz_input.h"
 #include "protocol/field_text.h"
 

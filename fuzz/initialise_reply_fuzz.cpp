@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
-#include "core/scan/record.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
+#include "core/base/record.h"
 #include "fuzz/fuzz_input.h"
 #include "protocol/field_text.h"
 #include "protocol/initialise_reply.h"

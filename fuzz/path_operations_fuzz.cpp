@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <string>
 
-#include "core/scan/conversions.h"
+#include "core/base/conversions.h"
 #include "core/extractors/path_operations.h"
 #include "fuzz/fuzz_input.h"
-#include "tests/unit/fakes/fake_path_system.h"
+#include "tests/fakes/fake_path_system.h"
 
 using namespace zorvane;
 using zorvane::fuzz::require;

@@ -2,7 +2,8 @@
 // input byte picks the stage and the output cap; the rest is the stage's
 // input:
 //   0  a whole submit body: parseBody, then every value through decodeField
-//      (compressed or not), splitRecordLines and undoubleBackslashes;
+//      (compressed or not), split into lines and columns, and
+//      undoubleBackslashes;
 //   1  base64UrlDecode, which must be the exact inverse of the encoder;
 //   2  inflateZlib, bounded, and a round trip of what it gives;
 //   3  parseBody, which must agree with buildBody.
@@ -27,17 +28,18 @@ std::size_t capFrom(std::uint8_t selector) { return std::size_t{1} << (4 + (sele
 
 void decodeText(const std::string& text)
 {
-    const auto lines = protocol::splitRecordLines(text);
+    const auto lines = protocol::splitText(text, '\n');
     std::string joined;
     for (std::size_t l = 0; l < lines.size(); ++l) {
         if (l != 0)
             joined.push_back('\n');
-        for (std::size_t c = 0; c < lines[l].size(); ++c) {
+        const auto columns = protocol::splitText(lines[l], '\t');
+        for (std::size_t c = 0; c < columns.size(); ++c) {
             if (c != 0)
                 joined.push_back('\t');
-            joined.append(lines[l][c]);
-            if (auto value = protocol::undoubleBackslashes(lines[l][c]))
-                require(value->size() <= lines[l][c].size(), "undoubling never lengthens a value");
+            joined.append(columns[c]);
+            if (auto value = protocol::undoubleBackslashes(columns[c]))
+                require(value->size() <= columns[c].size(), "undoubling never lengthens a value");
         }
     }
     require(joined == text, "the lines and columns join back to the text");

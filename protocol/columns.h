@@ -77,9 +77,6 @@ inline constexpr std::array<AbbreviationList, 5> kAbbreviations = {{
     {"reg.DependOnService", detail::kDependOnServiceFragments, true},
 }};
 
-// The placeholder text of fragment `position` of `list`.
-std::u16string abbreviationPlaceholder(const AbbreviationList& list, std::size_t position);
-
 // The two fields sent as plain UTF-8 text, never encoded.
 inline constexpr std::string_view kScanIdField = "scan_id";
 inline constexpr std::string_view kStaticIdsField = "static_ids";

@@ -1,7 +1,6 @@
 #include "protocol/field_text.h"
 
 #include "protocol/base64url.h"
-#include "protocol/columns.h"
 #include "protocol/zlib_codec.h"
 
 namespace zorvane::protocol {
@@ -43,16 +42,6 @@ std::vector<std::string> splitText(std::string_view text, char separator) { retu
 std::vector<std::u16string> splitText(std::u16string_view text, char16_t separator)
 {
     return split(text, separator);
-}
-
-std::vector<std::vector<std::string>> splitRecordLines(std::string_view text)
-{
-    std::vector<std::vector<std::string>> lines;
-    if (text.empty())
-        return lines;
-    for (const std::string& line : splitText(text, kLineSeparator))
-        lines.push_back(splitText(line, kFieldSeparator));
-    return lines;
 }
 
 std::optional<std::string> undoubleBackslashes(std::string_view value)

@@ -19,10 +19,6 @@ std::optional<std::string> decodeField(std::string_view value, bool compressed, 
 std::vector<std::string> splitText(std::string_view text, char separator);
 std::vector<std::u16string> splitText(std::u16string_view text, char16_t separator);
 
-// The lines of a decoded text, each split into its columns. An empty text
-// holds no line. Backslashes stay doubled; see undoubleBackslashes.
-std::vector<std::vector<std::string>> splitRecordLines(std::string_view text);
-
 // Undoes the backslash doubling of one value. Empty when a backslash is
 // not doubled (the text was not written by the encoder).
 std::optional<std::string> undoubleBackslashes(std::string_view value);

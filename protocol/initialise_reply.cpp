@@ -1,7 +1,7 @@
 #include "protocol/initialise_reply.h"
 
-#include "core/scan/keys.h"
-#include "core/scan/trace.h"
+#include "core/base/keys.h"
+#include "core/base/trace.h"
 #include "protocol/field_text.h"
 
 namespace zorvane::protocol {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/scan/record.h"
+#include "core/base/record.h"
 
 namespace zorvane::protocol {
 

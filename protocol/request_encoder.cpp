@@ -8,23 +8,13 @@
 #include <numeric>
 #include <unordered_map>
 
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
+#include "protocol/abbreviations.h"
 #include "protocol/base64url.h"
 #include "protocol/zlib_codec.h"
 
 namespace zorvane::protocol {
-
-std::u16string abbreviationPlaceholder(const AbbreviationList& list, std::size_t position)
-{
-    std::u16string digits;
-    const unsigned base = list.digitsOnly ? 10 : 16;
-    do {
-        digits.insert(digits.begin(), u"0123456789abcdef"[position % base]);
-        position /= base;
-    } while (position != 0);
-    return list.digitsOnly ? digits : u"%(" + digits + u")s";
-}
 
 std::array<std::uint8_t, 16> hexDigestToBytes(std::u16string_view hex)
 {
@@ -96,8 +86,6 @@ void prepareRecordsForSubmit(ProcessRecord& scanRecord, std::vector<ProcessRecor
 }
 
 namespace {
-
-char16_t lowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
 // A table's columns sorted by key, with the column each sorted key stands
 // for, so that a line finds all its values in one walk over the record.
@@ -302,31 +290,6 @@ private:
 };
 
 }  // namespace
-
-void abbreviateValues(ProcessRecord& record)
-{
-    for (const AbbreviationList& list : kAbbreviations) {
-        std::u16string& value = record[list.key];
-        if (value.empty())
-            continue;
-        // One buffer for every value of the thread: most values hold no
-        // fragment, and their lower-cased copy is thrown away.
-        thread_local std::u16string working;
-        working.assign(value);
-        for (char16_t& c : working)
-            c = lowerAscii(c);
-        bool found = false;
-        for (std::size_t p = 0; p < list.fragments.size(); ++p) {
-            const std::size_t at = working.find(list.fragments[p]);
-            if (at == std::u16string::npos)
-                continue;
-            working.replace(at, list.fragments[p].size(), abbreviationPlaceholder(list, p));
-            found = true;
-        }
-        if (found)
-            value = working;
-    }
-}
 
 std::u16string mapModuleList(RequestEncoder& encoder, std::u16string_view moduleList)
 {

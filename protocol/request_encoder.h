@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/scan/record.h"
+#include "core/base/record.h"
 #include "protocol/columns.h"
 #include "protocol/form_fields.h"
 
@@ -43,11 +43,6 @@ bool encodeFields(FormFields& fields, bool compress);
 // The scan record's "status", "last_access" and "processed"; every
 // record's "dynCount" and "scanId"; the server references of unknown records.
 void prepareRecordsForSubmit(ProcessRecord& scanRecord, std::vector<ProcessRecord>& processList);
-
-// Replaces the first occurrence of each abbreviation fragment in the five
-// abbreviated values by its placeholder. A value in which a fragment was
-// found is stored lower-cased (ASCII letters only); others keep their case.
-void abbreviateValues(ProcessRecord& record);
 
 // Rewrites a comma-separated list of full paths into the static ids the
 // encoder's map holds for them; a path not in the map gives an empty id (and

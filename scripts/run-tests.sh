@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the test lanes, every one by default, or those named:
-#   native   the native tests (ASan + UBSan)
+#   native   the native tests (ASan + UBSan), with the preset that
+#            ZORVANE_NATIVE_PRESET names (native unless set; .ci/run sets ci)
 #   win64    the Windows tests of zorvane64.exe's tree under wine64
 #   win32    the Windows tests of zorvane.exe's tree under 32-bit Wine, where
 #            the host executes 32-bit programs; elsewhere only the checks of
@@ -45,7 +46,7 @@ windows_lane() {
 
 status=0
 if wants native; then
-  ctest --preset native || status=1
+  ctest --preset "${ZORVANE_NATIVE_PRESET:-native}" || status=1
 fi
 if wants win64; then
   windows_lane win64 || status=1

@@ -7,8 +7,9 @@
 #include <span>
 #include <unordered_set>
 
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
+#include "protocol/abbreviations.h"
 #include "protocol/base64url.h"
 #include "protocol/field_text.h"
 #include "protocol/form_fields.h"
@@ -185,70 +186,6 @@ std::string take(Values& values, std::string_view key)
 }
 
 }  // namespace
-
-std::u16string expandAbbreviations(const protocol::AbbreviationList& list, std::u16string_view value)
-{
-    const auto& fragments = list.fragments;
-    if (list.digitsOnly) {
-        // Comma-separated names, each either untouched or wholly one position.
-        std::u16string out;
-        std::vector<bool> used(fragments.size(), false);
-        bool first = true;
-        bool ambiguous = false;
-        forEachElement(value, u',', [&](std::u16string_view element) {
-            if (ambiguous)
-                return;
-            if (!first)
-                out.push_back(u',');
-            first = false;
-            bool anyDigit =
-                std::any_of(element.begin(), element.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
-            if (!anyDigit) {
-                out += element;
-                return;
-            }
-            auto position = parseId(narrowLatin1(element));
-            if (!position || static_cast<std::size_t>(*position) >= fragments.size() ||
-                used[static_cast<std::size_t>(*position)]) {
-                ambiguous = true;
-                return;
-            }
-            used[static_cast<std::size_t>(*position)] = true;
-            out += fragments[static_cast<std::size_t>(*position)];
-        });
-        return ambiguous ? std::u16string(value) : out;
-    }
-
-    std::u16string out;
-    std::vector<bool> used(fragments.size(), false);
-    std::size_t i = 0;
-    while (i < value.size()) {
-        if (value[i] == u'%' && i + 1 < value.size() && value[i + 1] == u'(') {
-            std::size_t j = i + 2;
-            std::size_t position = 0;
-            bool overflow = false;
-            while (j < value.size() && ((value[j] >= u'0' && value[j] <= u'9') || (value[j] >= u'a' && value[j] <= u'f'))) {
-                unsigned digit = value[j] <= u'9' ? value[j] - u'0' : value[j] - u'a' + 10;
-                overflow = overflow || position > fragments.size();
-                position = position * 16 + digit;
-                ++j;
-            }
-            std::size_t digits = j - (i + 2);
-            bool canonical = digits > 0 && !(digits > 1 && value[i + 2] == u'0');
-            if (canonical && j + 1 < value.size() && value[j] == u')' && value[j + 1] == u's') {
-                if (overflow || position >= fragments.size() || used[position])
-                    return std::u16string(value);
-                used[position] = true;
-                out += fragments[position];
-                i = j + 2;
-                continue;
-            }
-        }
-        out.push_back(value[i]);
-        ++i;
-    }
-    return out;
-}
 
 Decoded<std::vector<std::string>> decodeInitialise(std::string_view body, const Limits& limits)
 {

@@ -49,9 +49,4 @@ Decoded<std::string> submittedScanId(std::string_view body);
 // Decodes a submit body against the scan that its initialise request made.
 Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& scan, const Limits& limits);
 
-// Replaces the placeholders of `list` by their fragments. A value whose
-// expansion is ambiguous (a placeholder twice or out of range; for the
-// digits-only list, digits mixed with other text) comes back unchanged.
-std::u16string expandAbbreviations(const protocol::AbbreviationList& list, std::u16string_view value);
-
 }  // namespace zorvane::service

@@ -4,13 +4,18 @@
 
 #include <optional>
 
-#include "client/app/application.h"
+#include "client/app/command_line_win32.h"
 #include "client/app/relaunch_win32.h"
-#include "client/app/text_styles.h"
+#include "client/app/user_interface.h"
+#include "client/gui/application.h"
+#include "client/gui/frame.h"
+#include "client/gui/text_styles.h"
+#include "client/scan/worker.h"
 #include "client/win32/fs_redirection.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
-#include "core/app/string_ids.h"
+#include "core/app/command_line.h"
+#include "core/base/string_ids.h"
 
 using namespace zorvane;
 
@@ -53,6 +58,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         return 1;
     }
 
+    client::gui().setWorkerRoutine(client::scanThreadMain);
     if (!client::startUserInterface(instance))
         return 1;
     client::runMessageLoop();

@@ -1,9 +1,10 @@
-#include <windows.h>
+#include "client/app/user_interface.h"
+
 #include <commctrl.h>
 
-#include "client/app/application.h"
-#include "client/app/text_styles.h"
+#include "client/gui/application.h"
 #include "client/gui/frame.h"
+#include "client/gui/text_styles.h"
 #include "client/resources/resource.h"
 
 namespace zorvane::client {

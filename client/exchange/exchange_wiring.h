@@ -2,13 +2,14 @@
 
 #include <vector>
 
-#include "core/scan/record.h"
+#include "core/base/clock.h"
+#include "core/base/record.h"
 
 namespace zorvane::client {
 
 // Runs the two server exchanges for a finished scan over WinINet, with the
-// progress page and the frame as its view. True when the results address
-// was received.
-bool exchangeScanResults(std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord);
+// progress page and the frame as its view and the scan's clock. True when
+// the results address was received.
+bool exchangeScanResults(std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord, Clock& clock);
 
 }  // namespace zorvane::client

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "client/extractors/adapters.h"
 #include "client/extractors/network_name_query_win32.h"
 #include "client/win32/procedure.h"
-#include "client/win32/adapters.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
 #include "core/extractors/network_info.h"

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "client/win32/adapters.h"
+#include "client/extractors/adapters.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
 

@@ -5,7 +5,7 @@
 // they are only ever passed where the system is 64-bit.
 #include <windows.h>
 
-#include "client/win32/adapters.h"
+#include "client/extractors/adapters.h"
 #include "client/win32/procedure.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"

@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "client/win32/adapters.h"
+#include "client/extractors/adapters.h"
 #include "client/win32/fs_redirection.h"
 #include "client/win32/wide.h"
 

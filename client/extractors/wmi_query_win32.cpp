@@ -4,19 +4,19 @@
 
 #include <optional>
 
-#include "client/win32/adapters.h"
+#include "client/extractors/adapters.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
+#include "core/base/text_format.h"
+#include "core/base/trace.h"
 #include "core/extractors/wmi_info.h"
-#include "core/scan/text_format.h"
-#include "core/scan/trace.h"
 
 namespace zorvane::client {
 
 namespace {
 
-// WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY
-constexpr long kQueryFlags = 48;
+// A forward-only enumerator whose call returns before the first object.
+constexpr long kQueryFlags = WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY;
 
 win32::UniqueBstr makeBstr(const std::u16string& text)
 {

@@ -5,13 +5,12 @@
 #include <algorithm>
 #include <string_view>
 
-#include "client/app/application.h"
+#include "client/gui/application.h"
 #include "client/gui/browser.h"
 #include "client/gui/messages.h"
 #include "client/resources/resource.h"
-#include "client/scan/worker.h"
 #include "client/win32/wide.h"
-#include "core/app/string_ids.h"
+#include "core/base/string_ids.h"
 
 namespace zorvane::client {
 
@@ -28,8 +27,7 @@ GuiCommon& gui() { return gGui; }
 GuiCommon::GuiCommon()
     : dialogBrush_(CreateSolidBrush(RGB(236, 233, 216))),
       pageBrush_(CreateSolidBrush(RGB(248, 248, 246))),
-      busyCursor_(LoadCursorW(nullptr, IDC_APPSTARTING)),
-      workerRoutine_(scanThreadMain)
+      busyCursor_(LoadCursorW(nullptr, IDC_APPSTARTING))
 {
 }
 
@@ -60,7 +58,7 @@ bool GuiCommon::startScan()
     if (worker_)
         return false;
     DWORD threadId = 0;
-    HANDLE thread = CreateThread(nullptr, 0, workerRoutine_, nullptr, 0, &threadId);
+    HANDLE thread = workerRoutine_ != nullptr ? CreateThread(nullptr, 0, workerRoutine_, nullptr, 0, &threadId) : nullptr;
     if (thread == nullptr) {
         const std::u16string text = win32::loadText(instance_, text::kOutOfMemory);
         const std::u16string caption = win32::loadText(instance_, text::kErrorCaption);

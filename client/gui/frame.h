@@ -11,7 +11,7 @@
 #include "client/gui/pages.h"
 #include "client/win32/unique.h"
 #include "core/exchange/frame_notifier.h"
-#include "core/scan/progress.h"
+#include "core/progress/progress.h"
 
 namespace zorvane::client {
 
@@ -54,8 +54,9 @@ public:
     GuiProgress& progressPage() { return progress_; }
     GuiResult& resultPage() { return result_; }
 
-    // The routine startScan runs; scanThreadMain unless a host program
-    // stages another before the scan starts.
+    // The routine startScan runs, set by the program entry (the scan worker)
+    // or by a host program before the scan starts. Without one, starting a
+    // scan fails as when the thread cannot be created.
     void setWorkerRoutine(LPTHREAD_START_ROUTINE routine) { workerRoutine_ = routine; }
 
 private:
@@ -80,7 +81,7 @@ private:
     GuiResult result_;
     std::array<char16_t, 256> addressDisplay_{};
     HCURSOR busyCursor_ = nullptr;
-    LPTHREAD_START_ROUTINE workerRoutine_;
+    LPTHREAD_START_ROUTINE workerRoutine_ = nullptr;
 };
 
 GuiCommon& gui();

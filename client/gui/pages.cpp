@@ -5,15 +5,15 @@
 #include <initializer_list>
 #include <utility>
 
-#include "client/app/application.h"
-#include "client/app/text_styles.h"
+#include "client/gui/application.h"
 #include "client/gui/frame.h"
 #include "client/gui/messages.h"
+#include "client/gui/text_styles.h"
 #include "client/resources/resource.h"
 #include "client/win32/procedure.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
-#include "core/app/string_ids.h"
+#include "core/base/string_ids.h"
 #include "core/gui/browser.h"
 
 namespace zorvane::client {

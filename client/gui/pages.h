@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/scan/progress.h"
+#include "core/progress/progress.h"
 
 namespace zorvane::client {
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "client/win32/adapters.h"
-#include "core/scan/clock.h"
+#include "client/scan/adapters.h"
+#include "core/base/clock.h"
 
 namespace zorvane::client {
 

@@ -3,12 +3,12 @@
 // directories open too (they are recognised and skipped by the caller).
 #include <windows.h>
 
-#include "client/win32/procedure.h"
-#include "client/win32/adapters.h"
+#include "client/scan/adapters.h"
 #include "client/win32/fs_redirection.h"
+#include "client/win32/procedure.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
-#include "core/scan/file_system.h"
+#include "core/extractors/file_system.h"
 
 namespace zorvane::client {
 

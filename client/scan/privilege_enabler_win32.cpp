@@ -2,8 +2,8 @@
 // that a system without them scans without the privileges.
 #include <windows.h>
 
+#include "client/scan/adapters.h"
 #include "client/win32/procedure.h"
-#include "client/win32/adapters.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
 #include "core/scan/process_system.h"

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "client/win32/adapters.h"
+#include "client/scan/adapters.h"
 #include "client/win32/procedure.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"

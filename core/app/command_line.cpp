@@ -1,14 +1,10 @@
+#include "core/app/command_line.h"
+
 #include <string_view>
 
-#include "core/app/run_settings.h"
-#include "core/scan/conversions.h"
+#include "core/base/conversions.h"
 
 namespace zorvane {
-
-std::u16string defaultHostName()
-{
-    return widenLatin1(ZORVANE_DEFAULT_HOST);
-}
 
 namespace {
 

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <limits>
 
-#include "core/app/run_settings.h"
-#include "core/app/string_ids.h"
+#include "core/base/clock.h"
+#include "core/base/keys.h"
+#include "core/base/run_settings.h"
+#include "core/base/string_ids.h"
+#include "core/base/trace.h"
 #include "core/exchange/frame_notifier.h"
 #include "core/gui/browser.h"
-#include "core/scan/clock.h"
-#include "core/scan/keys.h"
-#include "core/scan/progress.h"
-#include "core/scan/trace.h"
+#include "core/progress/progress.h"
 #include "protocol/initialise_reply.h"
 
 namespace zorvane {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/base/record.h"
 #include "core/exchange/server_connection.h"
-#include "core/scan/record.h"
 #include "protocol/form_fields.h"
 #include "protocol/request_encoder.h"
 

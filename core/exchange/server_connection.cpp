@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "core/scan/conversions.h"
+#include "core/base/conversions.h"
 
 namespace zorvane {
 

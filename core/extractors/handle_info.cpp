@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "core/scan/conversions.h"
-#include "core/scan/file_system.h"
+#include "core/base/conversions.h"
+#include "core/extractors/file_system.h"
 
 namespace zorvane {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/scan/info_extractor.h"
+#include "core/extractors/info_extractor.h"
 
 namespace zorvane {
 

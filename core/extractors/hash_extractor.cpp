@@ -1,7 +1,7 @@
 #include "core/extractors/hash_extractor.h"
 
-#include "core/extractors/digest_text.h"
-#include "core/scan/keys.h"
+#include "core/base/keys.h"
+#include "core/digest/digest_text.h"
 
 namespace zorvane {
 

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "core/extractors/md5_sha1.h"
-#include "core/scan/info_extractor.h"
+#include "core/digest/md5_sha1.h"
+#include "core/extractors/info_extractor.h"
 
 namespace zorvane {
 

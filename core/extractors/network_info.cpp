@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <set>
 
-#include "core/scan/conversions.h"
-#include "core/scan/trace.h"
+#include "core/base/conversions.h"
+#include "core/base/trace.h"
 
 namespace zorvane {
 

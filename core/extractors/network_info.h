@@ -18,7 +18,7 @@
 #include <variant>
 #include <vector>
 
-#include "core/scan/info_extractor.h"
+#include "core/extractors/info_extractor.h"
 
 namespace zorvane {
 

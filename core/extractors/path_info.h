@@ -1,7 +1,7 @@
 #pragma once
 
+#include "core/extractors/info_extractor.h"
 #include "core/extractors/path_operations.h"
-#include "core/scan/info_extractor.h"
 
 namespace zorvane {
 

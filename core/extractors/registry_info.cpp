@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "core/scan/conversions.h"
-#include "core/scan/text_format.h"
-#include "core/scan/trace.h"
+#include "core/base/conversions.h"
+#include "core/base/text_format.h"
+#include "core/base/trace.h"
 
 namespace zorvane {
 

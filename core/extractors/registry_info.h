@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/extractors/info_extractor.h"
 #include "core/extractors/path_operations.h"
-#include "core/scan/info_extractor.h"
 
 namespace zorvane {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <string_view>
 
-#include "core/scan/conversions.h"
+#include "core/base/conversions.h"
 
 namespace zorvane {
 

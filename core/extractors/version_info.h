@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/scan/info_extractor.h"
+#include "core/extractors/info_extractor.h"
 
 namespace zorvane {
 

@@ -1,9 +1,9 @@
 #include "core/extractors/wmi_info.h"
 
-#include "core/extractors/digest_text.h"
-#include "core/scan/conversions.h"
-#include "core/scan/text_format.h"
-#include "core/scan/trace.h"
+#include "core/base/conversions.h"
+#include "core/base/text_format.h"
+#include "core/base/trace.h"
+#include "core/digest/digest_text.h"
 
 namespace zorvane {
 

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/base/clock.h"
+#include "core/extractors/info_extractor.h"
 #include "core/extractors/path_operations.h"
-#include "core/scan/clock.h"
-#include "core/scan/info_extractor.h"
 
 namespace zorvane {
 

@@ -1,6 +1,6 @@
 #include "core/gui/browser.h"
 
-#include "core/app/run_settings.h"
+#include "core/base/run_settings.h"
 
 namespace zorvane {
 

@@ -2,13 +2,13 @@
 
 #include <vector>
 
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
+#include "core/base/text_format.h"
+#include "core/extractors/file_system.h"
+#include "core/extractors/info_extractor.h"
 #include "core/extractors/path_operations.h"
-#include "core/scan/conversions.h"
-#include "core/scan/file_system.h"
-#include "core/scan/info_extractor.h"
-#include "core/scan/keys.h"
 #include "core/scan/process_system.h"
-#include "core/scan/text_format.h"
 
 namespace zorvane {
 

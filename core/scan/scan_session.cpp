@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <limits>
 
-#include "core/app/run_settings.h"
-#include "core/app/string_ids.h"
+#include "core/base/clock.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
+#include "core/base/run_settings.h"
+#include "core/base/string_ids.h"
 #include "core/extractors/path_operations.h"
-#include "core/scan/clock.h"
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
+#include "core/progress/progress.h"
 #include "core/scan/process_system.h"
-#include "core/scan/progress.h"
 
 namespace zorvane {
 

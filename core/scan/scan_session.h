@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "core/base/record.h"
 #include "core/extractors/handle_info.h"
 #include "core/extractors/hash_extractor.h"
 #include "core/extractors/network_info.h"
@@ -19,7 +20,6 @@
 #include "core/extractors/version_info.h"
 #include "core/extractors/wmi_info.h"
 #include "core/scan/process_collection.h"
-#include "core/scan/record.h"
 #include "core/scan/scan_services.h"
 
 namespace zorvane {

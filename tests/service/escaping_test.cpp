@@ -2,7 +2,7 @@
 // shows it escaped, the JSON export keeps it exactly, the CSV export keeps
 // it exactly except for the apostrophe before a formula starter.
 
-#include "core/scan/conversions.h"
+#include "core/base/conversions.h"
 #include "csv_reader.h"
 #include "service/report.h"
 #include "service_fixture.h"

@@ -1,6 +1,6 @@
 #include <regex>
 
-#include "core/scan/conversions.h"
+#include "core/base/conversions.h"
 #include "protocol/field_text.h"
 #include "service_fixture.h"
 

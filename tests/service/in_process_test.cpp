@@ -2,7 +2,7 @@
 // does: the same answers and log lines as over HTTP, and the scan they store
 // is the one the HTTP routes serve.
 
-#include "core/scan/conversions.h"
+#include "core/base/conversions.h"
 #include "service_fixture.h"
 
 namespace zorvane::testing {

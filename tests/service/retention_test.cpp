@@ -102,8 +102,9 @@ TEST_F(ServiceTest, AReportIsDeletedFromItsPageWithOneConfirmedPost)
         auto res = client().Post((report + "/delete").c_str(), post.body, kForm);
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, post.status) << post.body;
-        if (post.status == 200)
+        if (post.status == 200) {
             EXPECT_NE(res->body.find("Report deleted"), std::string::npos);
+        }
         for (const char* suffix : {"", ".json", ".csv"})
             EXPECT_EQ(get(report + suffix)->status, post.reportStatus) << post.body << suffix;
     }

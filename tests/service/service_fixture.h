@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/scan/conversions.h"
-#include "core/scan/record.h"
+#include "core/base/conversions.h"
+#include "core/base/record.h"
 #include "protocol/form_fields.h"
 #include "protocol/initialise_reply.h"
 #include "protocol/request_encoder.h"

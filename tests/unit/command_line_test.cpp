@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/app/run_settings.h"
+#include "core/app/command_line.h"
 
 using namespace zorvane;
 

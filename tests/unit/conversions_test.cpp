@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "core/scan/conversions.h"
+#include "core/base/conversions.h"
 
 using namespace zorvane;
 

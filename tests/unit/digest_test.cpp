@@ -6,12 +6,12 @@
 #include <string_view>
 #include <vector>
 
-#include "core/extractors/digest_text.h"
+#include "core/base/keys.h"
+#include "core/digest/digest_text.h"
+#include "core/digest/md5.h"
+#include "core/digest/md5_sha1.h"
+#include "core/digest/sha1.h"
 #include "core/extractors/hash_extractor.h"
-#include "core/extractors/md5.h"
-#include "core/extractors/md5_sha1.h"
-#include "core/extractors/sha1.h"
-#include "core/scan/keys.h"
 
 using namespace zorvane;
 using namespace zorvane::digest;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/exchange/server_connection.h"
-#include "fakes/fake_http_transport.h"
+#include "tests/fakes/fake_http_transport.h"
 
 using namespace zorvane;
 using namespace zorvane::testing;

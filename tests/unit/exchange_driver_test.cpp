@@ -2,13 +2,13 @@
 // frame, and a clock that does not wait.
 #include <gtest/gtest.h>
 
-#include "core/app/run_settings.h"
+#include "core/base/clock.h"
+#include "core/base/run_settings.h"
 #include "core/exchange/exchange_driver.h"
-#include "core/scan/clock.h"
-#include "core/scan/progress.h"
-#include "fakes/fake_frame_notifier.h"
-#include "fakes/fake_http_transport.h"
+#include "core/progress/progress.h"
 #include "protocol_wire_decoding.h"
+#include "tests/fakes/fake_frame_notifier.h"
+#include "tests/fakes/fake_http_transport.h"
 
 using namespace zorvane;
 using namespace zorvane::testing;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "core/scan/info_extractor.h"
-#include "core/scan/keys.h"
-#include "core/scan/text_format.h"
+#include "core/base/keys.h"
+#include "core/base/text_format.h"
+#include "core/extractors/info_extractor.h"
 
 using namespace zorvane;
 

@@ -7,10 +7,10 @@
 #include <variant>
 #include <vector>
 
+#include "core/base/keys.h"
+#include "core/base/trace.h"
 #include "core/extractors/network_info.h"
-#include "core/scan/keys.h"
-#include "core/scan/trace.h"
-#include "fakes/fake_network_system.h"
+#include "tests/fakes/fake_network_system.h"
 
 using namespace zorvane;
 using zorvane::fakes::FakeNetworkSystem;

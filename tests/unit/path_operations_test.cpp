@@ -2,10 +2,10 @@
 
 #include <thread>
 
+#include "core/base/keys.h"
 #include "core/extractors/path_info.h"
 #include "core/extractors/path_operations.h"
-#include "core/scan/keys.h"
-#include "fakes/fake_path_system.h"
+#include "tests/fakes/fake_path_system.h"
 
 using namespace zorvane;
 using zorvane::fakes::FakePathSystem;

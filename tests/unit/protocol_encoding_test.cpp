@@ -1,7 +1,7 @@
 // The request bodies, read back with an independent decoder.
 #include <gtest/gtest.h>
 
-#include "core/scan/conversions.h"
+#include "core/base/conversions.h"
 #include "protocol/base64url.h"
 #include "protocol/request_encoder.h"
 #include "protocol_wire_decoding.h"
@@ -317,32 +317,6 @@ TEST(SubmitRequest, EveryCharacterIsWrittenTheSameWhereverItStandsInTheValue)
                 << where;
             EXPECT_NE(submit.input.find('\t' + head + c.input + tail + '\t'), std::string::npos) << where;
         }
-    }
-}
-
-TEST(AbbreviateValues, FirstOccurrenceOfEachFragmentInListOrder)
-{
-    struct Case {
-        std::string key;
-        std::u16string value;
-        std::u16string expected;
-    };
-    const Case cases[] = {
-        {"path.lpath", u"%windir%\\assembly\\x", u"%(a)sassembly\\x"},
-        {"path.path", u"C:\\Windows\\System32\\x.dll", u"%(3)ssystem32\\x.dll"},
-        {"path.path", u"E:\\WINDOWS\\x;e:\\windows\\y", u"%(7)sx;e:\\windows\\y"},
-        {"reg.DependOnService", u"RpcSs", u"2"},
-        {"reg.DependOnService", u"Tcpip,Dhcp,Other", u"3,10,other"},
-        {"reg.Location", u"SYSTEM\\CurrentControlSet\\Services\\Foo", u"%(0)sfoo"},
-        {"wmi.StartupLocation", u"HKLM\\SOFTWARE\\Microsoft\\Windows\\Run", u"%(0)srun"},
-        {"path.path", u"Z:\\Tools\\X.exe", u"Z:\\Tools\\X.exe"},
-        {"path.lpath", u"", u""},
-    };
-    for (const Case& c : cases) {
-        ProcessRecord record;
-        record[c.key] = c.value;
-        abbreviateValues(record);
-        EXPECT_EQ(toUtf8(record[c.key]), toUtf8(c.expected)) << c.key << " " << toUtf8(c.value);
     }
 }
 

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
-#include "core/scan/record.h"
+#include "core/base/record.h"
 
 using zorvane::ProcessRecord;
+using zorvane::RecordKey;
 
 namespace {
 
@@ -14,6 +16,16 @@ std::vector<std::string> keysOf(const ProcessRecord& record)
     for (const auto& [key, value] : record)
         keys.emplace_back(key);
     return keys;
+}
+
+int sign(int value) { return (value > 0) - (value < 0); }
+
+// RecordKey orders exactly as std::string_view does: unsigned bytes, a
+// prefix first.
+void expectPlainOrder(const std::string& a, const std::string& b)
+{
+    EXPECT_EQ(sign(RecordKey(a).compare(RecordKey(b))), sign(std::string_view(a).compare(b)))
+        << testing::PrintToString(a) << " against " << testing::PrintToString(b);
 }
 
 }  // namespace
@@ -113,4 +125,46 @@ TEST(ProcessRecord, KeysLongerThanTheInlineRoomAndSharedPrefixes)
     EXPECT_EQ(moved[longKey + "a"], u"5");
     EXPECT_EQ(*copy.find("wmi.PeakPageFileUsage"), u"2");
     EXPECT_EQ(copy.find(longKey), nullptr);
+}
+
+TEST(RecordKey, OrdersAsPlainStringsAroundTheInlineRoom)
+{
+    // Every length up to 40 (24 bytes are held inline): each byte raised,
+    // lowered to 0 or raised to 0xFF, and the key against its one-byte-longer
+    // extension.
+    std::string base;
+    for (std::size_t length = 0; length <= 40; ++length) {
+        for (std::size_t at = 0; at < length; ++at) {
+            for (const char replacement : {static_cast<char>(base[at] + 1), '\0', '\xFF'}) {
+                std::string other = base;
+                other[at] = replacement;
+                expectPlainOrder(base, other);
+                expectPlainOrder(other, base);
+            }
+        }
+        const std::string longer = base + static_cast<char>('a' + length % 26);
+        expectPlainOrder(base, longer);
+        expectPlainOrder(longer, base);
+        base = longer;
+    }
+}
+
+TEST(RecordKey, OrdersAsPlainStringsOnRandomKeys)
+{
+    // Few distinct bytes, so that random keys often share long prefixes.
+    std::mt19937 random(20261208);
+    const char bytes[] = {'\0', 'a', 'b', '\x80', '\xFF'};
+    const auto randomKey = [&] {
+        std::string key(random() % 41, '\0');
+        for (char& c : key)
+            c = bytes[random() % sizeof bytes];
+        return key;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const std::string a = randomKey();
+        std::string b = random() % 2 ? randomKey() : a;
+        if (!b.empty())
+            b[random() % b.size()] = bytes[random() % sizeof bytes];
+        expectPlainOrder(a, b);
+    }
 }

@@ -2,12 +2,12 @@
 
 #include <vector>
 
+#include "core/base/keys.h"
+#include "core/base/trace.h"
 #include "core/extractors/registry_info.h"
-#include "core/scan/keys.h"
-#include "core/scan/trace.h"
-#include "fakes/fake_path_system.h"
-#include "fakes/fake_registry_reader.h"
-#include "fakes/trace_capture.h"
+#include "tests/fakes/fake_path_system.h"
+#include "tests/fakes/fake_registry_reader.h"
+#include "tests/fakes/trace_capture.h"
 
 using namespace zorvane;
 using fakes::FakeRegistryReader;

@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
 #include "core/extractors/handle_info.h"
+#include "core/extractors/info_extractor.h"
 #include "core/extractors/path_operations.h"
-#include "core/scan/conversions.h"
-#include "core/scan/info_extractor.h"
-#include "core/scan/keys.h"
 #include "core/scan/process_collection.h"
-#include "fakes/fake_file_system.h"
-#include "fakes/fake_path_system.h"
-#include "fakes/fake_process_system.h"
+#include "tests/fakes/fake_file_system.h"
+#include "tests/fakes/fake_path_system.h"
+#include "tests/fakes/fake_process_system.h"
 
 using namespace zorvane;
 using fakes::FakeFile;
@@ -49,9 +49,9 @@ struct ImageRig {
     FakeFileSystem files;
     std::unique_ptr<ImageBlock> block = std::make_unique<ImageBlock>();
 
-    void read(const std::u16string& path)
+    void read(const std::u16string& imagePath)
     {
-        readImageFile({fileExtractors, handle, imageConsumers}, files, path, *block);
+        readImageFile({fileExtractors, handle, imageConsumers}, files, imagePath, *block);
     }
 };
 

@@ -6,22 +6,22 @@
 #include <string>
 #include <vector>
 
-#include "core/app/run_settings.h"
-#include "core/app/string_ids.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
+#include "core/base/run_settings.h"
+#include "core/base/string_ids.h"
 #include "core/extractors/path_operations.h"
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
 #include "core/scan/scan_session.h"
-#include "fakes/fake_clock.h"
-#include "fakes/fake_file_system.h"
-#include "fakes/fake_network_system.h"
-#include "fakes/fake_path_system.h"
-#include "fakes/fake_process_system.h"
-#include "fakes/fake_progress_view.h"
-#include "fakes/fake_registry_reader.h"
-#include "fakes/fake_version_resources.h"
-#include "fakes/fake_wmi_query.h"
-#include "fakes/scan_fakes.h"
+#include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_file_system.h"
+#include "tests/fakes/fake_network_system.h"
+#include "tests/fakes/fake_path_system.h"
+#include "tests/fakes/fake_process_system.h"
+#include "tests/fakes/fake_progress_view.h"
+#include "tests/fakes/fake_registry_reader.h"
+#include "tests/fakes/fake_version_resources.h"
+#include "tests/fakes/fake_wmi_query.h"
+#include "tests/fakes/scan_fakes.h"
 
 using namespace zorvane;
 using fakes::FakeFile;

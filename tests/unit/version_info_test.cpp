@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "core/base/keys.h"
 #include "core/extractors/version_info.h"
-#include "core/scan/keys.h"
-#include "fakes/fake_version_resources.h"
+#include "tests/fakes/fake_version_resources.h"
 
 using namespace zorvane;
 using zorvane::fakes::FakeVersionResources;

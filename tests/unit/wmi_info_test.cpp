@@ -2,13 +2,13 @@
 
 #include <utility>
 
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
+#include "core/base/trace.h"
 #include "core/extractors/wmi_info.h"
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
-#include "core/scan/trace.h"
-#include "fakes/fake_path_system.h"
-#include "fakes/fake_wmi_query.h"
-#include "fakes/trace_capture.h"
+#include "tests/fakes/fake_path_system.h"
+#include "tests/fakes/fake_wmi_query.h"
+#include "tests/fakes/trace_capture.h"
 
 using namespace zorvane;
 using fakes::FakeWmiQuery;

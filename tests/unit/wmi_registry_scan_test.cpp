@@ -3,18 +3,18 @@
 // per-file and per-process keys in the records.
 #include <gtest/gtest.h>
 
-#include "core/app/run_settings.h"
-#include "core/scan/keys.h"
+#include "core/base/keys.h"
+#include "core/base/run_settings.h"
 #include "core/scan/scan_session.h"
-#include "fakes/fake_clock.h"
-#include "fakes/fake_file_system.h"
-#include "fakes/fake_network_system.h"
-#include "fakes/fake_path_system.h"
-#include "fakes/fake_process_system.h"
-#include "fakes/fake_progress_view.h"
-#include "fakes/fake_registry_reader.h"
-#include "fakes/fake_version_resources.h"
-#include "fakes/fake_wmi_query.h"
+#include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_file_system.h"
+#include "tests/fakes/fake_network_system.h"
+#include "tests/fakes/fake_path_system.h"
+#include "tests/fakes/fake_process_system.h"
+#include "tests/fakes/fake_progress_view.h"
+#include "tests/fakes/fake_registry_reader.h"
+#include "tests/fakes/fake_version_resources.h"
+#include "tests/fakes/fake_wmi_query.h"
 
 using namespace zorvane;
 

@@ -14,17 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "../unit/fakes/fake_frame_notifier.h"
 #include "client/exchange/wininet_transport.h"
 #include "client/gui/browser.h"
-#include "core/app/run_settings.h"
-#include "core/app/string_ids.h"
+#include "core/base/clock.h"
+#include "core/base/run_settings.h"
+#include "core/base/string_ids.h"
 #include "core/exchange/exchange_driver.h"
-#include "core/scan/clock.h"
-#include "core/scan/progress.h"
+#include "core/progress/progress.h"
 #include "fault_support.h"
 #include "recording_server.h"
 #include "support.h"
+#include "tests/fakes/fake_frame_notifier.h"
 
 using namespace zorvane;
 using namespace zorvane::testing;

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "core/extractors/digest_text.h"
+#include "core/base/keys.h"
+#include "core/digest/digest_text.h"
+#include "core/digest/md5_sha1.h"
+#include "core/digest/sha1.h"
 #include "core/extractors/hash_extractor.h"
-#include "core/extractors/md5_sha1.h"
-#include "core/extractors/sha1.h"
-#include "core/scan/keys.h"
 
 using namespace zorvane;
 

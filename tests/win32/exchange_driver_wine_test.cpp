@@ -2,15 +2,15 @@
 // with a scan's records and targets in the form the run settings give them.
 #include <gtest/gtest.h>
 
-#include "../unit/fakes/fake_frame_notifier.h"
 #include "client/exchange/wininet_transport.h"
-#include "core/app/run_settings.h"
+#include "core/base/clock.h"
+#include "core/base/run_settings.h"
 #include "core/exchange/exchange_driver.h"
-#include "core/scan/clock.h"
-#include "core/scan/progress.h"
+#include "core/progress/progress.h"
 #include "protocol/field_text.h"
 #include "protocol/form_fields.h"
 #include "recording_server.h"
+#include "tests/fakes/fake_frame_notifier.h"
 
 using namespace zorvane;
 using namespace zorvane::testing;
@@ -94,9 +94,9 @@ TEST(ExchangeOverWinInet, SendsBothRequestsAndHandsOnTheResultsAddress)
     EXPECT_EQ(submit->at("static_ids"), "9");
     const auto dynamicText = protocol::decodeField(submit->at("input_dynamic"), true, 1 << 20);
     ASSERT_TRUE(dynamicText);
-    const auto lines = protocol::splitRecordLines(*dynamicText);
+    const auto lines = protocol::splitText(*dynamicText, '\n');
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0][8], "%(3)ssystem32\\\\") << "path.path, abbreviated, backslash doubled";
-    EXPECT_EQ(lines[1][19], "7") << "the module list names the static id";
+    EXPECT_EQ(protocol::splitText(lines[0], '\t').at(8), "%(3)ssystem32\\\\") << "path.path, abbreviated, backslash doubled";
+    EXPECT_EQ(protocol::splitText(lines[1], '\t').at(19), "7") << "the module list names the static id";
     EXPECT_EQ(view.positions.back(), (*requests)[1].body.size());
 }

@@ -1,6 +1,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <gtest/gtest.h>
 
@@ -10,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "client/extractors/adapters.h"
 #include "client/extractors/network_name_query_win32.h"
-#include "client/win32/adapters.h"
 #include "client/win32/unique.h"
+#include "core/base/keys.h"
 #include "core/extractors/network_info.h"
-#include "core/scan/keys.h"
 #include "winsock_session.h"
 
 using namespace zorvane;
@@ -141,7 +142,7 @@ public:
         key_.reset();
         RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
         scratch_.reset();
-        RegDeleteTreeW(HKEY_CURRENT_USER, scratchName_.c_str());
+        SHDeleteKeyW(HKEY_CURRENT_USER, scratchName_.c_str());
     }
     bool ok() const { return overridden_ && key_; }
     void set(DWORD enable, const std::wstring& server, bool terminated = true)

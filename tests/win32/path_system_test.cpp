@@ -4,12 +4,12 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include "client/extractors/adapters.h"
 #include "client/extractors/path_system_win32.h"
-#include "client/win32/adapters.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
+#include "core/base/keys.h"
 #include "core/extractors/path_info.h"
-#include "core/scan/keys.h"
 
 using namespace zorvane;
 using zorvane::client::Win32PathSystem;

@@ -4,16 +4,17 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <shlwapi.h>
 
 #include <vector>
 
-#include "client/win32/adapters.h"
+#include "client/extractors/adapters.h"
 #include "client/win32/unique.h"
 #include "client/win32/wide.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
 #include "core/extractors/path_operations.h"
 #include "core/extractors/registry_info.h"
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
 
 using namespace zorvane;
 
@@ -48,7 +49,7 @@ public:
             return;
         }
         key_.reset();
-        RegDeleteTreeW(root_, path_.c_str());
+        SHDeleteKeyW(root_, path_.c_str());
         RegDeleteKeyW(root_, path_.c_str());
     }
     bool ok() const { return ok_; }

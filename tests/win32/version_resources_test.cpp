@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "client/extractors/version_resources_win32.h"
-#include "core/scan/keys.h"
+#include "core/base/keys.h"
 #include "support.h"
 
 using namespace zorvane;

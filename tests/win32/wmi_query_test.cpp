@@ -5,14 +5,14 @@
 
 #include <algorithm>
 
+#include "client/extractors/adapters.h"
 #include "client/extractors/wmi_query_win32.h"
-#include "client/win32/adapters.h"
 #include "client/win32/unique.h"
+#include "core/base/conversions.h"
+#include "core/base/keys.h"
+#include "core/base/trace.h"
 #include "core/extractors/path_operations.h"
 #include "core/extractors/wmi_info.h"
-#include "core/scan/conversions.h"
-#include "core/scan/keys.h"
-#include "core/scan/trace.h"
 
 using namespace zorvane;
 

@@ -604,9 +604,10 @@ TEST_P(StoreTest, PurgeRemovesExpiredScansInBatchesWithWhatOnlyTheyName)
         auto made = store_->initialiseScan(headerAt(scanIdFor(int(i)), kScans[i].time), kScans[i].md5s);
         ASSERT_TRUE(made);
         slots.push_back(*made);
-        if (kScans[i].submittedAt)
+        if (kScans[i].submittedAt) {
             ASSERT_EQ(store_->storeSubmission(submissionFor(scanIdFor(int(i)), *made, "c"), kScans[i].submittedAt),
                       StoreOutcome::Stored);
+        }
     }
     service::PurgeLimits limits{"2026-01-01 12:00:00", "2026-02-01 00:00:00", 0, 2};
     std::vector<std::size_t> batches;

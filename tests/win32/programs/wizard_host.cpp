@@ -10,10 +10,13 @@
 
 #include <string>
 
-#include "client/app/application.h"
-#include "client/app/text_styles.h"
+#include "client/app/command_line_win32.h"
+#include "client/app/user_interface.h"
+#include "client/gui/application.h"
 #include "client/gui/frame.h"
-#include "core/app/string_ids.h"
+#include "client/gui/text_styles.h"
+#include "core/app/command_line.h"
+#include "core/base/string_ids.h"
 
 using namespace zorvane;
 
