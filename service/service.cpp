@@ -334,10 +334,9 @@ ExchangeReply Service::refusal(std::string_view path, const std::string& peer, c
 ExchangeReply Service::initialise(std::string_view body, const std::string& peer)
 {
     const std::string_view path = kInitialiseRoute;
-    auto decoded = decodeInitialise(body, options_.limits);
-    if (auto* r = std::get_if<Rejection>(&decoded))
-        return refusal(path, peer, *r);
-    const auto& md5s = std::get<std::vector<std::string>>(decoded);
+    auto md5s = decodeInitialise(body, options_.limits);
+    if (!md5s)
+        return refusal(path, peer, md5s.error());
 
     const auto at = now();
     if (options_.scansPerAddress > 0) {
@@ -360,7 +359,7 @@ ExchangeReply Service::initialise(std::string_view body, const std::string& peer
     if (!scanId)
         return refusal(path, peer, Rejection{503, "no random source for a scan id"});
     ScanHeader header{*scanId, utcText(at), peer, false};
-    auto slots = store_.initialiseScan(header, md5s);
+    auto slots = store_.initialiseScan(header, *md5s);
     if (!slots)
         return refusal(path, peer, Rejection{503, "the scan could not be stored"});
 
@@ -383,9 +382,9 @@ ExchangeReply Service::submit(const std::string& pathId, std::string_view body, 
     if (!isScanIdSyntax(pathId))
         return refusal(path, peer, Rejection{404, "no such scan"});
     auto named = submittedScanId(body);
-    if (auto* r = std::get_if<Rejection>(&named))
-        return refusal(path, peer, *r);
-    if (std::get<std::string>(named) != pathId)
+    if (!named)
+        return refusal(path, peer, named.error());
+    if (*named != pathId)
         return refusal(path, peer, Rejection{400, "scan_id differs from the scan in the path"});
     auto scan = store_.findScan(pathId);
     if (!scan)
@@ -395,9 +394,9 @@ ExchangeReply Service::submit(const std::string& pathId, std::string_view body, 
 
     std::lock_guard lock(decodeMutex_);
     auto decoded = decodeSubmit(body, *scan, options_.limits);
-    if (auto* r = std::get_if<Rejection>(&decoded))
-        return refusal(path, peer, *r);
-    auto& submission = std::get<Submission>(decoded);
+    if (!decoded)
+        return refusal(path, peer, decoded.error());
+    auto& submission = *decoded;
     submission.client = clientIdentity(submission.scanValues, scan->header.clientIp);
     switch (store_.storeSubmission(submission, utcText(now()))) {
     case StoreOutcome::Stored:
