@@ -405,9 +405,9 @@ HttpServer::~HttpServer()
         ::close(listenFd_);
 }
 
-bool HttpServer::bind(const std::string& host, int port, std::string& error)
+Expected<> HttpServer::bind(const std::string& host, int port)
 {
-    error = "cannot listen on " + host + ":" + std::to_string(port);
+    auto refused = [&] { return reject(kUnavailable, "cannot listen on " + host + ":" + std::to_string(port)); };
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -415,7 +415,7 @@ bool HttpServer::bind(const std::string& host, int port, std::string& error)
     addrinfo* found = nullptr;
     const std::string service = std::to_string(port);
     if (::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found) != 0)
-        return false;
+        return refused();
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
     for (const addrinfo* a = addresses.get(); a; a = a->ai_next) {
         const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
@@ -436,10 +436,9 @@ bool HttpServer::bind(const std::string& host, int port, std::string& error)
                                                   : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
         ipv6_ = bound.ss_family == AF_INET6;
         listenFd_ = fd;
-        error.clear();
-        return true;
+        return {};
     }
-    return false;
+    return refused();
 }
 
 bool HttpServer::run()

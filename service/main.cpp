@@ -145,15 +145,14 @@ auto& http = options.http;
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    std::string error;
-    auto store = zorvane::service::openScanStore(db, error, storeOptions);
+    auto store = zorvane::service::openScanStore(db, storeOptions);
     if (!store) {
-        logLine(error);
+        logLine(store.error().reason);
         return 1;
     }
-    zorvane::service::Service service(*store, options, logLine);
-    if (!service.bind(host, port, error)) {
-        logLine(error);
+    zorvane::service::Service service(**store, options, logLine);
+    if (auto bound = service.bind(host, port); !bound) {
+        logLine(bound.error().reason);
         return 1;
     }
     logLine("listening on " + host + ":" + std::to_string(service.port()) + ", database " +

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <mutex>
 #include <set>
+#include <type_traits>
 
 namespace zorvane::service {
 
@@ -102,24 +103,16 @@ std::string firstLine(const char* message)
 
 void ignoreNotice(void*, const char*) {}
 
-Connection connect(const std::string& url, std::string& error)
+Expected<Connection> connect(const std::string& url)
 {
     // Defaults first: what the URL says overrides them.
     const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
     const char* values[] = {"10", "zorvane-service", url.c_str(), nullptr};
     Connection conn(PQconnectdbParams(keywords, values, 1));
-    if (!conn) {
-        error = "out of memory";
-        return nullptr;
-    }
-    if (PQstatus(conn.get()) != CONNECTION_OK) {
-        error = firstLine(PQerrorMessage(conn.get()));
-        return nullptr;
-    }
-    if (PQsetClientEncoding(conn.get(), "UTF8") != 0) {
-        error = firstLine(PQerrorMessage(conn.get()));
-        return nullptr;
-    }
+    if (!conn)
+        return reject(kUnavailable, "out of memory");
+    if (PQstatus(conn.get()) != CONNECTION_OK || PQsetClientEncoding(conn.get(), "UTF8") != 0)
+        return reject(kUnavailable, firstLine(PQerrorMessage(conn.get())));
     // "relation exists, skipping" and the like are not for the service's log.
     PQsetNoticeProcessor(conn.get(), ignoreNotice, nullptr);
     return conn;
@@ -208,6 +201,22 @@ public:
     // Runs constant SQL that may hold several statements and no parameters.
     Result script(const char* sql) { return checked(Result(PQexec(conn_, sql))); }
 
+    // Commits the open transaction; false when it failed or was rolled
+    // back instead.
+    bool commit()
+    {
+        auto done = run("COMMIT");
+        return done && std::string_view(PQcmdStatus(done.get())) == "COMMIT";
+    }
+
+    // The failure of the statement that just ran, in the database's words;
+    // after statements that ran but gave rows this store never writes, the
+    // words say so.
+    std::unexpected<Rejection> failure() const
+    {
+        return reject(kUnavailable, message.empty() ? "unexpected result" : message);
+    }
+
     bool broken() const { return PQstatus(conn_) == CONNECTION_BAD; }
     bool retryable() const { return sqlState == "40001" || sqlState == "40P01"; }
 
@@ -240,7 +249,6 @@ class ConnectionPool {
 public:
     class Lease {
     public:
-        Lease() = default;
         Lease(ConnectionPool* pool, Connection conn) : pool_(pool), conn_(std::move(conn)) {}
         Lease(Lease&& other) noexcept = default;
         Lease& operator=(Lease&&) = delete;
@@ -249,7 +257,6 @@ public:
             if (pool_ && conn_)
                 pool_->giveBack(std::move(conn_), discard_);
         }
-        explicit operator bool() const { return conn_ != nullptr; }
         PGconn* get() const { return conn_.get(); }
         void discard() { discard_ = true; }
 
@@ -268,7 +275,7 @@ public:
         idle_.push_back(std::move(conn));
     }
 
-    Lease acquire(std::string& error)
+    Expected<Lease> acquire()
     {
         std::unique_lock lock(mutex_);
         ready_.wait(lock, [this] { return !idle_.empty() || open_ < max_; });
@@ -279,14 +286,14 @@ public:
         }
         ++open_;
         lock.unlock();
-        Connection conn = connect(url_, error);
+        auto conn = connect(url_);
         if (!conn) {
             lock.lock();
             --open_;
             ready_.notify_one();
-            return Lease();
+            return reject(conn.error());
         }
-        return Lease(this, std::move(conn));
+        return Lease(this, std::move(*conn));
     }
 
     // Closes the idle connections: after one broke, the server has most
@@ -328,145 +335,163 @@ private:
 constexpr const char* kBegin = "BEGIN";
 constexpr const char* kBeginSnapshot = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
 
-class PgStore final : public ScanStore {
-public:
-    PgStore(const std::string& url, Connection first, std::size_t maxConnections, StoreOptions options)
-        : pool_(url, maxConnections), options_(std::move(options))
-    {
-        pool_.adopt(std::move(first));
-    }
+// The steps of initialising a scan, each inside the scan's transaction.
 
-    std::optional<std::vector<Slot>> initialiseScan(const ScanHeader& header,
-                                                    const std::vector<std::string>& md5s) override
-    {
-        // Distinct digests in one order for every scan, so that two scans
-        // reserving the same new files wait for each other instead of
-        // deadlocking.
-        std::set<std::string> digests;
-        std::int64_t anonymous = 0;
-        for (const std::string& md5 : md5s) {
-            if (md5.empty())
-                ++anonymous;
-            else
-                digests.insert(md5);
+// The digests of a scan: the distinct ones in one order for every scan, so
+// that two scans reserving the same new files wait for each other instead
+// of deadlocking, and how many records came without one.
+struct ScanDigests {
+    std::set<std::string> distinct;
+    std::int64_t anonymous = 0;
+};
+
+ScanDigests digestsOf(const std::vector<std::string>& md5s)
+{
+    ScanDigests digests;
+    for (const std::string& md5 : md5s) {
+        if (md5.empty())
+            ++digests.anonymous;
+        else
+            digests.distinct.insert(md5);
+    }
+    return digests;
+}
+
+// digest -> (file id, facts missing)
+using FilesByDigest = std::map<std::string, std::pair<std::int64_t, bool>, std::less<>>;
+
+// Adds the files of the digests in `array` that exist to `files`. The share
+// lock keeps a purge from removing a file that this scan is about to name
+// (see PgStore::removeScans).
+Expected<> lookUpFiles(Session& s, const std::string& array, FilesByDigest& files)
+{
+    auto found = s.run("SELECT md5, file_id, complete FROM files WHERE md5 = ANY($1::text[]) "
+                       "ORDER BY file_id FOR KEY SHARE",
+                       {array});
+    if (!found)
+        return s.failure();
+    for (int row = 0; row < PQntuples(found.get()); ++row) {
+        auto id = integer(found.get(), row, 1);
+        auto complete = integer(found.get(), row, 2);
+        if (!id || !complete)
+            return s.failure();
+        files[text(found.get(), row, 0)] = {*id, *complete == 0};
+    }
+    return {};
+}
+
+// The file of every digest, reserving the files nobody has yet. A scan
+// reserving the same digest concurrently makes the insert wait for its
+// outcome; then the row is there and the second look-up finds it.
+Expected<FilesByDigest> filesOfDigests(Session& s, const std::set<std::string>& digests)
+{
+    FilesByDigest files;
+    if (digests.empty())
+        return files;
+    ArrayLiteral all;
+    for (const std::string& md5 : digests)
+        all.add(md5);
+    if (auto found = lookUpFiles(s, all.take(), files); !found)
+        return reject(found.error());
+    ArrayLiteral missing;
+    bool anyMissing = false;
+    for (const std::string& md5 : digests) {
+        if (!files.count(md5)) {
+            missing.add(md5);
+            anyMissing = true;
         }
-        std::optional<std::vector<Slot>> slots;
-        bool done = transact("initialise scan", kBegin, [&](Session& s) {
-            slots.reset();
-            if (!s.run("INSERT INTO scans(scan_id, scan_time, client_ip) VALUES($1, $2, $3)",
-                       {header.scanId, header.scanTime, header.clientIp}))
-                return false;
-
-            // digest -> (file id, facts missing)
-            std::map<std::string, std::pair<std::int64_t, bool>, std::less<>> files;
-            auto lookUp = [&](const std::string& array) {
-                // The share lock keeps a purge from removing a file that this
-                // scan is about to name (see removeScans).
-                auto found = s.run("SELECT md5, file_id, complete FROM files WHERE md5 = ANY($1::text[]) "
-                                   "ORDER BY file_id FOR KEY SHARE",
-                                   {array});
-                if (!found)
-                    return false;
-                for (int row = 0; row < PQntuples(found.get()); ++row) {
-                    auto id = integer(found.get(), row, 1);
-                    auto complete = integer(found.get(), row, 2);
-                    if (!id || !complete)
-                        return false;
-                    files[text(found.get(), row, 0)] = {*id, *complete == 0};
-                }
-                return true;
-            };
-            if (!digests.empty()) {
-                ArrayLiteral all;
-                for (const std::string& md5 : digests)
-                    all.add(md5);
-                if (!lookUp(all.take()))
-                    return false;
-                // Reserve the files nobody has yet. A scan reserving the same
-                // digest concurrently makes this insert wait for its outcome;
-                // then the row is there and the second look-up finds it.
-                ArrayLiteral missing;
-                bool anyMissing = false;
-                for (const std::string& md5 : digests) {
-                    if (!files.count(md5)) {
-                        missing.add(md5);
-                        anyMissing = true;
-                    }
-                }
-                if (anyMissing) {
-                    std::string array = missing.take();
-                    if (!s.run("INSERT INTO files(md5) SELECT m FROM unnest($1::text[]) AS t(m) ORDER BY m "
-                               "ON CONFLICT (md5) DO NOTHING",
-                               {array}) ||
-                        !lookUp(array))
-                        return false;
-                }
-                if (files.size() != digests.size())
-                    return false;
-            }
-            std::vector<std::int64_t> reserved;
-            if (anonymous > 0) {
-                auto made = s.run("INSERT INTO files(md5) SELECT NULL FROM generate_series(1, $1::integer) "
-                                  "RETURNING file_id",
-                                  {std::to_string(anonymous)});
-                if (!made || PQntuples(made.get()) != anonymous)
-                    return false;
-                for (int row = 0; row < PQntuples(made.get()); ++row) {
-                    auto id = integer(made.get(), row, 0);
-                    if (!id)
-                        return false;
-                    reserved.push_back(*id);
-                }
-            }
-
-            std::vector<Slot> result;
-            result.reserve(md5s.size());
-            ArrayLiteral positions, ids, unknown, digestColumn;
-            std::size_t nextReserved = 0;
-            for (const std::string& md5 : md5s) {
-                Slot slot;
-                slot.md5 = md5;
-                if (md5.empty()) {
-                    slot.fileId = reserved[nextReserved++];
-                    slot.unknown = true;
-                } else {
-                    const auto& file = files.find(md5)->second;
-                    slot.fileId = file.first;
-                    slot.unknown = file.second;
-                }
-                positions.add(static_cast<std::int64_t>(result.size()));
-                ids.add(slot.fileId);
-                unknown.add(std::int64_t{slot.unknown ? 1 : 0});
-                digestColumn.add(md5);
-                result.push_back(std::move(slot));
-            }
-            if (!result.empty() &&
-                !s.run("INSERT INTO scan_slots(scan_id, position, file_id, unknown, md5) "
-                       "SELECT $1, t.p, t.f, t.u, t.m "
-                       "FROM unnest($2::integer[], $3::bigint[], $4::integer[], $5::text[]) AS t(p, f, u, m)",
-                       {header.scanId, positions.take(), ids.take(), unknown.take(), digestColumn.take()}))
-                return false;
-            slots = std::move(result);
-            return true;
-        });
-        return done ? std::move(slots) : std::nullopt;
     }
-
-    std::optional<InitialisedScan> findScan(std::string_view scanId) override
-    {
-        std::optional<InitialisedScan> scan;
-        bool done = transact("find scan", kBeginSnapshot, [&](Session& s) {
-            scan.reset();
-            return findScanIn(s, std::string(scanId), scan);
-        });
-        return done ? std::move(scan) : std::nullopt;
+    if (anyMissing) {
+        const std::string array = missing.take();
+        if (!s.run("INSERT INTO files(md5) SELECT m FROM unnest($1::text[]) AS t(m) ORDER BY m "
+                   "ON CONFLICT (md5) DO NOTHING",
+                   {array}))
+            return s.failure();
+        if (auto found = lookUpFiles(s, array, files); !found)
+            return reject(found.error());
     }
+    if (files.size() != digests.size())
+        return s.failure();
+    return files;
+}
 
-    StoreOutcome storeSubmission(const Submission& submission, std::string_view submittedAt) override
+// A file of its own for each record sent without a digest.
+Expected<std::vector<std::int64_t>> reserveAnonymousFiles(Session& s, std::int64_t count)
+{
+    std::vector<std::int64_t> reserved;
+    if (count == 0)
+        return reserved;
+    auto made = s.run("INSERT INTO files(md5) SELECT NULL FROM generate_series(1, $1::integer) RETURNING file_id",
+                      {std::to_string(count)});
+    if (!made || PQntuples(made.get()) != count)
+        return s.failure();
+    for (int row = 0; row < PQntuples(made.get()); ++row) {
+        auto id = integer(made.get(), row, 0);
+        if (!id)
+            return s.failure();
+        reserved.push_back(*id);
+    }
+    return reserved;
+}
+
+// The slots of the scan, one per record in scan order, written in one
+// statement.
+Expected<std::vector<Slot>> insertSlots(Session& s, const std::string& scanId, const std::vector<std::string>& md5s,
+                                        const FilesByDigest& files, const std::vector<std::int64_t>& reserved)
+{
+    std::vector<Slot> slots;
+    slots.reserve(md5s.size());
+    ArrayLiteral positions, ids, unknown, digestColumn;
+    std::size_t nextReserved = 0;
+    for (const std::string& md5 : md5s) {
+        Slot slot;
+        slot.md5 = md5;
+        if (md5.empty()) {
+            slot.fileId = reserved[nextReserved++];
+            slot.unknown = true;
+        } else {
+            const auto& file = files.find(md5)->second;
+            slot.fileId = file.first;
+            slot.unknown = file.second;
+        }
+        positions.add(static_cast<std::int64_t>(slots.size()));
+        ids.add(slot.fileId);
+        unknown.add(std::int64_t{slot.unknown ? 1 : 0});
+        digestColumn.add(md5);
+        slots.push_back(std::move(slot));
+    }
+    if (!slots.empty() &&
+        !s.run("INSERT INTO scan_slots(scan_id, position, file_id, unknown, md5) "
+               "SELECT $1, t.p, t.f, t.u, t.m "
+               "FROM unnest($2::integer[], $3::bigint[], $4::integer[], $5::text[]) AS t(p, f, u, m)",
+               {scanId, positions.take(), ids.take(), unknown.take(), digestColumn.take()}))
+        return s.failure();
+    return slots;
+}
+
+Expected<std::vector<Slot>> initialiseIn(Session& s, const ScanHeader& header, const std::vector<std::string>& md5s,
+                                         const ScanDigests& digests)
+{
+    if (!s.run("INSERT INTO scans(scan_id, scan_time, client_ip) VALUES($1, $2, $3)",
+               {header.scanId, header.scanTime, header.clientIp}))
+        return s.failure();
+    auto files = filesOfDigests(s, digests.distinct);
+    if (!files)
+        return reject(files.error());
+    auto reserved = reserveAnonymousFiles(s, digests.anonymous);
+    if (!reserved)
+        return reject(reserved.error());
+    return insertSlots(s, header.scanId, md5s, *files, *reserved);
+}
+
+// A submission as the columns of its rows, each column one array parameter.
+// The scan's own facts have one row per file, the files in id order, so
+// that the files that may become known are locked in id order: two scans
+// bringing the last agreeing facts of one file count each other's, and
+// cannot deadlock.
+struct SubmissionRows {
+    explicit SubmissionRows(const Submission& submission)
     {
-        // The scan's own facts, one row per file; the files that may become
-        // known are locked in id order, so that two scans bringing the last
-        // agreeing facts of one file count each other's, and cannot deadlock.
         std::map<std::int64_t, const Values*> facts;
         for (const SubmittedFile& file : submission.files)
             facts.emplace(file.fileId, &file.facts);
@@ -481,310 +506,185 @@ public:
             fileSizes.add(value(kSizeKey));
             fileFacts.add(valuesToJson(*values));
         }
-        const std::string idArray = fileIds.take();
-        const std::string sha1Array = fileSha1s.take();
-        const std::string sizeArray = fileSizes.take();
-        const std::string factArray = fileFacts.take();
+        files = facts.size();
+        idArray = fileIds.take();
+        sha1Array = fileSha1s.take();
+        sizeArray = fileSizes.take();
+        factArray = fileFacts.take();
         ArrayLiteral positions, processValues, moduleLists;
-        std::int64_t position = 0;
         for (const SubmittedProcess& process : submission.processes) {
-            positions.add(position++);
+            positions.add(static_cast<std::int64_t>(processes++));
             processValues.add(valuesToJson(process.values));
             moduleLists.add(modulesToJson(process.modules));
         }
-        const std::string positionArray = positions.take();
-        const std::string valueArray = processValues.take();
-        const std::string moduleArray = moduleLists.take();
-
-        StoreOutcome outcome = StoreOutcome::Failed;
-        bool done = transact("store scan", kBegin, [&](Session& s) {
-            outcome = StoreOutcome::Failed;
-            // A second submit of the scan, here or on another instance, waits
-            // for this row and then finds it submitted.
-            auto marked = s.run("UPDATE scans SET submitted_at = $1, scan_values = $2 "
-                                "WHERE scan_id = $3 AND submitted_at IS NULL",
-                                {std::string(submittedAt), valuesToJson(submission.scanValues), submission.scanId});
-            if (!marked)
-                return false;
-            if (affectedRows(marked.get()) != 1) {
-                auto exists = s.run("SELECT 1 FROM scans WHERE scan_id = $1", {submission.scanId});
-                if (!exists)
-                    return false;
-                outcome = PQntuples(exists.get()) > 0 ? StoreOutcome::AlreadySubmitted : StoreOutcome::UnknownScan;
-                return true;
-            }
-            if (!facts.empty() && !corroborate(s, submission, idArray, sha1Array, sizeArray, factArray))
-                return false;
-            if (position > 0 &&
-                !s.run("INSERT INTO processes(scan_id, position, process_values, modules) "
-                       "SELECT $1, t.p, t.v, t.m FROM unnest($2::integer[], $3::text[], $4::text[]) AS t(p, v, m)",
-                       {submission.scanId, positionArray, valueArray, moduleArray}))
-                return false;
-            outcome = StoreOutcome::Stored;
-            return true;
-        });
-        return done ? outcome : StoreOutcome::Failed;
+        positionArray = positions.take();
+        valueArray = processValues.take();
+        moduleArray = moduleLists.take();
     }
 
-    std::optional<StoredScan> loadScan(std::string_view scanId) override
-    {
-        std::optional<StoredScan> scan;
-        bool done = transact("load scan", kBeginSnapshot, [&](Session& s) {
-            scan.reset();
-            return loadScanIn(s, std::string(scanId), scan);
-        });
-        return done ? std::move(scan) : std::nullopt;
-    }
+    std::size_t files = 0;
+    std::string idArray, sha1Array, sizeArray, factArray;
+    std::size_t processes = 0;
+    std::string positionArray, valueArray, moduleArray;
+};
 
-    std::optional<ScanOutline> loadScanOutline(std::string_view scanId) override
-    {
-        std::optional<ScanOutline> outline;
-        bool done = transact("read a report outline", kBeginSnapshot, [&](Session& s) {
-            outline.reset();
-            auto row = s.run("SELECT scan_time, client_ip, submitted_at, scan_values, "
-                             "(SELECT count(*) FROM processes WHERE scan_id = $1) "
-                             "FROM scans WHERE scan_id = $1 AND submitted_at IS NOT NULL",
-                             {std::string(scanId)});
-            if (!row)
-                return false;
-            if (PQntuples(row.get()) == 0)
-                return true;
-            auto records = integer(row.get(), 0, 4);
-            if (!records || *records < 0)
-                return false;
-            outline = ScanOutline{ScanHeader{std::string(scanId), text(row.get(), 0, 0), text(row.get(), 0, 1), true},
-                                  text(row.get(), 0, 2), valuesFromJson(text(row.get(), 0, 3)),
-                                  static_cast<std::size_t>(*records)};
-            return true;
-        });
-        return done ? std::move(outline) : std::nullopt;
-    }
-
-    std::optional<ScanPage> loadScanPage(std::string_view scanId, const PageRequest& request) override
-    {
-        std::optional<ScanPage> page;
-        bool done = transact("read a report page", kBeginSnapshot, [&](Session& s) {
-            page.reset();
-            return loadScanPageIn(s, std::string(scanId), request, page);
-        });
-        return done ? std::move(page) : std::nullopt;
-    }
-
-private:
-    static bool loadScanPageIn(Session& s, const std::string& scanId, const PageRequest& request,
-                               std::optional<ScanPage>& result)
-    {
-        auto submitted = s.run("SELECT 1 FROM scans WHERE scan_id = $1 AND submitted_at IS NOT NULL", {scanId});
-        if (!submitted)
-            return false;
-        if (PQntuples(submitted.get()) == 0)
-            return true;
-        auto records = s.run("SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
-                             "FROM processes p JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position "
-                             "WHERE p.scan_id = $1 AND p.position >= $2::integer ORDER BY p.position LIMIT $3::integer",
-                             {scanId, std::to_string(request.first), std::to_string(request.maxRecords)});
-        if (!records)
-            return false;
-        ScanPage page;
-        std::size_t modules = 0;
-        std::set<std::int64_t> files, named;
-        for (int row = 0; row < PQntuples(records.get()); ++row) {
-            if (!page.processes.empty() && modules >= request.maxModules)
-                break;
-            auto id = integer(records.get(), row, 2);
-            auto unknown = integer(records.get(), row, 3);
-            if (!id || !unknown)
-                return false;
-            StoredProcess p;
-            p.slot = Slot{*id, *unknown != 0, text(records.get(), row, 4)};
-            p.process.values = valuesFromJson(text(records.get(), row, 0));
-            p.process.modules = modulesFromJson(text(records.get(), row, 1));
-            modules += p.process.modules.size();
-            files.insert(*id);
-            for (const auto& m : p.process.modules) {
-                if (m && request.moduleRecords)
-                    named.insert(*m);
-            }
-            page.processes.push_back(std::move(p));
-        }
-        records.reset();
-        if (!files.empty()) {
-            ArrayLiteral ids;
-            for (std::int64_t id : files)
-                ids.add(id);
-            if (!filesOfScan(s, scanId, ids.take(), page.files))
-                return false;
-            if (page.files.size() != files.size())
-                return true;  // a file the scan names is missing: no report rather than half a one
-        }
-        if (!named.empty()) {
-            ArrayLiteral ids;
-            for (std::int64_t id : named) {
-                ids.add(id);
-                page.moduleRecords[id];
-            }
-            auto rows = s.run("SELECT f.file_id, p.process_values FROM "
-                              "(SELECT file_id, min(position) AS position FROM scan_slots "
-                              " WHERE scan_id = $1 AND file_id = ANY($2::bigint[]) GROUP BY file_id) f "
-                              "JOIN processes p ON p.scan_id = $1 AND p.position = f.position",
-                              {scanId, ids.take()});
-            if (!rows)
-                return false;
-            for (int row = 0; row < PQntuples(rows.get()); ++row) {
-                auto id = integer(rows.get(), row, 0);
-                if (!id)
-                    return false;
-                page.moduleRecords[*id] = pathValues(valuesFromJson(text(rows.get(), row, 1)));
-            }
-        }
-        result = std::move(page);
-        return true;
-    }
-
+class PgStore final : public ScanStore {
 public:
-    std::optional<Admission> admitScan(std::string_view clientIp, std::int64_t nowSeconds,
-                                       std::int64_t windowSeconds, std::int64_t limit) override
+    PgStore(const std::string& url, Connection first, std::size_t maxConnections, StoreOptions options)
+        : pool_(url, maxConnections), options_(std::move(options))
     {
-        std::optional<Admission> admission;
-        bool done = transact("count scans of an address", kBegin, [&](Session& s) {
-            // Every SET expression reads the row as it was; a second instance
-            // counting the same address waits for this row.
-            auto counted = s.run("INSERT INTO address_windows(client_ip, window_start, scans) "
-                                 "VALUES($1, $2::bigint, 1) ON CONFLICT (client_ip) DO UPDATE SET "
-                                 "scans = CASE WHEN address_windows.window_start <= $2::bigint - $3::bigint "
-                                 "THEN 1 ELSE address_windows.scans + 1 END, "
-                                 "window_start = CASE WHEN address_windows.window_start <= $2::bigint - $3::bigint "
-                                 "THEN $2::bigint ELSE address_windows.window_start END "
-                                 "RETURNING window_start, scans",
-                                 {std::string(clientIp), std::to_string(nowSeconds), std::to_string(windowSeconds)});
-            if (!counted || PQntuples(counted.get()) != 1)
-                return false;
-            auto start = integer(counted.get(), 0, 0);
-            auto scans = integer(counted.get(), 0, 1);
-            if (!start || !scans)
-                return false;
-            Admission a;
-            a.admitted = *scans <= limit;
-            if (!a.admitted)
-                a.retryAfterSeconds = std::max<std::int64_t>(1, *start + windowSeconds - nowSeconds);
-            admission = a;
-            return true;
-        });
-        return done ? admission : std::nullopt;
+        pool_.adopt(std::move(first));
     }
 
-    DeleteOutcome deleteReport(std::string_view scanId) override
+    Expected<std::vector<Slot>> initialiseScan(const ScanHeader& header, const std::vector<std::string>& md5s) override
     {
-        std::size_t removed = 0;
-        bool done = transact("delete report", kBegin, [&](Session& s) {
+        const ScanDigests digests = digestsOf(md5s);
+        return transact(operations::kInitialiseScan, kBegin,
+                        [&](Session& s) { return initialiseIn(s, header, md5s, digests); });
+    }
+
+    Expected<InitialisedScan> findScan(std::string_view scanId) override
+    {
+        return transact(operations::kFindScan, kBeginSnapshot,
+                        [&](Session& s) { return findScanIn(s, std::string(scanId)); });
+    }
+
+    Expected<> storeSubmission(const Submission& submission, std::string_view submittedAt) override
+    {
+        const SubmissionRows rows(submission);
+        return transact(operations::kStoreScan, kBegin,
+                        [&](Session& s) { return storeIn(s, submission, submittedAt, rows); });
+    }
+
+    Expected<StoredScan> loadScan(std::string_view scanId) override
+    {
+        return transact(operations::kLoadScan, kBeginSnapshot,
+                        [&](Session& s) { return loadScanIn(s, std::string(scanId)); });
+    }
+
+    Expected<ScanOutline> loadScanOutline(std::string_view scanId) override
+    {
+        return transact(operations::kLoadOutline, kBeginSnapshot,
+                        [&](Session& s) { return loadOutlineIn(s, std::string(scanId)); });
+    }
+
+    Expected<ScanPage> loadScanPage(std::string_view scanId, const PageRequest& request) override
+    {
+        return transact(operations::kLoadPage, kBeginSnapshot,
+                        [&](Session& s) { return loadScanPageIn(s, std::string(scanId), request); });
+    }
+
+    Expected<Admission> admitScan(std::string_view clientIp, std::int64_t nowSeconds, std::int64_t windowSeconds,
+                                  std::int64_t limit) override
+    {
+        return transact(operations::kAdmitScan, kBegin, [&](Session& s) {
+            return countScanIn(s, std::string(clientIp), nowSeconds, windowSeconds, limit);
+        });
+    }
+
+    Expected<> deleteReport(std::string_view scanId) override
+    {
+        return transact(operations::kDeleteReport, kBegin, [&](Session& s) -> Expected<> {
             ArrayLiteral ids;
             ids.add(scanId);
             auto gone = removeScans(s, ids.take(), "submitted_at IS NOT NULL", {});
-            removed = gone ? *gone : 0;
-            return gone.has_value();
+            if (!gone)
+                return reject(gone.error());
+            if (*gone == 0)
+                return reject(noSuchReport());
+            return {};
         });
-        if (!done)
-            return DeleteOutcome::Failed;
-        return removed ? DeleteOutcome::Deleted : DeleteOutcome::NoSuchReport;
     }
 
-    std::optional<std::size_t> purgeExpired(const PurgeLimits& limits) override
+    Expected<std::size_t> purgeExpired(const PurgeLimits& limits) override
     {
-        std::size_t removed = 0;
-        bool done = transact("purge", kBegin, [&](Session& s) {
-            // Rows another instance is purging are skipped, not waited for.
-            ArrayLiteral ids;
-            std::size_t chosen = 0;
-            for (const auto& [sql, before] :
-                 {std::pair{"SELECT scan_id FROM scans WHERE submitted_at IS NULL AND scan_time < $1 "
-                            "LIMIT $2::bigint FOR UPDATE SKIP LOCKED",
-                            &limits.initialisedBefore},
-                  std::pair{"SELECT scan_id FROM scans WHERE submitted_at < $1 LIMIT $2::bigint FOR UPDATE SKIP LOCKED",
-                            &limits.submittedBefore}}) {
-                auto doomed = s.run(sql, {*before, std::to_string(limits.batch - chosen)});
-                if (!doomed)
-                    return false;
-                for (int row = 0; row < PQntuples(doomed.get()); ++row, ++chosen)
-                    ids.add(text(doomed.get(), row, 0));
-            }
-            auto gone = removeScans(s, ids.take(), "(submitted_at IS NULL AND scan_time < $2) OR submitted_at < $3",
-                                    {limits.initialisedBefore, limits.submittedBefore});
-            if (!gone)
-                return false;
-            removed = *gone;
-            return static_cast<bool>(
-                s.run("DELETE FROM address_windows WHERE client_ip IN "
-                      "(SELECT client_ip FROM address_windows WHERE window_start < $1::bigint LIMIT 1000)",
-                      {std::to_string(limits.windowsBefore)}));
-        });
-        return done ? std::optional<std::size_t>(removed) : std::nullopt;
+        return transact(operations::kPurge, kBegin, [&](Session& s) { return purgeIn(s, limits); });
     }
 
 private:
-    // Removes the scans of `idArray` that still meet `condition` (whose
-    // parameters from $2 on are `params`), with everything only they
-    // reference; the number removed.
-    static std::optional<std::size_t> removeScans(Session& s, const std::string& idArray, const std::string& condition,
-                                                  std::vector<Param> params)
+    // Runs `work` in one transaction on a pooled connection and commits it
+    // when it gives a value. A rejection (no such scan) keeps nothing. A
+    // database failure keeps nothing either; a transaction that lost a
+    // serialization or deadlock check, or whose connection broke before
+    // its commit, is run again, up to kAttempts in all. What still fails
+    // is logged in the database's words and answered with the operation's
+    // reason.
+    template <typename Work>
+    auto transact(const StoreOperation& op, const char* begin, Work work) -> std::invoke_result_t<Work&, Session&>
     {
-        params.insert(params.begin(), idArray);
-        auto gone = s.run(("DELETE FROM scans WHERE scan_id = ANY($1::text[]) AND (" + condition + ") RETURNING scan_id")
-                              .c_str(),
-                          params);
-        if (!gone)
-            return std::nullopt;
-        const auto removed = static_cast<std::size_t>(PQntuples(gone.get()));
-        if (removed == 0)
-            return removed;
-        ArrayLiteral ids;
-        for (int row = 0; row < PQntuples(gone.get()); ++row)
-            ids.add(text(gone.get(), row, 0));
-        const std::string removedIds = ids.take();
-        auto slots = s.run("DELETE FROM scan_slots WHERE scan_id = ANY($1::text[]) RETURNING file_id", {removedIds});
-        if (!slots || !s.run("DELETE FROM processes WHERE scan_id = ANY($1::text[])", {removedIds}) ||
-            !s.run("DELETE FROM scan_files WHERE scan_id = ANY($1::text[])", {removedIds}))
-            return std::nullopt;
-        std::set<std::int64_t> named;
-        for (int row = 0; row < PQntuples(slots.get()); ++row) {
-            auto id = integer(slots.get(), row, 0);
-            if (!id)
-                return std::nullopt;
-            named.insert(*id);
+        for (int attempt = 1;; ++attempt) {
+            auto lease = pool_.acquire();
+            if (!lease)
+                return reject(storageFailure(op, "postgresql", "cannot connect: " + lease.error().reason, options_.log));
+            Session s(lease->get());
+            using Answer = std::invoke_result_t<Work&, Session&>;
+            Answer answer = s.run(begin) ? work(s) : Answer(s.failure());
+            bool committing = false;
+            if (answer) {
+                committing = true;
+                if (s.commit())
+                    return answer;
+                answer = s.failure();
+            } else if (answer.error().status != kUnavailable) {
+                s.run("ROLLBACK");
+                return answer;
+            }
+            const bool broken = s.broken();
+            // A commit whose answer was lost may have happened; running the
+            // work again could then apply it twice.
+            const bool retry = s.retryable() || (broken && !committing);
+            if (broken) {
+                lease->discard();
+                pool_.dropIdle();
+            } else {
+                s.run("ROLLBACK");
+            }
+            if (!retry || attempt >= kAttempts)
+                return reject(storageFailure(op, "postgresql", answer.error().reason, options_.log));
         }
-        if (named.empty())
-            return removed;
-        ArrayLiteral files;
-        for (std::int64_t id : named)
-            files.add(id);
-        const std::string fileArray = files.take();
-        // Lock first, count after: an initialise that holds a share lock on
-        // one of these files commits its slots before the count below, which
-        // then sees them (each statement reads what was committed before it).
-        if (!s.run("SELECT file_id FROM files WHERE file_id = ANY($1::bigint[]) AND complete = 0 "
-                   "ORDER BY file_id FOR UPDATE",
-                   {fileArray}) ||
-            !s.run("DELETE FROM files AS f WHERE f.file_id = ANY($1::bigint[]) AND f.complete = 0 "
-                   "AND NOT EXISTS (SELECT 1 FROM scan_slots AS s WHERE s.file_id = f.file_id)",
-                   {fileArray}))
-            return std::nullopt;
-        return removed;
+    }
+
+    Expected<> storeIn(Session& s, const Submission& submission, std::string_view submittedAt,
+                       const SubmissionRows& rows) const
+    {
+        // A second submit of the scan, here or on another instance, waits
+        // for this row and then finds it submitted.
+        auto marked = s.run("UPDATE scans SET submitted_at = $1, scan_values = $2 "
+                            "WHERE scan_id = $3 AND submitted_at IS NULL",
+                            {std::string(submittedAt), valuesToJson(submission.scanValues), submission.scanId});
+        if (!marked)
+            return s.failure();
+        if (affectedRows(marked.get()) != 1) {
+            auto exists = s.run("SELECT 1 FROM scans WHERE scan_id = $1", {submission.scanId});
+            if (!exists)
+                return s.failure();
+            return reject(PQntuples(exists.get()) > 0 ? alreadySubmitted() : noSuchScan());
+        }
+        if (rows.files > 0 && !corroborate(s, submission, rows))
+            return s.failure();
+        if (rows.processes > 0 &&
+            !s.run("INSERT INTO processes(scan_id, position, process_values, modules) "
+                   "SELECT $1, t.p, t.v, t.m FROM unnest($2::integer[], $3::text[], $4::text[]) AS t(p, v, m)",
+                   {submission.scanId, rows.positionArray, rows.valueArray, rows.moduleArray}))
+            return s.failure();
+        return {};
     }
 
     // Keeps the submission's facts as its own and makes known each file
     // whose SHA-1 and size enough distinct clients now agree on.
-    bool corroborate(Session& s, const Submission& submission, const std::string& idArray, const std::string& sha1Array,
-                     const std::string& sizeArray, const std::string& factArray)
+    bool corroborate(Session& s, const Submission& submission, const SubmissionRows& rows) const
     {
         // NO KEY UPDATE: submits of the same files wait for each other, an
         // initialise naming them (KEY SHARE) does not wait for either.
         auto open = s.run("SELECT file_id FROM files WHERE file_id = ANY($1::bigint[]) AND complete = 0 "
                           "AND md5 IS NOT NULL ORDER BY file_id FOR NO KEY UPDATE",
-                          {idArray});
+                          {rows.idArray});
         if (!open ||
             !s.run("INSERT INTO scan_files(scan_id, file_id, client, sha1, size, facts) "
                    "SELECT $1, t.f, $2, t.h, t.s, t.v "
                    "FROM unnest($3::bigint[], $4::text[], $5::text[], $6::text[]) AS t(f, h, s, v)",
-                   {submission.scanId, submission.client, idArray, sha1Array, sizeArray, factArray}))
+                   {submission.scanId, submission.client, rows.idArray, rows.sha1Array, rows.sizeArray,
+                    rows.factArray}))
             return false;
         if (PQntuples(open.get()) == 0)
             return true;
@@ -826,59 +726,117 @@ private:
                                        {known.take(), agreed.take(), disputed.take()}));
     }
 
-    void logFailure(const std::string& what)
+    static Expected<Admission> countScanIn(Session& s, const std::string& clientIp, std::int64_t nowSeconds,
+                                           std::int64_t windowSeconds, std::int64_t limit)
     {
-        if (options_.log)
-            options_.log("postgresql: " + escapedForLog(what));
+        // Every SET expression reads the row as it was; a second instance
+        // counting the same address waits for this row.
+        auto counted = s.run("INSERT INTO address_windows(client_ip, window_start, scans) "
+                             "VALUES($1, $2::bigint, 1) ON CONFLICT (client_ip) DO UPDATE SET "
+                             "scans = CASE WHEN address_windows.window_start <= $2::bigint - $3::bigint "
+                             "THEN 1 ELSE address_windows.scans + 1 END, "
+                             "window_start = CASE WHEN address_windows.window_start <= $2::bigint - $3::bigint "
+                             "THEN $2::bigint ELSE address_windows.window_start END "
+                             "RETURNING window_start, scans",
+                             {clientIp, std::to_string(nowSeconds), std::to_string(windowSeconds)});
+        if (!counted || PQntuples(counted.get()) != 1)
+            return s.failure();
+        auto start = integer(counted.get(), 0, 0);
+        auto scans = integer(counted.get(), 0, 1);
+        if (!start || !scans)
+            return s.failure();
+        Admission admission;
+        admission.admitted = *scans <= limit;
+        if (!admission.admitted)
+            admission.retryAfterSeconds = std::max<std::int64_t>(1, *start + windowSeconds - nowSeconds);
+        return admission;
     }
 
-    // Runs `work` in one transaction on a pooled connection and commits it.
-    // False when the work or the commit failed; then nothing of it is kept,
-    // and the database's reason is logged under `what`.
-    bool transact(const char* what, const char* begin, const std::function<bool(Session&)>& work)
+    static Expected<std::size_t> purgeIn(Session& s, const PurgeLimits& limits)
     {
-        for (int attempt = 1;; ++attempt) {
-            std::string error;
-            auto lease = pool_.acquire(error);
-            if (!lease) {
-                logFailure(std::string("cannot ") + what + ": cannot connect: " + error);
-                return false;
-            }
-            Session s(lease.get());
-            bool committing = false;
-            bool ok = s.run(begin) && work(s);
-            if (ok) {
-                committing = true;
-                auto commit = s.run("COMMIT");
-                ok = commit && std::string_view(PQcmdStatus(commit.get())) == "COMMIT";
-            }
-            if (ok)
-                return true;
-            bool broken = s.broken();
-            // A commit whose answer was lost may have happened; running the
-            // work again could then apply it twice.
-            bool retry = s.retryable() || (broken && !committing);
-            std::string reason = s.message.empty() ? std::string("unexpected result") : s.message;
-            if (broken) {
-                lease.discard();
-                pool_.dropIdle();
-            } else
-                s.run("ROLLBACK");
-            if (!retry || attempt >= kAttempts) {
-                logFailure(std::string("cannot ") + what + ": " + reason);
-                return false;
-            }
+        // Rows another instance is purging are skipped, not waited for.
+        ArrayLiteral ids;
+        std::size_t chosen = 0;
+        for (const auto& [sql, before] :
+             {std::pair{"SELECT scan_id FROM scans WHERE submitted_at IS NULL AND scan_time < $1 "
+                        "LIMIT $2::bigint FOR UPDATE SKIP LOCKED",
+                        &limits.initialisedBefore},
+              std::pair{"SELECT scan_id FROM scans WHERE submitted_at < $1 LIMIT $2::bigint FOR UPDATE SKIP LOCKED",
+                        &limits.submittedBefore}}) {
+            auto doomed = s.run(sql, {*before, std::to_string(limits.batch - chosen)});
+            if (!doomed)
+                return s.failure();
+            for (int row = 0; row < PQntuples(doomed.get()); ++row, ++chosen)
+                ids.add(text(doomed.get(), row, 0));
         }
+        auto removed = removeScans(s, ids.take(), "(submitted_at IS NULL AND scan_time < $2) OR submitted_at < $3",
+                                   {limits.initialisedBefore, limits.submittedBefore});
+        if (!removed)
+            return removed;
+        if (!s.run("DELETE FROM address_windows WHERE client_ip IN "
+                   "(SELECT client_ip FROM address_windows WHERE window_start < $1::bigint LIMIT 1000)",
+                   {std::to_string(limits.windowsBefore)}))
+            return s.failure();
+        return removed;
     }
 
-    static bool findScanIn(Session& s, const std::string& scanId, std::optional<InitialisedScan>& scan)
+    // Removes the scans of `idArray` that still meet `condition` (whose
+    // parameters from $2 on are `params`), with everything only they
+    // reference; the number removed.
+    static Expected<std::size_t> removeScans(Session& s, const std::string& idArray, const std::string& condition,
+                                             std::vector<Param> params)
+    {
+        params.insert(params.begin(), idArray);
+        auto gone = s.run(("DELETE FROM scans WHERE scan_id = ANY($1::text[]) AND (" + condition + ") RETURNING scan_id")
+                              .c_str(),
+                          params);
+        if (!gone)
+            return s.failure();
+        const auto removed = static_cast<std::size_t>(PQntuples(gone.get()));
+        if (removed == 0)
+            return removed;
+        ArrayLiteral ids;
+        for (int row = 0; row < PQntuples(gone.get()); ++row)
+            ids.add(text(gone.get(), row, 0));
+        const std::string removedIds = ids.take();
+        auto slots = s.run("DELETE FROM scan_slots WHERE scan_id = ANY($1::text[]) RETURNING file_id", {removedIds});
+        if (!slots || !s.run("DELETE FROM processes WHERE scan_id = ANY($1::text[])", {removedIds}) ||
+            !s.run("DELETE FROM scan_files WHERE scan_id = ANY($1::text[])", {removedIds}))
+            return s.failure();
+        std::set<std::int64_t> named;
+        for (int row = 0; row < PQntuples(slots.get()); ++row) {
+            auto id = integer(slots.get(), row, 0);
+            if (!id)
+                return s.failure();
+            named.insert(*id);
+        }
+        if (named.empty())
+            return removed;
+        ArrayLiteral files;
+        for (std::int64_t id : named)
+            files.add(id);
+        const std::string fileArray = files.take();
+        // Lock first, count after: an initialise that holds a share lock on
+        // one of these files commits its slots before the count below, which
+        // then sees them (each statement reads what was committed before it).
+        if (!s.run("SELECT file_id FROM files WHERE file_id = ANY($1::bigint[]) AND complete = 0 "
+                   "ORDER BY file_id FOR UPDATE",
+                   {fileArray}) ||
+            !s.run("DELETE FROM files AS f WHERE f.file_id = ANY($1::bigint[]) AND f.complete = 0 "
+                   "AND NOT EXISTS (SELECT 1 FROM scan_slots AS s WHERE s.file_id = f.file_id)",
+                   {fileArray}))
+            return s.failure();
+        return removed;
+    }
+
+    static Expected<InitialisedScan> findScanIn(Session& s, const std::string& scanId)
     {
         auto header = s.run("SELECT scan_time, client_ip, submitted_at IS NOT NULL FROM scans WHERE scan_id = $1",
                             {scanId});
         if (!header)
-            return false;
+            return s.failure();
         if (PQntuples(header.get()) == 0)
-            return true;
+            return reject(noSuchScan());
         InitialisedScan result;
         result.header.scanId = scanId;
         result.header.scanTime = text(header.get(), 0, 0);
@@ -887,61 +845,82 @@ private:
         auto slots = s.run("SELECT file_id, unknown, md5 FROM scan_slots WHERE scan_id = $1 ORDER BY position",
                            {scanId});
         if (!slots)
-            return false;
+            return s.failure();
         for (int row = 0; row < PQntuples(slots.get()); ++row) {
             auto id = integer(slots.get(), row, 0);
             auto unknown = integer(slots.get(), row, 1);
             if (!id || !unknown)
-                return false;
+                return s.failure();
             result.slots.push_back(Slot{*id, *unknown != 0, text(slots.get(), row, 2)});
         }
-        scan = std::move(result);
-        return true;
+        return result;
     }
 
-    // The files of `idArray` as the scan `scanId` shows them: its own facts
+    // The files of `ids` as the scan `scanId` shows them: its own facts
     // where it sent some, else the corroborated ones (see fileInReport).
-    static bool filesOfScan(Session& s, const std::string& scanId, const std::string& idArray,
-                            std::map<std::int64_t, StoredFile>& files)
+    // noSuchReport() when one of them is missing: no report rather than
+    // half a one.
+    static Expected<std::map<std::int64_t, StoredFile>> filesOfScan(Session& s, const std::string& scanId,
+                                                                    const std::set<std::int64_t>& ids)
     {
+        std::map<std::int64_t, StoredFile> files;
+        if (ids.empty())
+            return files;
+        ArrayLiteral array;
+        for (std::int64_t id : ids)
+            array.add(id);
+        const std::string idArray = array.take();
         auto ownFacts = s.run("SELECT file_id, facts FROM scan_files WHERE scan_id = $1 AND file_id = ANY($2::bigint[])",
                               {scanId, idArray});
         if (!ownFacts)
-            return false;
+            return s.failure();
         std::map<std::int64_t, Values> own;
         for (int row = 0; row < PQntuples(ownFacts.get()); ++row) {
             auto id = integer(ownFacts.get(), row, 0);
             if (!id)
-                return false;
+                return s.failure();
             own[*id] = valuesFromJson(text(ownFacts.get(), row, 1));
         }
         auto rows = s.run("SELECT file_id, complete, facts, disputed FROM files WHERE file_id = ANY($1::bigint[])",
                           {idArray});
         if (!rows)
-            return false;
+            return s.failure();
         for (int row = 0; row < PQntuples(rows.get()); ++row) {
             auto id = integer(rows.get(), row, 0);
             auto complete = integer(rows.get(), row, 1);
             if (!id || !complete)
-                return false;
+                return s.failure();
             const auto stored = valuesFromJson(text(rows.get(), row, 2));
             const auto mine = own.find(*id);
             files[*id] = fileInReport(*complete != 0, stored, disputesFromJson(text(rows.get(), row, 3)),
                                       mine == own.end() ? nullptr : &mine->second, stored);
         }
-        return true;
+        if (files.size() != ids.size())
+            return reject(noSuchReport());
+        return files;
     }
 
-    static bool loadScanIn(Session& s, const std::string& scanId, std::optional<StoredScan>& scan)
+    // A stored record of a scan: its values and module list, and the slot
+    // of its position.
+    static StoredProcess storedProcess(const PGresult* rows, int row, int valuesColumn, Slot slot)
     {
-        std::optional<InitialisedScan> initialised;
-        if (!findScanIn(s, scanId, initialised))
-            return false;
-        if (!initialised || !initialised->header.submitted)
-            return true;
+        StoredProcess p;
+        p.slot = std::move(slot);
+        p.process.values = valuesFromJson(text(rows, row, valuesColumn));
+        p.process.modules = modulesFromJson(text(rows, row, valuesColumn + 1));
+        return p;
+    }
+
+    static Expected<StoredScan> loadScanIn(Session& s, const std::string& scanId)
+    {
+        auto initialised = findScanIn(s, scanId);
+        if (!initialised)
+            return reject(initialised.error().status == kNotFound ? noSuchReport() : initialised.error());
+        if (!initialised->header.submitted)
+            return reject(noSuchReport());
         auto values = s.run("SELECT submitted_at, scan_values FROM scans WHERE scan_id = $1", {scanId});
         if (!values || PQntuples(values.get()) != 1)
-            return false;
+            return s.failure();
         StoredScan result;
         result.header = initialised->header;
         result.submittedAt = text(values.get(), 0, 0);
@@ -950,16 +929,13 @@ private:
         auto processes = s.run(
             "SELECT position, process_values, modules FROM processes WHERE scan_id = $1 ORDER BY position", {scanId});
         if (!processes)
-            return false;
+            return s.failure();
         std::set<std::int64_t> wanted;
         for (int row = 0; row < PQntuples(processes.get()); ++row) {
             auto position = integer(processes.get(), row, 0);
             if (!position || *position < 0 || static_cast<std::size_t>(*position) >= initialised->slots.size())
-                return true;  // not a scan this store wrote: none
-            StoredProcess p;
-            p.slot = initialised->slots[static_cast<std::size_t>(*position)];
-            p.process.values = valuesFromJson(text(processes.get(), row, 1));
-            p.process.modules = modulesFromJson(text(processes.get(), row, 2));
+                return reject(noSuchReport());  // not a scan this store wrote
+            auto p = storedProcess(processes.get(), row, 1, initialised->slots[static_cast<std::size_t>(*position)]);
             wanted.insert(p.slot.fileId);
             for (const auto& m : p.process.modules) {
                 if (m)
@@ -967,17 +943,115 @@ private:
             }
             result.processes.push_back(std::move(p));
         }
-        if (!wanted.empty()) {
-            ArrayLiteral ids;
-            for (std::int64_t id : wanted)
-                ids.add(id);
-            if (!filesOfScan(s, scanId, ids.take(), result.files))
-                return false;
-            if (result.files.size() != wanted.size())
-                return true;  // a file the scan names is missing: no report rather than half a one
+        auto files = filesOfScan(s, scanId, wanted);
+        if (!files)
+            return reject(files.error());
+        result.files = std::move(*files);
+        return result;
+    }
+
+    static Expected<ScanOutline> loadOutlineIn(Session& s, const std::string& scanId)
+    {
+        auto row = s.run("SELECT scan_time, client_ip, submitted_at, scan_values, "
+                         "(SELECT count(*) FROM processes WHERE scan_id = $1) "
+                         "FROM scans WHERE scan_id = $1 AND submitted_at IS NOT NULL",
+                         {scanId});
+        if (!row)
+            return s.failure();
+        if (PQntuples(row.get()) == 0)
+            return reject(noSuchReport());
+        auto records = integer(row.get(), 0, 4);
+        if (!records || *records < 0)
+            return s.failure();
+        return ScanOutline{ScanHeader{scanId, text(row.get(), 0, 0), text(row.get(), 0, 1), true},
+                           text(row.get(), 0, 2), valuesFromJson(text(row.get(), 0, 3)),
+                           static_cast<std::size_t>(*records)};
+    }
+
+    // The records of one page: from request.first on, at most maxRecords,
+    // and no more once their module lists reach maxModules entries.
+    static Expected<std::vector<StoredProcess>> pageRecords(Session& s, const std::string& scanId,
+                                                            const PageRequest& request)
+    {
+        auto records = s.run("SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
+                             "FROM processes p JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position "
+                             "WHERE p.scan_id = $1 AND p.position >= $2::integer ORDER BY p.position LIMIT $3::integer",
+                             {scanId, std::to_string(request.first), std::to_string(request.maxRecords)});
+        if (!records)
+            return s.failure();
+        std::vector<StoredProcess> processes;
+        std::size_t modules = 0;
+        for (int row = 0; row < PQntuples(records.get()); ++row) {
+            if (!processes.empty() && modules >= request.maxModules)
+                break;
+            auto id = integer(records.get(), row, 2);
+            auto unknown = integer(records.get(), row, 3);
+            if (!id || !unknown)
+                return s.failure();
+            processes.push_back(storedProcess(records.get(), row, 0, Slot{*id, *unknown != 0, text(records.get(), row, 4)}));
+            modules += processes.back().process.modules.size();
         }
-        scan = std::move(result);
-        return true;
+        return processes;
+    }
+
+    // For each file of `named`: the path values of the scan's first record
+    // of that file, by which a module naming it is shown.
+    static Expected<std::map<std::int64_t, Values>> moduleRecords(Session& s, const std::string& scanId,
+                                                                  const std::set<std::int64_t>& named)
+    {
+        std::map<std::int64_t, Values> records;
+        if (named.empty())
+            return records;
+        ArrayLiteral ids;
+        for (std::int64_t id : named) {
+            ids.add(id);
+            records[id];
+        }
+        auto rows = s.run("SELECT f.file_id, p.process_values FROM "
+                          "(SELECT file_id, min(position) AS position FROM scan_slots "
+                          " WHERE scan_id = $1 AND file_id = ANY($2::bigint[]) GROUP BY file_id) f "
+                          "JOIN processes p ON p.scan_id = $1 AND p.position = f.position",
+                          {scanId, ids.take()});
+        if (!rows)
+            return s.failure();
+        for (int row = 0; row < PQntuples(rows.get()); ++row) {
+            auto id = integer(rows.get(), row, 0);
+            if (!id)
+                return s.failure();
+            records[*id] = pathValues(valuesFromJson(text(rows.get(), row, 1)));
+        }
+        return records;
+    }
+
+    static Expected<ScanPage> loadScanPageIn(Session& s, const std::string& scanId, const PageRequest& request)
+    {
+        auto submitted = s.run("SELECT 1 FROM scans WHERE scan_id = $1 AND submitted_at IS NOT NULL", {scanId});
+        if (!submitted)
+            return s.failure();
+        if (PQntuples(submitted.get()) == 0)
+            return reject(noSuchReport());
+        auto records = pageRecords(s, scanId, request);
+        if (!records)
+            return reject(records.error());
+        ScanPage page;
+        page.processes = std::move(*records);
+        std::set<std::int64_t> files, named;
+        for (const StoredProcess& p : page.processes) {
+            files.insert(p.slot.fileId);
+            for (const auto& m : p.process.modules) {
+                if (m && request.moduleRecords)
+                    named.insert(*m);
+            }
+        }
+        auto shown = filesOfScan(s, scanId, files);
+        if (!shown)
+            return reject(shown.error());
+        page.files = std::move(*shown);
+        auto modules = moduleRecords(s, scanId, named);
+        if (!modules)
+            return reject(modules.error());
+        page.moduleRecords = std::move(*modules);
+        return page;
     }
 
     ConnectionPool pool_;
@@ -986,13 +1060,13 @@ private:
 
 // Applies the steps the database lacks, in one transaction under the
 // migration lock; a newer schema than this service knows is left alone.
-bool migrate(PGconn* conn, std::string& error)
+Expected<> migrate(PGconn* conn)
 {
     Session s(conn);
     auto fail = [&](const std::string& what) {
-        error = what + ": " + s.message;
+        std::string reason = what + ": " + s.message;
         s.run("ROLLBACK");
-        return false;
+        return reject(kUnavailable, std::move(reason));
     };
     if (!s.run("BEGIN"))
         return fail("cannot begin the schema update");
@@ -1007,9 +1081,9 @@ bool migrate(PGconn* conn, std::string& error)
     auto version = integer(current.get(), 0, 0).value_or(-1);
     if (version < 0 || version > kSchemaVersion) {
         s.run("ROLLBACK");
-        error = "the schema is at version " + std::to_string(version) + ", newer than this service's " +
-                std::to_string(kSchemaVersion) + "; nothing was changed";
-        return false;
+        return reject(kUnavailable, "the schema is at version " + std::to_string(version) +
+                                          ", newer than this service's " + std::to_string(kSchemaVersion) +
+                                          "; nothing was changed");
     }
     for (auto step = version; step < kSchemaVersion; ++step) {
         if (!s.script(kMigrations[step]) ||
@@ -1018,33 +1092,26 @@ bool migrate(PGconn* conn, std::string& error)
     }
     if (!s.run("COMMIT"))
         return fail("cannot commit the schema update");
-    return true;
+    return {};
 }
 
 }  // namespace
 
-std::unique_ptr<ScanStore> openPgStore(const std::string& url, std::string& error, PgStoreOptions options,
-                                       StoreOptions storeOptions)
+Expected<std::unique_ptr<ScanStore>> openPgStore(const std::string& url, PgStoreOptions options,
+                                                 StoreOptions storeOptions)
 {
-    std::string reason;
-    Connection conn = connect(url, reason);
-    if (!conn) {
-        error = "cannot connect to " + displayLocation(url) + ": " + reason;
-        return nullptr;
-    }
-    if (!migrate(conn.get(), reason)) {
-        error = "cannot prepare " + displayLocation(url) + ": " + reason;
-        return nullptr;
-    }
+    auto conn = connect(url);
+    if (!conn)
+        return reject(kUnavailable, "cannot connect to " + displayLocation(url) + ": " + conn.error().reason);
+    if (auto migrated = migrate(conn->get()); !migrated)
+        return reject(kUnavailable, "cannot prepare " + displayLocation(url) + ": " + migrated.error().reason);
     // A role without write rights, or a standby, passes the schema check
     // once the schema is current: commit one small write now.
-    Session s(conn.get());
+    Session s(conn->get());
     if (!s.run("INSERT INTO write_check(id, checked_at) VALUES(1, now()) "
-               "ON CONFLICT (id) DO UPDATE SET checked_at = excluded.checked_at")) {
-        error = "cannot write " + displayLocation(url) + ": " + s.message;
-        return nullptr;
-    }
-    return std::make_unique<PgStore>(url, std::move(conn), options.maxConnections, std::move(storeOptions));
+               "ON CONFLICT (id) DO UPDATE SET checked_at = excluded.checked_at"))
+        return reject(kUnavailable, "cannot write " + displayLocation(url) + ": " + s.message);
+    return std::make_unique<PgStore>(url, std::move(*conn), options.maxConnections, std::move(storeOptions));
 }
 
 }  // namespace zorvane::service

@@ -33,10 +33,11 @@ inline std::unexpected<Rejection> reject(Rejection rejection)
     return std::unexpected(std::move(rejection));
 }
 
-// Statuses with a meaning of their own across the service: the storage
-// failed (the store logs the database's words), or the scan or report is
-// not there.
-inline constexpr int kStorageFailed = 503;
+// Statuses with a meaning of their own across the service: something the
+// service depends on failed (the storage, whose store logs the database's
+// words; the listening socket; the random source), or the scan or report
+// is not there.
+inline constexpr int kUnavailable = 503;
 inline constexpr int kNotFound = 404;
 
 }  // namespace zorvane::service

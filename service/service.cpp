@@ -258,7 +258,7 @@ std::chrono::system_clock::time_point Service::now() const
     return options_.clock ? options_.clock() : std::chrono::system_clock::now();
 }
 
-std::optional<std::size_t> Service::purgeExpired()
+Expected<std::size_t> Service::purgeExpired()
 {
     using namespace std::chrono;
     const auto at = now();
@@ -274,7 +274,7 @@ std::optional<std::size_t> Service::purgeExpired()
         auto batch = store_.purgeExpired(limits);
         if (!batch) {
             log_("purge stopped after " + std::to_string(removed) + " expired scans: the store failed");
-            return std::nullopt;
+            return batch;
         }
         removed += *batch;
         if (*batch < limits.batch)
@@ -299,17 +299,17 @@ void Service::purgeLoop()
     }
 }
 
-bool Service::bind(const std::string& host, int port, std::string& error)
+Expected<> Service::bind(const std::string& host, int port)
 {
-    if (!server_.bind(host, port, error))
-        return false;
+    if (auto bound = server_.bind(host, port); !bound)
+        return bound;
     if (options_.publicUrl.empty()) {
         std::string shown = host == "0.0.0.0" || host == "::" || host.empty() ? "127.0.0.1" : host;
         if (shown.find(':') != std::string::npos)
             shown = "[" + shown + "]";
         options_.publicUrl = "http://" + shown + ":" + std::to_string(server_.port());
     }
-    return true;
+    return {};
 }
 
 bool Service::run()
@@ -344,7 +344,7 @@ ExchangeReply Service::initialise(std::string_view body, const std::string& peer
         auto admission =
             store_.admitScan(peer, nowSeconds, options_.quotaWindow.count(), options_.scansPerAddress);
         if (!admission)
-            return refusal(path, peer, Rejection{503, "the scan could not be counted"});
+            return refusal(path, peer, admission.error());
         if (!admission->admitted) {
             auto reply = refusal(path, peer,
                                  Rejection{429, "more than " + std::to_string(options_.scansPerAddress) +
@@ -361,7 +361,7 @@ ExchangeReply Service::initialise(std::string_view body, const std::string& peer
     ScanHeader header{*scanId, utcText(at), peer, false};
     auto slots = store_.initialiseScan(header, *md5s);
     if (!slots)
-        return refusal(path, peer, Rejection{503, "the scan could not be stored"});
+        return refusal(path, peer, slots.error());
 
     std::vector<std::string> staticIds;
     staticIds.reserve(slots->size());
@@ -388,7 +388,7 @@ ExchangeReply Service::submit(const std::string& pathId, std::string_view body, 
         return refusal(path, peer, Rejection{400, "scan_id differs from the scan in the path"});
     auto scan = store_.findScan(pathId);
     if (!scan)
-        return refusal(path, peer, Rejection{404, "no such scan"});
+        return refusal(path, peer, scan.error());
     if (scan->header.submitted)
         return refusal(path, peer, Rejection{409, "this scan was submitted already"});
 
@@ -398,16 +398,8 @@ ExchangeReply Service::submit(const std::string& pathId, std::string_view body, 
         return refusal(path, peer, decoded.error());
     auto& submission = *decoded;
     submission.client = clientIdentity(submission.scanValues, scan->header.clientIp);
-    switch (store_.storeSubmission(submission, utcText(now()))) {
-    case StoreOutcome::Stored:
-        break;
-    case StoreOutcome::AlreadySubmitted:
-        return refusal(path, peer, Rejection{409, "this scan was submitted already"});
-    case StoreOutcome::UnknownScan:
-        return refusal(path, peer, Rejection{404, "no such scan"});
-    case StoreOutcome::Failed:
-        return refusal(path, peer, Rejection{503, "the scan could not be stored"});
-    }
+    if (auto stored = store_.storeSubmission(submission, utcText(now())); !stored)
+        return refusal(path, peer, stored.error());
     std::string address = options_.publicUrl + "/scan/" + pathId;
     log_("stored scan " + pathId + ": " + std::to_string(submission.processes.size()) + " records, " +
          std::to_string(submission.files.size()) + " new files; report " + address);
@@ -422,19 +414,16 @@ ExchangeReply Service::deleteReport(const std::string& scanId, std::string_view 
     if (!formHas(body, "confirm", "yes"))
         return page(400, "Report not deleted",
                     "Deleting a report needs the confirmation box ticked. Go back to the report to try again.");
-    const auto outcome = isScanIdSyntax(scanId) ? store_.deleteReport(scanId) : DeleteOutcome::NoSuchReport;
-    switch (outcome) {
-    case DeleteOutcome::Deleted:
+    const auto deleted = isScanIdSyntax(scanId) ? store_.deleteReport(scanId) : reject(noSuchReport());
+    if (deleted) {
         log_("deleted scan " + scanId + " at the request of " + peer);
         return page(200, "Report deleted",
                     "The report and the facts its scan sent are deleted. Its address now finds nothing.");
-    case DeleteOutcome::NoSuchReport:
+    }
+    if (deleted.error().status == kNotFound)
         return page(404, "Report not found",
                     "There is no report at this address. Reports are kept under the exact address that the scan "
                     "returned.");
-    case DeleteOutcome::Failed:
-        break;
-    }
     log_("could not delete scan " + scanId + " for " + peer + ": the store failed");
     return page(503, "Report not deleted", "The report could not be deleted just now. Please try again later.");
 }
@@ -534,7 +523,7 @@ HttpReply Service::complete(HttpRequest& request)
 // maxRenders at once, as each holds a page and a worker while it runs.
 HttpReply Service::report(const std::string& id, ReportFormat format)
 {
-    auto outline = isScanIdSyntax(id) ? store_.loadScanOutline(id) : std::nullopt;
+    auto outline = isScanIdSyntax(id) ? store_.loadScanOutline(id) : reject(noSuchReport());
     if (!outline)
         return pageReply(404, notFoundPage_);
     unsigned active = renders_.load();

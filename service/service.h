@@ -71,9 +71,8 @@ public:
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 
-    // Binds the listening socket; port 0 picks a free one. False with a
-    // one-line reason when the address cannot be bound.
-    bool bind(const std::string& host, int port, std::string& error);
+    // Binds the listening socket; port 0 picks a free one.
+    Expected<> bind(const std::string& host, int port);
     int port() const { return server_.port(); }
     const std::string& publicUrl() const { return options_.publicUrl; }
 
@@ -95,9 +94,10 @@ public:
     ExchangeReply deleteReport(const std::string& scanId, std::string_view body, const std::string& peer);
 
     // Removes expired scans and ended address windows in small
-    // transactions until none is left; the number of scans removed, empty
-    // when the store failed (logged). The background purge calls this.
-    std::optional<std::size_t> purgeExpired();
+    // transactions until none is left; the number of scans removed. A
+    // store failure ends the purge (logged). The background purge calls
+    // this.
+    Expected<std::size_t> purgeExpired();
 
 private:
     std::optional<HttpReply> head(HttpRequest& request);

@@ -102,8 +102,9 @@ TEST_F(ServiceTest, AReportIsDeletedFromItsPageWithOneConfirmedPost)
         auto res = client().Post((report + "/delete").c_str(), post.body, kForm);
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, post.status) << post.body;
-        if (post.status == 200)
+        if (post.status == 200) {
             EXPECT_NE(res->body.find("Report deleted"), std::string::npos);
+        }
         for (const char* suffix : {"", ".json", ".csv"})
             EXPECT_EQ(get(report + suffix)->status, post.reportStatus) << post.body << suffix;
     }
@@ -139,9 +140,12 @@ TEST_F(ExpiryTest, UnsubmittedScansAndOldReportsArePurged)
     };
     for (const Step& step : kSteps) {
         clockOffset_ = step.clockOffset;
-        EXPECT_EQ(service_->purgeExpired(), std::optional<std::size_t>(step.purged)) << step.clockOffset;
-        if (step.pendingSubmit)
+        auto purged = service_->purgeExpired();
+        ASSERT_TRUE(purged) << step.clockOffset;
+        EXPECT_EQ(*purged, step.purged) << step.clockOffset;
+        if (step.pendingSubmit) {
             EXPECT_EQ(submit(pending, pending.submitFields())->status, step.pendingSubmit) << step.clockOffset;
+        }
         EXPECT_EQ(get("/scan/" + kept.scanId())->status, step.report) << step.clockOffset;
     }
 }
@@ -207,8 +211,8 @@ TEST(ServiceProgram, RefusesToStartOnADatabaseItCannotWrite)
     std::filesystem::remove_all(dir);
     const std::string db = (dir / "scans.sqlite").string();
     {
-        std::string error;
-        ASSERT_TRUE(service::openSqliteStore(db, error)) << error;
+        auto opened = service::openSqliteStore(db);
+        ASSERT_TRUE(opened) << opened.error().reason;
     }
     ASSERT_EQ(::chmod(db.c_str(), 0444), 0);
     int pipeFds[2];
