@@ -100,11 +100,35 @@ public:
     Expected<std::size_t> purgeExpired();
 
 private:
-    std::optional<HttpReply> head(HttpRequest& request);
-    HttpReply complete(HttpRequest& request);
+    static HttpOptions httpOptions(const ServiceOptions& options);
+
+    // The HTTP server's handlers: a request's head, its body, a body past
+    // the cap.
+    std::optional<HttpReply> onHead(HttpRequest& request);
+    HttpReply onBody(HttpRequest& request);
+    HttpReply onBodyTooLarge(const HttpRequest& request);
+
+    // The checks before routing: who the client is, and whether an upload
+    // may send its body.
+    void identifyClient(HttpRequest& request) const;
+    Expected<> checkUploadHead(const HttpRequest& request) const;
+
+    // The routes of requests without a body: the static pages and reports.
+    HttpReply routeRead(const HttpRequest& request);
+    const std::string* staticPage(const std::string& path) const;
     HttpReply report(const std::string& id, ReportFormat format);
+    Expected<> takeRenderPermit();
+
+    // The exchanges: the initialise reply, or the submitted scan's report
+    // address.
+    Expected<> checkQuota(const std::string& peer, std::chrono::system_clock::time_point at);
+    Expected<std::string> initialiseScan(std::string_view body, const std::string& peer);
+    Expected<std::string> submitScan(const std::string& pathId, std::string_view body);
+
+    // A refusal, logged, as the server sends it or as an exchange answers.
     HttpReply refused(const HttpRequest& request, const Rejection& r);
     ExchangeReply refusal(std::string_view path, const std::string& peer, const Rejection& r);
+
     std::chrono::system_clock::time_point now() const;
     void purgeLoop();
 
