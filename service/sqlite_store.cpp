@@ -4,9 +4,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <iterator>
 #include <map>
 #include <mutex>
+
+#include "service/schema.h"
 
 namespace zorvane::service {
 
@@ -29,63 +30,10 @@ struct DatabaseCloser {
 };
 using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
 
-// The schema in steps, oldest first; a database's PRAGMA user_version is
-// the number of steps it has. Step 1 is the schema of the files made before
-// the steps were counted, so those open as version 0 and keep their rows.
-constexpr const char* kMigrations[] = {
-    R"sql(
-CREATE TABLE IF NOT EXISTS files(
-    file_id  INTEGER PRIMARY KEY AUTOINCREMENT,
-    md5      TEXT UNIQUE,
-    complete INTEGER NOT NULL DEFAULT 0,
-    facts    TEXT NOT NULL DEFAULT '{}');
-CREATE TABLE IF NOT EXISTS scans(
-    scan_id      TEXT PRIMARY KEY,
-    scan_time    TEXT NOT NULL,
-    client_ip    TEXT NOT NULL,
-    submitted_at TEXT,
-    scan_values  TEXT);
-CREATE TABLE IF NOT EXISTS scan_slots(
-    scan_id  TEXT NOT NULL,
-    position INTEGER NOT NULL,
-    file_id  INTEGER NOT NULL,
-    unknown  INTEGER NOT NULL,
-    md5      TEXT NOT NULL,
-    PRIMARY KEY(scan_id, position));
-CREATE TABLE IF NOT EXISTS processes(
-    scan_id  TEXT NOT NULL,
-    position INTEGER NOT NULL,
-    process_values TEXT NOT NULL,
-    modules  TEXT NOT NULL,
-    PRIMARY KEY(scan_id, position));
-)sql",
-    // Facts are kept per scan; a file is known again only once enough
-    // distinct clients agree on it, so what one client made known before
-    // is known no longer. Indexes for the purge and the per-file counts.
-    R"sql(
-ALTER TABLE files ADD COLUMN disputed TEXT NOT NULL DEFAULT '{}';
-UPDATE files SET complete = 0;
-CREATE TABLE scan_files(
-    scan_id TEXT NOT NULL,
-    file_id INTEGER NOT NULL,
-    client  TEXT NOT NULL,
-    sha1    TEXT NOT NULL,
-    size    TEXT NOT NULL,
-    facts   TEXT NOT NULL,
-    PRIMARY KEY(scan_id, file_id));
-CREATE INDEX scan_files_by_file ON scan_files(file_id, sha1, size, client);
-CREATE INDEX scan_slots_by_file ON scan_slots(file_id);
-CREATE INDEX scans_by_age ON scans(submitted_at, scan_time);
-CREATE TABLE address_windows(
-    client_ip    TEXT PRIMARY KEY,
-    window_start INTEGER NOT NULL,
-    scans        INTEGER NOT NULL);
-CREATE TABLE write_check(
-    id         INTEGER PRIMARY KEY,
-    checked_at TEXT NOT NULL);
-)sql",
-};
-constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
+// A database's PRAGMA user_version is the number of schema steps it has
+// had. The first step is the schema of the files made before the steps were
+// counted, so those open as version 0 and keep their rows.
+constexpr int kSchemaVersion = kSchemaSteps;
 
 class Statement {
 public:
@@ -804,6 +752,17 @@ int userVersion(sqlite3* db)
     return version.step() == SQLITE_ROW ? static_cast<int>(version.integer(0)) : -1;
 }
 
+// Runs constant SQL; the database's words when it fails.
+Expected<> execute(sqlite3* db, const char* sql)
+{
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
+        return {};
+    std::string reason = message ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    return reject(kUnavailable, std::move(reason));
+}
+
 // Applies the steps the file lacks in one write transaction, so that two
 // services opening one file at once apply each step once.
 Expected<> migrate(sqlite3* db)
@@ -820,13 +779,8 @@ Expected<> migrate(sqlite3* db)
                                           ", newer than this service's " + std::to_string(kSchemaVersion) +
                                           "; nothing was changed");
     for (int step = version; step < kSchemaVersion; ++step) {
-        char* message = nullptr;
-        if (sqlite3_exec(db, kMigrations[step], nullptr, nullptr, &message) != SQLITE_OK) {
-            std::string reason =
-                "schema step " + std::to_string(step + 1) + ": " + (message ? message : sqlite3_errmsg(db));
-            sqlite3_free(message);
-            return reject(kUnavailable, std::move(reason));
-        }
+        if (auto applied = execute(db, schemaStepScript(SqlDialect::Sqlite, step).c_str()); !applied)
+            return reject(kUnavailable, "schema step " + std::to_string(step + 1) + ": " + applied.error().reason);
     }
     // PRAGMA takes no bound parameters; the value is our own constant.
     std::string setVersion = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
@@ -837,16 +791,6 @@ Expected<> migrate(sqlite3* db)
     return {};
 }
 
-// Runs constant SQL; the database's words when it fails.
-Expected<> execute(sqlite3* db, const char* sql)
-{
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
-        return {};
-    std::string reason = message ? message : sqlite3_errmsg(db);
-    sqlite3_free(message);
-    return reject(kUnavailable, std::move(reason));
-}
 
 }  // namespace
 

@@ -683,6 +683,52 @@ TEST_P(StoreTest, AFailureReachesTheLogInTheDatabasesWords)
     EXPECT_NE(lines[0].find("scan_slots"), std::string::npos) << lines[0];
 }
 
+// The schema is written once for both backends; a fresh database must
+// still hold what earlier releases made, so that old and new databases go
+// through the same steps. SQLite keeps the text of its tables; PostgreSQL
+// spells the types its own way.
+TEST_P(StoreTest, AFreshDatabaseHoldsTheSchemaEarlierReleasesMade)
+{
+    const std::vector<std::string> sqlite = {
+        "CREATE TABLE address_windows(\n    client_ip    TEXT PRIMARY KEY,\n    window_start INTEGER NOT NULL,\n"
+        "    scans        INTEGER NOT NULL)",
+        "CREATE TABLE files(\n    file_id  INTEGER PRIMARY KEY AUTOINCREMENT,\n    md5      TEXT UNIQUE,\n"
+        "    complete INTEGER NOT NULL DEFAULT 0,\n"
+        "    facts    TEXT NOT NULL DEFAULT '{}', disputed TEXT NOT NULL DEFAULT '{}')",
+        "CREATE TABLE processes(\n    scan_id  TEXT NOT NULL,\n    position INTEGER NOT NULL,\n"
+        "    process_values TEXT NOT NULL,\n    modules  TEXT NOT NULL,\n    PRIMARY KEY(scan_id, position))",
+        "CREATE TABLE scan_files(\n    scan_id TEXT NOT NULL,\n    file_id INTEGER NOT NULL,\n"
+        "    client  TEXT NOT NULL,\n    sha1    TEXT NOT NULL,\n    size    TEXT NOT NULL,\n"
+        "    facts   TEXT NOT NULL,\n    PRIMARY KEY(scan_id, file_id))",
+        "CREATE INDEX scan_files_by_file ON scan_files(file_id, sha1, size, client)",
+        "CREATE TABLE scan_slots(\n    scan_id  TEXT NOT NULL,\n    position INTEGER NOT NULL,\n"
+        "    file_id  INTEGER NOT NULL,\n    unknown  INTEGER NOT NULL,\n    md5      TEXT NOT NULL,\n"
+        "    PRIMARY KEY(scan_id, position))",
+        "CREATE INDEX scan_slots_by_file ON scan_slots(file_id)",
+        "CREATE TABLE scans(\n    scan_id      TEXT PRIMARY KEY,\n    scan_time    TEXT NOT NULL,\n"
+        "    client_ip    TEXT NOT NULL,\n    submitted_at TEXT,\n    scan_values  TEXT)",
+        "CREATE INDEX scans_by_age ON scans(submitted_at, scan_time)",
+        "CREATE TABLE sqlite_sequence(name,seq)",
+        "CREATE TABLE write_check(\n    id         INTEGER PRIMARY KEY,\n    checked_at TEXT NOT NULL)",
+    };
+    const std::vector<std::string> postgres = {
+        "address_windows.scans bigint",         "address_windows.window_start bigint",
+        "files.complete integer",               "files.file_id bigint",
+        "processes.position integer",           "scan_files.file_id bigint",
+        "scan_slots.file_id bigint",            "scan_slots.position integer",
+        "scan_slots.unknown integer",           "write_check.checked_at timestamp with time zone",
+        "write_check.id integer",
+    };
+    const bool isSqlite = GetParam() == BackendKind::Sqlite;
+    std::string error;
+    auto schema = db_->column(isSqlite ? "SELECT sql FROM sqlite_master WHERE sql IS NOT NULL ORDER BY name"
+                                       : "SELECT table_name || '.' || column_name || ' ' || data_type "
+                                         "FROM information_schema.columns WHERE table_schema = 'public' "
+                                         "AND table_name <> 'schema_version' AND data_type <> 'text' ORDER BY 1",
+                              error);
+    EXPECT_EQ(schema, isSqlite ? sqlite : postgres) << error;
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, StoreTest, ::testing::Values(BackendKind::Sqlite, BackendKind::Postgres),
                          backendName);
 
