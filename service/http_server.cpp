@@ -473,14 +473,14 @@ Expected<> HttpServer::bind(const std::string& host, int port)
     return refused();
 }
 
-bool HttpServer::run()
+Expected<> HttpServer::run()
 {
     {
         std::lock_guard lock(stateMutex_);
         if (stopRequested_)
-            return true;
+            return {};
         if (listenFd_ < 0)
-            return false;
+            return reject(kUnavailable, "the HTTP server has no listening socket");
     }
     // The library keeps request heads in each connection's memory pool:
     // room for the largest head we take, and the reads and writes beside it.
@@ -496,7 +496,7 @@ bool HttpServer::run()
         MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this, MHD_OPTION_URI_LOG_CALLBACK,
         &Callbacks::requestLine, this, MHD_OPTION_END);
     if (!daemon_)
-        return false;
+        return reject(kUnavailable, "cannot start the HTTP server (sockets, threads or memory)");
 
     std::unique_lock lock(stateMutex_);
     watching_ = true;
@@ -520,7 +520,7 @@ bool HttpServer::run()
     daemon_ = nullptr;
     ::close(listenFd_);
     listenFd_ = -1;
-    return true;
+    return {};
 }
 
 void HttpServer::stop()

@@ -135,8 +135,8 @@ public:
 
     // Serves until stop(); then lets requests in flight end for up to the
     // shutdown grace and closes every connection. A stop() before run()
-    // makes run() return at once. False when the server could not start.
-    bool run();
+    // makes run() return at once. Refused when the server could not start.
+    Expected<> run();
     void stop();
 
     struct Connection;

@@ -199,7 +199,7 @@ int main(int argc, char** argv)
         logLine(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
         service.stop();
     });
-    const bool served = service.run();
+    const auto served = service.run();
     // run() also returns when the server cannot start; wake the waiter.
     pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();

@@ -355,12 +355,12 @@ Expected<> Service::bind(const std::string& host, int port)
     return {};
 }
 
-bool Service::run()
+Expected<> Service::run()
 {
-    if (server_.run())
-        return true;
-    log_("cannot start the HTTP server (sockets, threads or memory)");
-    return false;
+    auto served = server_.run();
+    if (!served)
+        log_(served.error().reason);
+    return served;
 }
 
 void Service::stop()

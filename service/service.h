@@ -79,8 +79,8 @@ public:
     // Serves until stop() is called from another thread or a signal thread,
     // then lets requests in flight end for up to the shutdown grace. A
     // stop() that comes first, even before run() starts, makes run() return
-    // at once. False (logged) when the server could not start.
-    bool run();
+    // at once. Refused (and logged) when the server could not start.
+    Expected<> run();
     void stop();
 
     // The two exchanges without HTTP: decode, store and answer the body that
