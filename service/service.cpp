@@ -511,8 +511,11 @@ HttpReply Service::refused(const HttpRequest& request, const Rejection& r)
 void Service::identifyClient(HttpRequest& request) const
 {
     std::string forwardedFor;
-    for (std::string_view value : request.headerValues("X-Forwarded-For"))
-        forwardedFor += (forwardedFor.empty() ? "" : ",") + std::string(value);
+    for (std::string_view value : request.headerValues("X-Forwarded-For")) {
+        if (!forwardedFor.empty())
+            forwardedFor += ',';
+        forwardedFor += value;
+    }
     request.client = clientAddress(request.peer, forwardedFor, options_.trustedProxies);
 }
 

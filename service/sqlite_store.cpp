@@ -592,8 +592,11 @@ private:
         std::string named = "[";
         for (const StoredProcess& p : page.processes) {
             for (const auto& m : p.process.modules) {
-                if (m && page.moduleRecords.emplace(*m, Values()).second)
-                    named += (named.size() > 1 ? "," : "") + std::to_string(*m);
+                if (!m || !page.moduleRecords.emplace(*m, Values()).second)
+                    continue;
+                if (named.size() > 1)
+                    named += ',';
+                named += std::to_string(*m);
             }
         }
         if (page.moduleRecords.empty())
