@@ -193,19 +193,12 @@ std::string logSafe(std::string_view line)
             i = run;
             continue;
         }
-        for (; i < run; ++i)
-            safe.push_back(line[i]);
-        if (i == line.size())
+        safe.append(line.substr(i, run - i));
+        if (run == line.size())
             break;
-        const auto byte = static_cast<unsigned char>(line[i++]);
-        if (byte >= 0x20 && byte != 0x7F) {
-            safe.push_back(static_cast<char>(byte));
-            continue;
-        }
-        constexpr char kDigits[] = "0123456789abcdef";
-        safe += "\\x";
-        safe.push_back(kDigits[byte >> 4]);
-        safe.push_back(kDigits[byte & 0xF]);
+        // Anything else is one byte, kept unless it is a control character.
+        safe += escapedForLog(line.substr(run, 1));
+        i = run + 1;
     }
     return safe;
 }
