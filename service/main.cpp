@@ -80,7 +80,8 @@ void addRetentionOptions(CLI::App& app, Settings& settings)
                    "Seconds an initialised scan waits for its submission before it is removed (0: forever)")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
-    app.add_option("--report-days", settings.service.reportDays, "Days a report is kept after its submission (0: forever)")
+    app.add_option("--report-days", settings.service.reportDays,
+                   "Days a report is kept after its submission (0: forever)")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
     app.add_option("--scans-per-address", settings.service.scansPerAddress,
@@ -90,7 +91,8 @@ void addRetentionOptions(CLI::App& app, Settings& settings)
     app.add_option("--quota-window", settings.windowSeconds, "Seconds of the window that --scans-per-address counts in")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
-    app.add_option("--purge-interval", settings.purgeSeconds, "Seconds between two purges of expired scans (0: no purge)")
+    app.add_option("--purge-interval", settings.purgeSeconds,
+                   "Seconds between two purges of expired scans (0: no purge)")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
 }

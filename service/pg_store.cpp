@@ -101,6 +101,15 @@ private:
     std::string text_ = "{";
 };
 
+// The ids as one array parameter.
+std::string idArrayOf(const std::set<std::int64_t>& ids)
+{
+    ArrayLiteral array;
+    for (std::int64_t id : ids)
+        array.add(id);
+    return array.take();
+}
+
 std::string text(const PGresult* result, int row, int column)
 {
     return std::string(PQgetvalue(result, row, column), static_cast<std::size_t>(PQgetlength(result, row, column)));
@@ -562,7 +571,8 @@ private:
         for (int attempt = 1;; ++attempt) {
             auto lease = pool_.acquire();
             if (!lease)
-                return reject(storageFailure(op, "postgresql", "cannot connect: " + lease.error().reason, options_.log));
+                return reject(
+                    storageFailure(op, "postgresql", "cannot connect: " + lease.error().reason, options_.log));
             Session s(lease->get());
             using Answer = std::invoke_result_t<Work&, Session&>;
             Answer answer = s.run(begin) ? work(s) : Answer(s.failure());
@@ -759,10 +769,7 @@ private:
         }
         if (named.empty())
             return removed;
-        ArrayLiteral files;
-        for (std::int64_t id : named)
-            files.add(id);
-        const std::string fileArray = files.take();
+        const std::string fileArray = idArrayOf(named);
         // Lock first, count after: an initialise that holds a share lock on
         // one of these files commits its slots before the count below, which
         // then sees them (each statement reads what was committed before it).
@@ -813,10 +820,7 @@ private:
         std::map<std::int64_t, StoredFile> files;
         if (ids.empty())
             return files;
-        ArrayLiteral array;
-        for (std::int64_t id : ids)
-            array.add(id);
-        const std::string idArray = array.take();
+        const std::string idArray = idArrayOf(ids);
         auto ownFacts = s.run("SELECT file_id, facts FROM scan_files WHERE scan_id = $1 AND file_id = ANY($2::bigint[])",
                               {scanId, idArray});
         if (!ownFacts)
@@ -935,7 +939,8 @@ private:
             auto unknown = integer(records.get(), row, 3);
             if (!id || !unknown)
                 return s.failure();
-            processes.push_back(storedProcess(records.get(), row, 0, Slot{*id, *unknown != 0, text(records.get(), row, 4)}));
+            Slot slot{*id, *unknown != 0, text(records.get(), row, 4)};
+            processes.push_back(storedProcess(records.get(), row, 0, std::move(slot)));
             modules += processes.back().process.modules.size();
         }
         return processes;
@@ -949,16 +954,13 @@ private:
         std::map<std::int64_t, Values> records;
         if (named.empty())
             return records;
-        ArrayLiteral ids;
-        for (std::int64_t id : named) {
-            ids.add(id);
+        for (std::int64_t id : named)
             records[id];
-        }
         auto rows = s.run("SELECT f.file_id, p.process_values FROM "
                           "(SELECT file_id, min(position) AS position FROM scan_slots "
                           " WHERE scan_id = $1 AND file_id = ANY($2::bigint[]) GROUP BY file_id) f "
                           "JOIN processes p ON p.scan_id = $1 AND p.position = f.position",
-                          {scanId, ids.take()});
+                          {scanId, idArrayOf(named)});
         if (!rows)
             return s.failure();
         for (int row = 0; row < PQntuples(rows.get()); ++row) {

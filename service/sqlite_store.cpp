@@ -659,8 +659,8 @@ private:
     // noSuchReport() for positions this store never wrote.
     Expected<std::vector<StoredProcess>> processesLocked(std::string_view scanId, const std::vector<Slot>& slots)
     {
-        Statement processes(db_,
-                            "SELECT position, process_values, modules FROM processes WHERE scan_id = ? ORDER BY position");
+        Statement processes(
+            db_, "SELECT position, process_values, modules FROM processes WHERE scan_id = ? ORDER BY position");
         processes.bind(1, scanId);
         std::vector<StoredProcess> result;
         int rc;
@@ -804,8 +804,8 @@ Expected<std::unique_ptr<ScanStore>> openSqliteStore(const std::string& path, St
     if (!directory.empty())
         std::filesystem::create_directories(directory, ec);
     sqlite3* opened = nullptr;
-    const int rc =
-        sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    const int rc = sqlite3_open_v2(path.c_str(), &opened, flags, nullptr);
     Database db(opened);
     if (rc != SQLITE_OK)
         return reject(kUnavailable, "cannot open " + path + ": " + (db ? sqlite3_errmsg(db.get()) : "out of memory"));
