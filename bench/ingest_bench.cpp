@@ -441,16 +441,15 @@ int main(int argc, char** argv)
     }
 
     // The in-process baseline's own service, never bound to a port.
-    std::string error;
-    auto baselineStore = service::openScanStore(options.db, error);
+    auto baselineStore = service::openScanStore(options.db);
     if (!baselineStore) {
-        std::fprintf(stderr, "ingest_bench: %s\n", error.c_str());
+        std::fprintf(stderr, "ingest_bench: %s\n", baselineStore.error().reason.c_str());
         return 1;
     }
     // Every client of the benchmark starts its scans from loopback.
     service::ServiceOptions serviceOptions;
     serviceOptions.scansPerAddress = 0;
-    service::Service baselineService(*baselineStore, serviceOptions, discardLog);
+    service::Service baselineService(**baselineStore, serviceOptions, discardLog);
     InProcessTarget inProcess(baselineService);
 
     std::vector<std::unique_ptr<Instance>> instances;
@@ -458,14 +457,15 @@ int main(int argc, char** argv)
     if (urls.empty()) {
         for (std::size_t k = 0; k < options.instances; ++k) {
             auto instance = std::make_unique<Instance>();
-            instance->store = service::openScanStore(options.db, error);
-            if (!instance->store) {
-                std::fprintf(stderr, "ingest_bench: %s\n", error.c_str());
+            auto store = service::openScanStore(options.db);
+            if (!store) {
+                std::fprintf(stderr, "ingest_bench: %s\n", store.error().reason.c_str());
                 return 1;
             }
+            instance->store = std::move(*store);
             instance->service = std::make_unique<service::Service>(*instance->store, serviceOptions, discardLog);
-            if (!instance->service->bind("127.0.0.1", 0, error)) {
-                std::fprintf(stderr, "ingest_bench: %s\n", error.c_str());
+            if (auto bound = instance->service->bind("127.0.0.1", 0); !bound) {
+                std::fprintf(stderr, "ingest_bench: %s\n", bound.error().reason.c_str());
                 return 1;
             }
             urls.push_back("http://127.0.0.1:" + std::to_string(instance->service->port()));
@@ -537,7 +537,7 @@ int main(int argc, char** argv)
 
     instances.clear();
     if (freshDatabase) {
-        baselineStore.reset();
+        baselineStore->reset();
         for (const char* suffix : {"", "-wal", "-shm"})
             std::filesystem::remove(options.db + suffix);
     }

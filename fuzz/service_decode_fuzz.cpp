@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <set>
 #include <string>
-#include <variant>
 
 #include "fuzz/fuzz_input.h"
 #include "protocol/field_text.h"
@@ -28,10 +27,10 @@ using zorvane::fuzz::require;
 namespace {
 
 template <typename T>
-void requireClientError(const service::Decoded<T>& decoded)
+void requireClientError(const service::Expected<T>& decoded)
 {
-    if (const auto* rejection = std::get_if<service::Rejection>(&decoded))
-        require(rejection->status >= 400 && rejection->status < 500, "a rejected body is a client error");
+    if (!decoded)
+        require(decoded.error().status >= 400 && decoded.error().status < 500, "a rejected body is a client error");
 }
 
 // The part of `text` up to the next LF, which is taken off the front; all of
@@ -52,7 +51,7 @@ service::InitialisedScan scanFrom(std::string_view initialiseBody, std::string_v
     service::InitialisedScan scan;
     auto decoded = service::decodeInitialise(initialiseBody, limits);
     requireClientError(decoded);
-    const auto* digests = std::get_if<std::vector<std::string>>(&decoded);
+    const std::vector<std::string>* digests = decoded ? &*decoded : nullptr;
     const auto fields = protocol::splitText(reply, '|');
     scan.header.scanId = fields[0];
     const auto ids = fields.size() > 1 ? protocol::splitText(fields[1], ',') : std::vector<std::string>();
@@ -81,7 +80,7 @@ void decodeAgainst(std::string_view body, const service::InitialisedScan& scan, 
     requireClientError(service::submittedScanId(body));
     auto decoded = service::decodeSubmit(body, scan, limits);
     requireClientError(decoded);
-    const auto* submission = std::get_if<service::Submission>(&decoded);
+    const service::Submission* submission = decoded ? &*decoded : nullptr;
     if (!submission)
         return;
     require(submission->processes.size() == scan.slots.size(), "one process per initialised record");

@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "protocol/columns.h"
+#include "service/rejection.h"
 #include "service/store.h"
 
 namespace zorvane::service {
@@ -30,23 +30,17 @@ struct Limits {
     std::size_t maxModulesPerRecord = 4096;
 };
 
-struct Rejection {
-    int status = 400;
-    std::string reason;
-};
-
-template <typename T>
-using Decoded = std::variant<T, Rejection>;
-
 // The "md5s" field of an initialise body: one entry per record, 32
 // lower-case hex digits, or empty for the placeholder digest.
-Decoded<std::vector<std::string>> decodeInitialise(std::string_view body, const Limits& limits);
+Expected<std::vector<std::string>> decodeInitialise(std::string_view body, const Limits& limits);
 
 // The scan id that a submit body names in "scan_id"; checked against the
 // request path before the scan is looked up.
-Decoded<std::string> submittedScanId(std::string_view body);
+Expected<std::string> submittedScanId(std::string_view body);
 
-// Decodes a submit body against the scan that its initialise request made.
-Decoded<Submission> decodeSubmit(std::string_view body, const InitialisedScan& scan, const Limits& limits);
+// Decodes a submit body against the scan that its initialise request made:
+// the scan line, the static lines (the facts of each file the scan did not
+// know) and the dynamic lines (one process per record).
+Expected<Submission> decodeSubmit(std::string_view body, const InitialisedScan& scan, const Limits& limits);
 
 }  // namespace zorvane::service

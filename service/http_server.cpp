@@ -258,83 +258,115 @@ struct Callbacks {
             exchange = static_cast<HttpServer::Exchange*>(requestLine(cls, url, mhd));
             *context = exchange;
         }
-        HttpRequest& request = exchange->request;
-        if (!exchange->headSeen) {
-            exchange->headSeen = true;
-            {
-                std::lock_guard lock(server->stateMutex_);
-                ++server->inFlight_;
-                exchange->inFlight = true;
-            }
-            request.method = method;
-            request.path = url;
-            request.client = request.peer;
-            if (exchange->connection)
-                exchange->connection->enter(HttpServer::Connection::Busy);
-            const int count = MHD_get_connection_values(mhd, MHD_HEADER_KIND, nullptr, nullptr);
-            const auto* head = MHD_get_connection_info(mhd, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
-            if (count < 0 || static_cast<std::size_t>(count) > server->options_.maxHeaders ||
-                (head && head->header_size > server->options_.maxHeaderBytes)) {
-                HttpReply reply;
-                reply.status = 431;
-                reply.text = "more than " + std::to_string(server->options_.maxHeaders) + " headers or " +
-                             std::to_string(server->options_.maxHeaderBytes) + " bytes of request head\n";
-                reply.close = true;
-                return queue(server, mhd, *exchange, std::move(reply));
-            }
-            MHD_get_connection_values_n(
-                mhd, MHD_HEADER_KIND,
-                [](void* into, MHD_ValueKind, const char* key, std::size_t keySize, const char* value,
-                   std::size_t valueSize) {
-                    static_cast<HttpRequest*>(into)->headers.emplace_back(std::string(key, keySize),
-                                                                          std::string(value ? value : "", valueSize));
-                    return MHD_YES;
-                },
-                &request);
-            auto reply = server->handlers_.head(request);
-            // A reply queued before the whole request is in makes the
-            // library drop the rest and close the connection: right for a
-            // refused body, so a request without one is answered on the
-            // next call, once it is complete.
-            if (reply && request.announcesBody())
-                return queue(server, mhd, *exchange, std::move(*reply));
-            exchange->pending = std::move(reply);
-            if (!exchange->pending && request.announcesBody() && exchange->connection)
-                exchange->connection->enter(HttpServer::Connection::Body);
-            return MHD_YES;
+        if (!exchange->headSeen)
+            return requestHead(server, mhd, *exchange, url, method);
+        if (*size > 0)
+            return requestBodyPiece(server, *exchange, data, size);
+        return requestEnd(server, mhd, *exchange);
+    }
+
+    // Whether the request's head holds more headers, or more bytes, than
+    // the server takes.
+    static bool headTooLarge(const HttpServer* server, MHD_Connection* mhd)
+    {
+        const int count = MHD_get_connection_values(mhd, MHD_HEADER_KIND, nullptr, nullptr);
+        const auto* head = MHD_get_connection_info(mhd, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
+        return count < 0 || static_cast<std::size_t>(count) > server->options_.maxHeaders ||
+               (head && head->header_size > server->options_.maxHeaderBytes);
+    }
+
+    static void readHeaders(MHD_Connection* mhd, HttpRequest& request)
+    {
+        MHD_get_connection_values_n(
+            mhd, MHD_HEADER_KIND,
+            [](void* into, MHD_ValueKind, const char* key, std::size_t keySize, const char* value,
+               std::size_t valueSize) {
+                static_cast<HttpRequest*>(into)->headers.emplace_back(std::string(key, keySize),
+                                                                      std::string(value ? value : "", valueSize));
+                return MHD_YES;
+            },
+            &request);
+    }
+
+    // The first call of a request: its line and headers are in.
+    static MHD_Result requestHead(HttpServer* server, MHD_Connection* mhd, HttpServer::Exchange& exchange,
+                                  const char* url, const char* method)
+    {
+        exchange.headSeen = true;
+        {
+            std::lock_guard lock(server->stateMutex_);
+            ++server->inFlight_;
+            exchange.inFlight = true;
         }
-        if (*size > 0) {
-            const std::size_t cap = server->options_.maxBodyBytes;
-            if (!exchange->tooLarge && request.body.size() + *size <= cap) {
-                request.body.append(data, *size);
-            } else {
-                if (!exchange->tooLarge) {
-                    exchange->tooLarge = true;
-                    exchange->dropped = request.body.size();
-                    std::string().swap(request.body);
-                }
-                exchange->dropped += *size;
-                if (exchange->dropped > cap * HttpServer::kDiscardFactor)
-                    return MHD_NO;
-            }
-            if (exchange->connection)
-                exchange->connection->bytes += *size;
-            *size = 0;
-            return MHD_YES;
-        }
-        if (exchange->connection)
-            exchange->connection->enter(HttpServer::Connection::Busy);
-        if (exchange->pending) {
-            HttpReply reply = std::move(*exchange->pending);
-            exchange->pending.reset();
-            return queue(server, mhd, *exchange, std::move(reply));
-        }
-        if (exchange->tooLarge) {
-            HttpReply reply = server->handlers_.tooLarge(request);
+        HttpRequest& request = exchange.request;
+        request.method = method;
+        request.path = url;
+        request.client = request.peer;
+        if (exchange.connection)
+            exchange.connection->enter(HttpServer::Connection::Busy);
+        if (headTooLarge(server, mhd)) {
+            HttpReply reply;
+            reply.status = 431;
+            reply.text = "more than " + std::to_string(server->options_.maxHeaders) + " headers or " +
+                         std::to_string(server->options_.maxHeaderBytes) + " bytes of request head\n";
             reply.close = true;
-            return queue(server, mhd, *exchange, std::move(reply));
+            return queue(server, mhd, exchange, std::move(reply));
         }
-        return queue(server, mhd, *exchange, server->handlers_.complete(request));
+        readHeaders(mhd, request);
+        auto reply = server->handlers_.head(request);
+        // A reply queued before the whole request is in makes the library
+        // drop the rest and close the connection: right for a refused body,
+        // so a request without one is answered on the next call, once it is
+        // complete.
+        if (reply && request.announcesBody())
+            return queue(server, mhd, exchange, std::move(*reply));
+        exchange.pending = std::move(reply);
+        if (!exchange.pending && request.announcesBody() && exchange.connection)
+            exchange.connection->enter(HttpServer::Connection::Body);
+        return MHD_YES;
+    }
+
+    // A piece of the body: kept up to the cap, then read and dropped up to
+    // kDiscardFactor times the cap.
+    static MHD_Result requestBodyPiece(HttpServer* server, HttpServer::Exchange& exchange, const char* data,
+                                       std::size_t* size)
+    {
+        HttpRequest& request = exchange.request;
+        const std::size_t cap = server->options_.maxBodyBytes;
+        if (!exchange.tooLarge && request.body.size() + *size <= cap) {
+            request.body.append(data, *size);
+        } else {
+            if (!exchange.tooLarge) {
+                exchange.tooLarge = true;
+                exchange.dropped = request.body.size();
+                std::string().swap(request.body);
+            }
+            exchange.dropped += *size;
+            if (exchange.dropped > cap * HttpServer::kDiscardFactor)
+                return MHD_NO;
+        }
+        if (exchange.connection)
+            exchange.connection->bytes += *size;
+        *size = 0;
+        return MHD_YES;
+    }
+
+    // The last call of a request: all of it is in.
+    static MHD_Result requestEnd(HttpServer* server, MHD_Connection* mhd, HttpServer::Exchange& exchange)
+    {
+        if (exchange.connection)
+            exchange.connection->enter(HttpServer::Connection::Busy);
+        if (exchange.pending) {
+            HttpReply reply = std::move(*exchange.pending);
+            exchange.pending.reset();
+            return queue(server, mhd, exchange, std::move(reply));
+        }
+        if (exchange.tooLarge) {
+            HttpReply reply = server->handlers_.tooLarge(exchange.request);
+            reply.close = true;
+            return queue(server, mhd, exchange, std::move(reply));
+        }
+        return queue(server, mhd, exchange, server->handlers_.complete(exchange.request));
     }
 
     static ssize_t readStream(void* cls, std::uint64_t, char* into, std::size_t max)
@@ -419,9 +451,9 @@ HttpServer::~HttpServer()
         ::close(listenFd_);
 }
 
-bool HttpServer::bind(const std::string& host, int port, std::string& error)
+Expected<> HttpServer::bind(const std::string& host, int port)
 {
-    error = "cannot listen on " + host + ":" + std::to_string(port);
+    auto refused = [&] { return reject(kUnavailable, "cannot listen on " + host + ":" + std::to_string(port)); };
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -429,7 +461,7 @@ bool HttpServer::bind(const std::string& host, int port, std::string& error)
     addrinfo* found = nullptr;
     const std::string service = std::to_string(port);
     if (::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found) != 0)
-        return false;
+        return refused();
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
     for (const addrinfo* a = addresses.get(); a; a = a->ai_next) {
         const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
@@ -450,20 +482,19 @@ bool HttpServer::bind(const std::string& host, int port, std::string& error)
                                                   : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
         ipv6_ = bound.ss_family == AF_INET6;
         listenFd_ = fd;
-        error.clear();
-        return true;
+        return {};
     }
-    return false;
+    return refused();
 }
 
-bool HttpServer::run()
+Expected<> HttpServer::run()
 {
     {
         std::lock_guard lock(stateMutex_);
         if (stopRequested_)
-            return true;
+            return {};
         if (listenFd_ < 0)
-            return false;
+            return reject(kUnavailable, "the HTTP server has no listening socket");
     }
     // The library keeps request heads in each connection's memory pool:
     // room for the largest head we take, and the reads and writes beside it.
@@ -479,7 +510,7 @@ bool HttpServer::run()
         MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this, MHD_OPTION_URI_LOG_CALLBACK,
         &Callbacks::requestLine, this, MHD_OPTION_END);
     if (!daemon_)
-        return false;
+        return reject(kUnavailable, "cannot start the HTTP server (sockets, threads or memory)");
 
     std::unique_lock lock(stateMutex_);
     watching_ = true;
@@ -503,7 +534,7 @@ bool HttpServer::run()
     daemon_ = nullptr;
     ::close(listenFd_);
     listenFd_ = -1;
-    return true;
+    return {};
 }
 
 void HttpServer::stop()

@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include "service/rejection.h"
+
 struct MHD_Daemon;
 struct MHD_Connection;
 
@@ -127,15 +129,14 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Opens the listening socket; port 0 takes a free one. False with a
-    // one-line reason when the address cannot be bound.
-    bool bind(const std::string& host, int port, std::string& error);
+    // Opens the listening socket; port 0 takes a free one.
+    Expected<> bind(const std::string& host, int port);
     int port() const { return port_; }
 
     // Serves until stop(); then lets requests in flight end for up to the
     // shutdown grace and closes every connection. A stop() before run()
-    // makes run() return at once. False when the server could not start.
-    bool run();
+    // makes run() return at once. Refused when the server could not start.
+    Expected<> run();
     void stop();
 
     struct Connection;

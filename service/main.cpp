@@ -42,51 +42,65 @@ bool splitListen(const std::string& listen, std::string& host, int& port)
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
-{
-    CLI::App app{"zorvane-service: the reference Zorvane process-information service"};
+// What the command line sets.
+struct Settings {
     std::string listen = "127.0.0.1:8080";
     std::string db = "var/zorvane.sqlite";
-    zorvane::service::ServiceOptions options;
-    app.add_option("--listen", listen, "Address and port to listen on (port 0: any free port)")
+    zorvane::service::ServiceOptions service;
+    zorvane::service::StoreOptions store;
+    long pendingSeconds = service.pendingLifetime.count();
+    long windowSeconds = service.quotaWindow.count();
+    long purgeSeconds = service.purgeInterval.count();
+};
+
+// Where the service listens and keeps its scans, and how it names itself.
+void addPlaceOptions(CLI::App& app, Settings& settings)
+{
+    app.add_option("--listen", settings.listen, "Address and port to listen on (port 0: any free port)")
         ->capture_default_str();
-    app.add_option("--db", db,
+    app.add_option("--db", settings.db,
                    "SQLite database file (created with its directory), or a postgresql:// URL of a database "
                    "that several instances share")
         ->capture_default_str();
-    app.add_option("--public-url", options.publicUrl,
+    app.add_option("--public-url", settings.service.publicUrl,
                    "Base of the results addresses (default: http://ADDR:PORT of --listen)");
-    app.add_option("--trusted-proxy", options.trustedProxies,
+    app.add_option("--trusted-proxy", settings.service.trustedProxies,
                    "Address of a load balancer whose X-Forwarded-For header names the client (repeatable); "
                    "exempt from --max-connections-per-address");
-    zorvane::service::StoreOptions storeOptions;
-    app.add_option("--corroborations", storeOptions.corroborations,
+}
+
+// What is known when, and how long what is kept stays.
+void addRetentionOptions(CLI::App& app, Settings& settings)
+{
+    app.add_option("--corroborations", settings.store.corroborations,
                    "Distinct clients that must send the same SHA-1 and size before a digest is known")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
-    long pendingSeconds = options.pendingLifetime.count();
-    app.add_option("--pending-lifetime", pendingSeconds,
+    app.add_option("--pending-lifetime", settings.pendingSeconds,
                    "Seconds an initialised scan waits for its submission before it is removed (0: forever)")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
-    app.add_option("--report-days", options.reportDays, "Days a report is kept after its submission (0: forever)")
+    app.add_option("--report-days", settings.service.reportDays,
+                   "Days a report is kept after its submission (0: forever)")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
-    app.add_option("--scans-per-address", options.scansPerAddress,
+    app.add_option("--scans-per-address", settings.service.scansPerAddress,
                    "New scans one client address may start per window (0: no limit)")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
-    long windowSeconds = options.quotaWindow.count();
-    app.add_option("--quota-window", windowSeconds, "Seconds of the window that --scans-per-address counts in")
+    app.add_option("--quota-window", settings.windowSeconds, "Seconds of the window that --scans-per-address counts in")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
-    long purgeSeconds = options.purgeInterval.count();
-    app.add_option("--purge-interval", purgeSeconds, "Seconds between two purges of expired scans (0: no purge)")
+    app.add_option("--purge-interval", settings.purgeSeconds,
+                   "Seconds between two purges of expired scans (0: no purge)")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
-auto& http = options.http;
+}
+
+// The HTTP server's limits.
+void addHttpOptions(CLI::App& app, Settings& settings)
+{
+    auto& http = settings.service.http;
     app.add_option("--max-connections", http.maxConnections, "Open connections in all; more are closed at once")
         ->capture_default_str()
         ->check(CLI::Range(1u, 100000u));
@@ -113,7 +127,7 @@ auto& http = options.http;
                    "Bytes of request line and headers together; more are answered 431")
         ->capture_default_str()
         ->check(CLI::Range(std::size_t{1024}, std::size_t{1} << 20));
-    app.add_option("--max-renders", options.maxRenders,
+    app.add_option("--max-renders", settings.service.maxRenders,
                    "Reports and exports written at once; more requests get 503 with Retry-After")
         ->capture_default_str()
         ->check(CLI::Range(1u, 1024u));
@@ -124,16 +138,40 @@ auto& http = options.http;
                    "Seconds that requests in flight get to end after SIGTERM or SIGINT")
         ->capture_default_str()
         ->check(CLI::Range(0u, 8u));
+}
+
+void logSettings(const Settings& settings, const std::string& host, const zorvane::service::Service& service)
+{
+    logLine("listening on " + host + ":" + std::to_string(service.port()) + ", database " +
+            zorvane::service::displayLocation(settings.db) + ", reports under " + service.publicUrl() + "/scan/");
+    const auto& options = settings.service;
+    logLine("a digest is known after " + std::to_string(settings.store.corroborations) +
+            " agreeing clients; unsubmitted scans kept " + std::to_string(settings.pendingSeconds) + " s, reports " +
+            std::to_string(options.reportDays) + " days; " +
+            (options.scansPerAddress > 0 ? std::to_string(options.scansPerAddress) + " new scans per address per " +
+                                               std::to_string(settings.windowSeconds) + " s"
+                                         : std::string("no limit of new scans per address")));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"zorvane-service: the reference Zorvane process-information service"};
+    Settings settings;
+    addPlaceOptions(app, settings);
+    addRetentionOptions(app, settings);
+    addHttpOptions(app, settings);
     CLI11_PARSE(app, argc, argv);
-    options.pendingLifetime = std::chrono::seconds(pendingSeconds);
-    options.quotaWindow = std::chrono::seconds(windowSeconds);
-    options.purgeInterval = std::chrono::seconds(purgeSeconds);
-    storeOptions.log = [](std::string_view line) { logLine(zorvane::service::escapedForLog(line)); };
+    settings.service.pendingLifetime = std::chrono::seconds(settings.pendingSeconds);
+    settings.service.quotaWindow = std::chrono::seconds(settings.windowSeconds);
+    settings.service.purgeInterval = std::chrono::seconds(settings.purgeSeconds);
+    settings.store.log = [](std::string_view line) { logLine(zorvane::service::escapedForLog(line)); };
 
     std::string host;
     int port = 0;
-    if (!splitListen(listen, host, port)) {
-        logLine("--listen wants ADDR:PORT, got " + listen);
+    if (!splitListen(settings.listen, host, port)) {
+        logLine("--listen wants ADDR:PORT, got " + settings.listen);
         return 2;
     }
 
@@ -145,25 +183,17 @@ auto& http = options.http;
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    std::string error;
-    auto store = zorvane::service::openScanStore(db, error, storeOptions);
+    auto store = zorvane::service::openScanStore(settings.db, settings.store);
     if (!store) {
-        logLine(error);
+        logLine(store.error().reason);
         return 1;
     }
-    zorvane::service::Service service(*store, options, logLine);
-    if (!service.bind(host, port, error)) {
-        logLine(error);
+    zorvane::service::Service service(**store, settings.service, logLine);
+    if (auto bound = service.bind(host, port); !bound) {
+        logLine(bound.error().reason);
         return 1;
     }
-    logLine("listening on " + host + ":" + std::to_string(service.port()) + ", database " +
-            zorvane::service::displayLocation(db) + ", reports under " + service.publicUrl() + "/scan/");
-    logLine("a digest is known after " + std::to_string(storeOptions.corroborations) +
-            " agreeing clients; unsubmitted scans kept " + std::to_string(pendingSeconds) + " s, reports " +
-            std::to_string(options.reportDays) + " days; " +
-            (options.scansPerAddress > 0 ? std::to_string(options.scansPerAddress) + " new scans per address per " +
-                                               std::to_string(windowSeconds) + " s"
-                                         : std::string("no limit of new scans per address")));
+    logSettings(settings, host, service);
 
     std::thread signalWaiter([&] {
         int signal = 0;
@@ -171,7 +201,7 @@ auto& http = options.http;
         logLine(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
         service.stop();
     });
-    const bool served = service.run();
+    const auto served = service.run();
     // run() also returns when the server cannot start; wake the waiter.
     pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();

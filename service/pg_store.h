@@ -19,8 +19,8 @@ struct PgStoreOptions {
 
 // Connects to `url` (a libpq connection URL), brings the schema to the
 // current version under an advisory lock, and keeps that connection as the
-// pool's first. Empty with a one-line reason in `error` when that fails.
-std::unique_ptr<ScanStore> openPgStore(const std::string& url, std::string& error, PgStoreOptions options = {},
-                                       StoreOptions storeOptions = {});
+// pool's first.
+Expected<std::unique_ptr<ScanStore>> openPgStore(const std::string& url, PgStoreOptions options = {},
+                                                 StoreOptions storeOptions = {});
 
 }  // namespace zorvane::service

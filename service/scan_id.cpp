@@ -19,7 +19,7 @@ bool isAlphabetChar(char c)
 
 }  // namespace
 
-std::optional<std::string> newScanId()
+Expected<std::string> newScanId()
 {
     std::uint8_t bytes[16];
     std::size_t filled = 0;
@@ -28,7 +28,7 @@ std::optional<std::string> newScanId()
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            return std::nullopt;
+            return reject(kUnavailable, "no random source for a scan id");
         }
         filled += static_cast<std::size_t>(got);
     }

@@ -3,16 +3,17 @@
 // listed. 128 bits from the kernel's random source, written as 22 base64url
 // characters without padding, so an id is URL-safe as it stands.
 
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "service/rejection.h"
 
 namespace zorvane::service {
 
 inline constexpr std::size_t kScanIdLength = 22;
 
-// Empty only when the kernel's random source fails.
-std::optional<std::string> newScanId();
+// Refused (503) only when the kernel's random source fails.
+Expected<std::string> newScanId();
 
 // True for text that newScanId could have produced.
 bool isScanIdSyntax(std::string_view text);

@@ -57,31 +57,48 @@ bool carriesBody(const std::string& method)
     return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE" || method == "PRI";
 }
 
-// The two addresses that take an upload; the submit address names its scan.
+// The addresses that take a body: the two exchanges, and the delete form
+// of a report page, which posts a few bytes. The submit address names its
+// scan, the delete address its report.
 constexpr const char* kInitialiseRoute = "/corvelle/initialisescan";
-
-std::optional<std::string> submitPathId(const std::string& path)
-{
-    static const std::regex submit(R"(/corvelle/([^/]+)/submitscan)");
-    std::smatch match;
-    if (!std::regex_match(path, match, submit))
-        return std::nullopt;
-    return match[1].str();
-}
-
-bool isUploadPath(const std::string& path)
-{
-    return path == kInitialiseRoute || submitPathId(path).has_value();
-}
-
-// The report page's delete form posts a few bytes here.
-constexpr const char* kDeleteRoute = R"(/scan/([A-Za-z0-9_-]+)/delete)";
 constexpr std::size_t kMaxFormBytes = 1024;
 
-bool isDeletePath(const std::string& path)
+struct UploadTarget {
+    enum Kind { Initialise, Submit, Delete } kind;
+    std::string id;
+};
+
+std::optional<UploadTarget> uploadTarget(const std::string& path)
 {
-    static const std::regex remove(kDeleteRoute);
-    return std::regex_match(path, remove);
+    static const std::regex submit(R"(/corvelle/([^/]+)/submitscan)");
+    static const std::regex remove(R"(/scan/([A-Za-z0-9_-]+)/delete)");
+    if (path == kInitialiseRoute)
+        return UploadTarget{UploadTarget::Initialise, {}};
+    std::smatch match;
+    if (std::regex_match(path, match, submit))
+        return UploadTarget{UploadTarget::Submit, match[1].str()};
+    if (std::regex_match(path, match, remove))
+        return UploadTarget{UploadTarget::Delete, match[1].str()};
+    return std::nullopt;
+}
+
+Rejection tooLarge(std::size_t cap)
+{
+    return Rejection{413, "the body is larger than " + std::to_string(cap) + " bytes"};
+}
+
+// An upload announces its length, within `cap`, or a transfer coding.
+Expected<> checkDeclaredSize(const HttpRequest& request, std::size_t cap)
+{
+    auto length = request.header("Content-Length");
+    if (!length)
+        return request.header("Transfer-Encoding") ? Expected<>() : reject(411, "an upload needs a Content-Length");
+    const std::string text(*length);
+    char* end = nullptr;
+    const unsigned long long declared = std::strtoull(text.c_str(), &end, 10);
+    if (declared > cap)
+        return reject(tooLarge(cap));
+    return {};
 }
 
 // True when the url-encoded form `body` has the field `name` with `value`.
@@ -114,6 +131,33 @@ std::optional<ReportTarget> reportTarget(const std::string& path)
     return ReportTarget{match[1].str(), suffix == ".json"  ? ReportFormat::Json
                                         : suffix == ".csv" ? ReportFormat::Csv
                                                            : ReportFormat::Page};
+}
+
+// How each form of a report is sent: its type, and for the CSV export the
+// file name a browser saves it under.
+void describeReport(HttpReply& reply, ReportFormat format, const std::string& id)
+{
+    switch (format) {
+    case ReportFormat::Page:
+        reply.contentType = kTextHtml;
+        break;
+    case ReportFormat::Json:
+        reply.contentType = "application/json";
+        break;
+    case ReportFormat::Csv:
+        reply.contentType = "text/csv; charset=utf-8";
+        reply.headers.emplace_back("Content-Disposition", "attachment; filename=\"zorvane-" + id + ".csv\"");
+        break;
+    }
+}
+
+// A refusal as plain text, with the Retry-After it asks for.
+HttpReply rejectionReply(const Rejection& r)
+{
+    HttpReply reply = textReply(r.status, r.reason + "\n");
+    if (r.retryAfterSeconds > 0)
+        reply.headers.emplace_back("Retry-After", std::to_string(r.retryAfterSeconds));
+    return reply;
 }
 
 // A report being sent, holding one of the service's render permits until
@@ -149,19 +193,12 @@ std::string logSafe(std::string_view line)
             i = run;
             continue;
         }
-        for (; i < run; ++i)
-            safe.push_back(line[i]);
-        if (i == line.size())
+        safe.append(line.substr(i, run - i));
+        if (run == line.size())
             break;
-        const auto byte = static_cast<unsigned char>(line[i++]);
-        if (byte >= 0x20 && byte != 0x7F) {
-            safe.push_back(static_cast<char>(byte));
-            continue;
-        }
-        constexpr char kDigits[] = "0123456789abcdef";
-        safe += "\\x";
-        safe.push_back(kDigits[byte >> 4]);
-        safe.push_back(kDigits[byte & 0xF]);
+        // Anything else is one byte, kept unless it is a control character.
+        safe += escapedForLog(line.substr(run, 1));
+        i = run + 1;
     }
     return safe;
 }
@@ -219,22 +256,13 @@ Service::Service(ScanStore& store, ServiceOptions options, LogSink log)
       notFoundPage_(renderMessagePage("Report not found",
                                       "There is no report at this address. Reports are kept under the exact "
                                       "address that the scan returned.")),
-      server_(
-          [this] {
-              HttpOptions http = options_.http;
-              http.maxBodyBytes = options_.limits.maxBodyBytes;
-              http.unlimitedAddresses = options_.trustedProxies;
-              return http;
-          }(),
-          HttpHandlers{
-              [this](HttpRequest& request) { return head(request); },
-              [this](HttpRequest& request) { return complete(request); },
-              [this](const HttpRequest& request) {
-                  return refused(request, Rejection{413, "the body is larger than " +
-                                                             std::to_string(options_.limits.maxBodyBytes) + " bytes"});
-              },
-              [this](std::string_view line) { log_(line); },
-          })
+      server_(httpOptions(options_),
+              HttpHandlers{
+                  [this](HttpRequest& request) { return onHead(request); },
+                  [this](HttpRequest& request) { return onBody(request); },
+                  [this](const HttpRequest& request) { return onBodyTooLarge(request); },
+                  [this](std::string_view line) { log_(line); },
+              })
 {
     while (!options_.publicUrl.empty() && options_.publicUrl.back() == '/')
         options_.publicUrl.pop_back();
@@ -253,12 +281,20 @@ Service::~Service()
         purger_.join();
 }
 
+HttpOptions Service::httpOptions(const ServiceOptions& options)
+{
+    HttpOptions http = options.http;
+    http.maxBodyBytes = options.limits.maxBodyBytes;
+    http.unlimitedAddresses = options.trustedProxies;
+    return http;
+}
+
 std::chrono::system_clock::time_point Service::now() const
 {
     return options_.clock ? options_.clock() : std::chrono::system_clock::now();
 }
 
-std::optional<std::size_t> Service::purgeExpired()
+Expected<std::size_t> Service::purgeExpired()
 {
     using namespace std::chrono;
     const auto at = now();
@@ -274,7 +310,7 @@ std::optional<std::size_t> Service::purgeExpired()
         auto batch = store_.purgeExpired(limits);
         if (!batch) {
             log_("purge stopped after " + std::to_string(removed) + " expired scans: the store failed");
-            return std::nullopt;
+            return batch;
         }
         removed += *batch;
         if (*batch < limits.batch)
@@ -299,25 +335,25 @@ void Service::purgeLoop()
     }
 }
 
-bool Service::bind(const std::string& host, int port, std::string& error)
+Expected<> Service::bind(const std::string& host, int port)
 {
-    if (!server_.bind(host, port, error))
-        return false;
+    if (auto bound = server_.bind(host, port); !bound)
+        return bound;
     if (options_.publicUrl.empty()) {
         std::string shown = host == "0.0.0.0" || host == "::" || host.empty() ? "127.0.0.1" : host;
         if (shown.find(':') != std::string::npos)
             shown = "[" + shown + "]";
         options_.publicUrl = "http://" + shown + ":" + std::to_string(server_.port());
     }
-    return true;
+    return {};
 }
 
-bool Service::run()
+Expected<> Service::run()
 {
-    if (server_.run())
-        return true;
-    log_("cannot start the HTTP server (sockets, threads or memory)");
-    return false;
+    auto served = server_.run();
+    if (!served)
+        log_(served.error().reason);
+    return served;
 }
 
 void Service::stop()
@@ -325,44 +361,67 @@ void Service::stop()
     server_.stop();
 }
 
+// The exchanges.
+
 ExchangeReply Service::refusal(std::string_view path, const std::string& peer, const Rejection& r)
 {
     log_("refused POST " + std::string(path) + " from " + peer + ": " + std::to_string(r.status) + " " + r.reason);
-    return ExchangeReply{r.status, r.reason + "\n"};
+    return ExchangeReply{r.status, r.reason + "\n", ExchangeReply{}.contentType, r.retryAfterSeconds};
 }
 
 ExchangeReply Service::initialise(std::string_view body, const std::string& peer)
 {
-    const std::string_view path = kInitialiseRoute;
-    auto decoded = decodeInitialise(body, options_.limits);
-    if (auto* r = std::get_if<Rejection>(&decoded))
-        return refusal(path, peer, *r);
-    const auto& md5s = std::get<std::vector<std::string>>(decoded);
+    auto reply = initialiseScan(body, peer);
+    if (!reply)
+        return refusal(kInitialiseRoute, peer, reply.error());
+    return ExchangeReply{200, std::move(*reply)};
+}
 
+ExchangeReply Service::submit(const std::string& pathId, std::string_view body, const std::string& peer)
+{
+    auto address = submitScan(pathId, body);
+    if (!address)
+        return refusal("/corvelle/" + pathId + "/submitscan", peer, address.error());
+    return ExchangeReply{200, std::move(*address)};
+}
+
+// New scans from one address are counted in windows; past the allowance
+// the scan is refused until the window ends.
+Expected<> Service::checkQuota(const std::string& peer, std::chrono::system_clock::time_point at)
+{
+    if (options_.scansPerAddress <= 0)
+        return {};
+    const auto nowSeconds = std::chrono::duration_cast<std::chrono::seconds>(at.time_since_epoch()).count();
+    auto admission = store_.admitScan(peer, nowSeconds, options_.quotaWindow.count(), options_.scansPerAddress);
+    if (!admission)
+        return reject(admission.error());
+    if (admission->admitted)
+        return {};
+    return reject(Rejection{429,
+                            "more than " + std::to_string(options_.scansPerAddress) +
+                                " new scans from this address; retry in " +
+                                std::to_string(admission->retryAfterSeconds) + " seconds",
+                            admission->retryAfterSeconds});
+}
+
+// The initialise exchange: the scan is created with a file id per record,
+// and the reply names them (a leading "-" for the files whose facts the
+// submit is to send).
+Expected<std::string> Service::initialiseScan(std::string_view body, const std::string& peer)
+{
+    auto md5s = decodeInitialise(body, options_.limits);
+    if (!md5s)
+        return reject(md5s.error());
     const auto at = now();
-    if (options_.scansPerAddress > 0) {
-        const auto nowSeconds = std::chrono::duration_cast<std::chrono::seconds>(at.time_since_epoch()).count();
-        auto admission =
-            store_.admitScan(peer, nowSeconds, options_.quotaWindow.count(), options_.scansPerAddress);
-        if (!admission)
-            return refusal(path, peer, Rejection{503, "the scan could not be counted"});
-        if (!admission->admitted) {
-            auto reply = refusal(path, peer,
-                                 Rejection{429, "more than " + std::to_string(options_.scansPerAddress) +
-                                                    " new scans from this address; retry in " +
-                                                    std::to_string(admission->retryAfterSeconds) + " seconds"});
-            reply.retryAfterSeconds = admission->retryAfterSeconds;
-            return reply;
-        }
-    }
-
+    if (auto admitted = checkQuota(peer, at); !admitted)
+        return reject(admitted.error());
     auto scanId = newScanId();
     if (!scanId)
-        return refusal(path, peer, Rejection{503, "no random source for a scan id"});
+        return reject(scanId.error());
     ScanHeader header{*scanId, utcText(at), peer, false};
-    auto slots = store_.initialiseScan(header, md5s);
+    auto slots = store_.initialiseScan(header, *md5s);
     if (!slots)
-        return refusal(path, peer, Rejection{503, "the scan could not be stored"});
+        return reject(slots.error());
 
     std::vector<std::string> staticIds;
     staticIds.reserve(slots->size());
@@ -371,157 +430,171 @@ ExchangeReply Service::initialise(std::string_view body, const std::string& peer
         unknown += slot.unknown ? 1 : 0;
         staticIds.push_back((slot.unknown ? "-" : "") + std::to_string(slot.fileId));
     }
-    ExchangeReply reply{200, protocol::formatInitialiseReply(header.scanId, staticIds, header.scanTime, header.clientIp)};
     log_("initialised scan " + header.scanId + " for " + header.clientIp + ": " + std::to_string(slots->size()) +
          " records, " + std::to_string(unknown) + " unknown");
-    return reply;
+    return protocol::formatInitialiseReply(header.scanId, staticIds, header.scanTime, header.clientIp);
 }
 
-ExchangeReply Service::submit(const std::string& pathId, std::string_view body, const std::string& peer)
+// The submit exchange: the body must name the scan of its address, which
+// must be initialised and not submitted yet; the reply is the report's
+// address.
+Expected<std::string> Service::submitScan(const std::string& pathId, std::string_view body)
 {
-    const std::string path = "/corvelle/" + pathId + "/submitscan";
     if (!isScanIdSyntax(pathId))
-        return refusal(path, peer, Rejection{404, "no such scan"});
+        return reject(noSuchScan());
     auto named = submittedScanId(body);
-    if (auto* r = std::get_if<Rejection>(&named))
-        return refusal(path, peer, *r);
-    if (std::get<std::string>(named) != pathId)
-        return refusal(path, peer, Rejection{400, "scan_id differs from the scan in the path"});
+    if (!named)
+        return reject(named.error());
+    if (*named != pathId)
+        return reject(400, "scan_id differs from the scan in the path");
     auto scan = store_.findScan(pathId);
     if (!scan)
-        return refusal(path, peer, Rejection{404, "no such scan"});
+        return reject(scan.error());
     if (scan->header.submitted)
-        return refusal(path, peer, Rejection{409, "this scan was submitted already"});
+        return reject(alreadySubmitted());
 
     std::lock_guard lock(decodeMutex_);
-    auto decoded = decodeSubmit(body, *scan, options_.limits);
-    if (auto* r = std::get_if<Rejection>(&decoded))
-        return refusal(path, peer, *r);
-    auto& submission = std::get<Submission>(decoded);
-    submission.client = clientIdentity(submission.scanValues, scan->header.clientIp);
-    switch (store_.storeSubmission(submission, utcText(now()))) {
-    case StoreOutcome::Stored:
-        break;
-    case StoreOutcome::AlreadySubmitted:
-        return refusal(path, peer, Rejection{409, "this scan was submitted already"});
-    case StoreOutcome::UnknownScan:
-        return refusal(path, peer, Rejection{404, "no such scan"});
-    case StoreOutcome::Failed:
-        return refusal(path, peer, Rejection{503, "the scan could not be stored"});
-    }
+    auto submission = decodeSubmit(body, *scan, options_.limits);
+    if (!submission)
+        return reject(submission.error());
+    submission->client = clientIdentity(submission->scanValues, scan->header.clientIp);
+    if (auto stored = store_.storeSubmission(*submission, utcText(now())); !stored)
+        return reject(stored.error());
     std::string address = options_.publicUrl + "/scan/" + pathId;
-    log_("stored scan " + pathId + ": " + std::to_string(submission.processes.size()) + " records, " +
-         std::to_string(submission.files.size()) + " new files; report " + address);
-    return ExchangeReply{200, std::move(address)};
+    log_("stored scan " + pathId + ": " + std::to_string(submission->processes.size()) + " records, " +
+         std::to_string(submission->files.size()) + " new files; report " + address);
+    return address;
 }
 
 ExchangeReply Service::deleteReport(const std::string& scanId, std::string_view body, const std::string& peer)
 {
     auto page = [](int status, std::string_view title, std::string_view text) {
-        return ExchangeReply{status, renderMessagePage(title, text), "text/html; charset=utf-8"};
+        return ExchangeReply{status, renderMessagePage(title, text), kTextHtml};
     };
     if (!formHas(body, "confirm", "yes"))
         return page(400, "Report not deleted",
                     "Deleting a report needs the confirmation box ticked. Go back to the report to try again.");
-    const auto outcome = isScanIdSyntax(scanId) ? store_.deleteReport(scanId) : DeleteOutcome::NoSuchReport;
-    switch (outcome) {
-    case DeleteOutcome::Deleted:
+    const auto deleted = isScanIdSyntax(scanId) ? store_.deleteReport(scanId) : reject(noSuchReport());
+    if (deleted) {
         log_("deleted scan " + scanId + " at the request of " + peer);
         return page(200, "Report deleted",
                     "The report and the facts its scan sent are deleted. Its address now finds nothing.");
-    case DeleteOutcome::NoSuchReport:
+    }
+    if (deleted.error().status == kNotFound)
         return page(404, "Report not found",
                     "There is no report at this address. Reports are kept under the exact address that the scan "
                     "returned.");
-    case DeleteOutcome::Failed:
-        break;
-    }
     log_("could not delete scan " + scanId + " for " + peer + ": the store failed");
     return page(503, "Report not deleted", "The report could not be deleted just now. Please try again later.");
 }
+
+// The HTTP side: what the server calls once a request's head is in, once
+// its body is in, and once a body turned out too large.
 
 HttpReply Service::refused(const HttpRequest& request, const Rejection& r)
 {
     log_("refused " + request.method + " " + request.path + " from " + request.client + ": " +
          std::to_string(r.status) + " " + r.reason);
-    HttpReply reply = textReply(r.status, r.reason + "\n");
+    HttpReply reply = rejectionReply(r);
     addSecurityHeaders(reply);
     return reply;
 }
 
-// Runs once a request's head is in. Only the two upload addresses take a
-// body, by POST, uncompressed and within the cap; any other request that
-// carries one is refused here, before a byte of it is read.
-std::optional<HttpReply> Service::head(HttpRequest& request)
+// The scanning machine behind a trusted proxy (see clientAddress).
+void Service::identifyClient(HttpRequest& request) const
 {
     std::string forwardedFor;
-    for (std::string_view value : request.headerValues("X-Forwarded-For"))
-        forwardedFor += (forwardedFor.empty() ? "" : ",") + std::string(value);
+    for (std::string_view value : request.headerValues("X-Forwarded-For")) {
+        if (!forwardedFor.empty())
+            forwardedFor += ',';
+        forwardedFor += value;
+    }
     request.client = clientAddress(request.peer, forwardedFor, options_.trustedProxies);
+}
 
+// Only the upload addresses take a body, by POST, uncompressed and within
+// their cap; a submit address that cannot name a scan takes none.
+Expected<> Service::checkUploadHead(const HttpRequest& request) const
+{
+    const auto target = uploadTarget(request.path);
+    if (!target)
+        return reject(404, "not found");
+    if (request.method != "POST")
+        return reject(405, "only POST is accepted here");
+    if (request.header("Content-Encoding"))
+        return reject(415, "compressed request bodies are not accepted");
+    const std::size_t cap = target->kind == UploadTarget::Delete ? kMaxFormBytes : options_.limits.maxBodyBytes;
+    if (auto size = checkDeclaredSize(request, cap); !size)
+        return size;
+    if (target->kind == UploadTarget::Submit && !isScanIdSyntax(target->id))
+        return reject(noSuchScan());
+    return {};
+}
+
+// Runs once a request's head is in. A request that carries a body passes
+// the upload checks, or is refused before a byte of the body is read (and
+// its connection closed); any other is answered here.
+std::optional<HttpReply> Service::onHead(HttpRequest& request)
+{
+    identifyClient(request);
     if (carriesBody(request.method) || request.announcesBody()) {
-        auto refuse = [&](const Rejection& r) {
-            HttpReply reply = refused(request, r);
-            reply.close = true;
-            return reply;
-        };
-        const bool deleting = isDeletePath(request.path);
-        if (!isUploadPath(request.path) && !deleting)
-            return refuse(Rejection{404, "not found"});
-        if (request.method != "POST") {
-            HttpReply reply = refuse(Rejection{405, "only POST is accepted here"});
+        auto checked = checkUploadHead(request);
+        if (checked)
+            return std::nullopt;
+        HttpReply reply = refused(request, checked.error());
+        reply.close = true;
+        if (checked.error().status == 405)
             reply.headers.emplace_back("Allow", "POST");
-            return reply;
-        }
-        if (request.header("Content-Encoding"))
-            return refuse(Rejection{415, "compressed request bodies are not accepted"});
-        auto length = request.header("Content-Length");
-        if (length) {
-            const std::string text(*length);
-            char* end = nullptr;
-            const unsigned long long declared = std::strtoull(text.c_str(), &end, 10);
-            const std::size_t cap = isDeletePath(request.path) ? kMaxFormBytes : options_.limits.maxBodyBytes;
-            if (declared > cap)
-                return refuse(Rejection{413, "the body is larger than " + std::to_string(cap) + " bytes"});
-        } else if (!request.header("Transfer-Encoding")) {
-            return refuse(Rejection{411, "an upload needs a Content-Length"});
-        }
-        // A path that cannot name a scan is refused before its body is read.
-        if (auto id = submitPathId(request.path); id && !isScanIdSyntax(*id))
-            return refuse(Rejection{404, "no such scan"});
-        return std::nullopt;
+        return reply;
     }
-
-    HttpReply reply;
-    if (request.method != "GET" && request.method != "HEAD") {
-        reply = textReply(405, "only GET and HEAD are accepted here\n");
-        reply.headers.emplace_back("Allow", "GET, HEAD");
-    } else if (request.path == "/") {
-        reply = pageReply(200, homePage_);
-    } else if (request.path == "/zorvaneeula/" || request.path == "/zorvaneeula") {
-        reply = pageReply(200, agreementPage_);
-    } else if (auto target = reportTarget(request.path)) {
-        reply = report(target->id, target->format);
-    } else {
-        reply = textReply(404, "not found\n");
-    }
+    HttpReply reply = routeRead(request);
     addSecurityHeaders(reply);
     return reply;
 }
 
-HttpReply Service::complete(HttpRequest& request)
+// The pages a request without a body may read.
+HttpReply Service::routeRead(const HttpRequest& request)
 {
+    if (request.method != "GET" && request.method != "HEAD") {
+        HttpReply reply = textReply(405, "only GET and HEAD are accepted here\n");
+        reply.headers.emplace_back("Allow", "GET, HEAD");
+        return reply;
+    }
+    if (const std::string* page = staticPage(request.path))
+        return pageReply(200, *page);
+    if (auto target = reportTarget(request.path))
+        return report(target->id, target->format);
+    return textReply(404, "not found\n");
+}
+
+const std::string* Service::staticPage(const std::string& path) const
+{
+    if (path == "/")
+        return &homePage_;
+    if (path == "/zorvaneeula/" || path == "/zorvaneeula")
+        return &agreementPage_;
+    return nullptr;
+}
+
+// Runs once the whole body of an upload that passed checkUploadHead is in.
+HttpReply Service::onBody(HttpRequest& request)
+{
+    const auto target = uploadTarget(request.path);
+    if (!target)
+        return refused(request, Rejection{404, "not found"});
     ExchangeReply answer;
-    static const std::regex remove(kDeleteRoute);
-    std::smatch match;
-    if (request.path == kInitialiseRoute) {
+    switch (target->kind) {
+    case UploadTarget::Initialise:
         answer = initialise(request.body, request.client);
-    } else if (std::regex_match(request.path, match, remove)) {
+        break;
+    case UploadTarget::Submit:
+        answer = submit(target->id, request.body, request.client);
+        break;
+    case UploadTarget::Delete:
         if (request.body.size() > kMaxFormBytes)
-            return refused(request, Rejection{413, "the body is larger than " + std::to_string(kMaxFormBytes) + " bytes"});
-        answer = deleteReport(match[1].str(), request.body, request.client);
-    } else {
-        answer = submit(submitPathId(request.path).value_or(""), request.body, request.client);
+            return refused(request, tooLarge(kMaxFormBytes));
+        answer = deleteReport(target->id, request.body, request.client);
+        break;
     }
     HttpReply reply = textReply(answer.status, std::move(answer.text));
     reply.contentType = answer.contentType;
@@ -531,35 +604,37 @@ HttpReply Service::complete(HttpRequest& request)
     return reply;
 }
 
-// A report is written as it is sent, page by page from the store; at most
-// maxRenders at once, as each holds a page and a worker while it runs.
-HttpReply Service::report(const std::string& id, ReportFormat format)
+HttpReply Service::onBodyTooLarge(const HttpRequest& request)
 {
-    auto outline = isScanIdSyntax(id) ? store_.loadScanOutline(id) : std::nullopt;
-    if (!outline)
-        return pageReply(404, notFoundPage_);
+    return refused(request, tooLarge(options_.limits.maxBodyBytes));
+}
+
+// A render permit: at most maxRenders reports are written at once, as each
+// holds a page and a worker while it runs.
+Expected<> Service::takeRenderPermit()
+{
     unsigned active = renders_.load();
     do {
-        if (active >= options_.maxRenders) {
-            HttpReply busy = textReply(503, "too many reports are being written; try again in a few seconds\n");
-            busy.headers.emplace_back("Retry-After", "5");
-            return busy;
-        }
+        if (active >= options_.maxRenders)
+            return reject(Rejection{503, "too many reports are being written; try again in a few seconds", 5});
     } while (!renders_.compare_exchange_weak(active, active + 1));
+    return {};
+}
+
+// A report page, or its JSON or CSV export, written as it is sent, page by
+// page from the store.
+HttpReply Service::report(const std::string& id, ReportFormat format)
+{
+    auto outline = isScanIdSyntax(id) ? store_.loadScanOutline(id) : reject(noSuchReport());
+    if (!outline && outline.error().status == kNotFound)
+        return pageReply(404, notFoundPage_);
+    if (!outline)
+        return rejectionReply(outline.error());
+    if (auto permit = takeRenderPermit(); !permit)
+        return rejectionReply(permit.error());
     HttpReply reply;
     reply.stream = std::make_unique<ReportStream>(openReport(store_, std::move(*outline), format), renders_);
-    switch (format) {
-    case ReportFormat::Page:
-        reply.contentType = kTextHtml;
-        break;
-    case ReportFormat::Json:
-        reply.contentType = "application/json";
-        break;
-    case ReportFormat::Csv:
-        reply.contentType = "text/csv; charset=utf-8";
-        reply.headers.emplace_back("Content-Disposition", "attachment; filename=\"zorvane-" + id + ".csv\"");
-        break;
-    }
+    describeReport(reply, format, id);
     return reply;
 }
 

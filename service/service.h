@@ -71,17 +71,16 @@ public:
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 
-    // Binds the listening socket; port 0 picks a free one. False with a
-    // one-line reason when the address cannot be bound.
-    bool bind(const std::string& host, int port, std::string& error);
+    // Binds the listening socket; port 0 picks a free one.
+    Expected<> bind(const std::string& host, int port);
     int port() const { return server_.port(); }
     const std::string& publicUrl() const { return options_.publicUrl; }
 
     // Serves until stop() is called from another thread or a signal thread,
     // then lets requests in flight end for up to the shutdown grace. A
     // stop() that comes first, even before run() starts, makes run() return
-    // at once. False (logged) when the server could not start.
-    bool run();
+    // at once. Refused (and logged) when the server could not start.
+    Expected<> run();
     void stop();
 
     // The two exchanges without HTTP: decode, store and answer the body that
@@ -95,16 +94,41 @@ public:
     ExchangeReply deleteReport(const std::string& scanId, std::string_view body, const std::string& peer);
 
     // Removes expired scans and ended address windows in small
-    // transactions until none is left; the number of scans removed, empty
-    // when the store failed (logged). The background purge calls this.
-    std::optional<std::size_t> purgeExpired();
+    // transactions until none is left; the number of scans removed. A
+    // store failure ends the purge (logged). The background purge calls
+    // this.
+    Expected<std::size_t> purgeExpired();
 
 private:
-    std::optional<HttpReply> head(HttpRequest& request);
-    HttpReply complete(HttpRequest& request);
+    static HttpOptions httpOptions(const ServiceOptions& options);
+
+    // The HTTP server's handlers: a request's head, its body, a body past
+    // the cap.
+    std::optional<HttpReply> onHead(HttpRequest& request);
+    HttpReply onBody(HttpRequest& request);
+    HttpReply onBodyTooLarge(const HttpRequest& request);
+
+    // The checks before routing: who the client is, and whether an upload
+    // may send its body.
+    void identifyClient(HttpRequest& request) const;
+    Expected<> checkUploadHead(const HttpRequest& request) const;
+
+    // The routes of requests without a body: the static pages and reports.
+    HttpReply routeRead(const HttpRequest& request);
+    const std::string* staticPage(const std::string& path) const;
     HttpReply report(const std::string& id, ReportFormat format);
+    Expected<> takeRenderPermit();
+
+    // The exchanges: the initialise reply, or the submitted scan's report
+    // address.
+    Expected<> checkQuota(const std::string& peer, std::chrono::system_clock::time_point at);
+    Expected<std::string> initialiseScan(std::string_view body, const std::string& peer);
+    Expected<std::string> submitScan(const std::string& pathId, std::string_view body);
+
+    // A refusal, logged, as the server sends it or as an exchange answers.
     HttpReply refused(const HttpRequest& request, const Rejection& r);
     ExchangeReply refusal(std::string_view path, const std::string& peer, const Rejection& r);
+
     std::chrono::system_clock::time_point now() const;
     void purgeLoop();
 

@@ -4,9 +4,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <iterator>
 #include <map>
 #include <mutex>
+
+#include "service/schema.h"
 
 namespace zorvane::service {
 
@@ -24,63 +25,15 @@ void noteError(sqlite3* db)
     lastError = sqlite3_errmsg(db);
 }
 
-// The schema in steps, oldest first; a database's PRAGMA user_version is
-// the number of steps it has. Step 1 is the schema of the files made before
-// the steps were counted, so those open as version 0 and keep their rows.
-constexpr const char* kMigrations[] = {
-    R"sql(
-CREATE TABLE IF NOT EXISTS files(
-    file_id  INTEGER PRIMARY KEY AUTOINCREMENT,
-    md5      TEXT UNIQUE,
-    complete INTEGER NOT NULL DEFAULT 0,
-    facts    TEXT NOT NULL DEFAULT '{}');
-CREATE TABLE IF NOT EXISTS scans(
-    scan_id      TEXT PRIMARY KEY,
-    scan_time    TEXT NOT NULL,
-    client_ip    TEXT NOT NULL,
-    submitted_at TEXT,
-    scan_values  TEXT);
-CREATE TABLE IF NOT EXISTS scan_slots(
-    scan_id  TEXT NOT NULL,
-    position INTEGER NOT NULL,
-    file_id  INTEGER NOT NULL,
-    unknown  INTEGER NOT NULL,
-    md5      TEXT NOT NULL,
-    PRIMARY KEY(scan_id, position));
-CREATE TABLE IF NOT EXISTS processes(
-    scan_id  TEXT NOT NULL,
-    position INTEGER NOT NULL,
-    process_values TEXT NOT NULL,
-    modules  TEXT NOT NULL,
-    PRIMARY KEY(scan_id, position));
-)sql",
-    // Facts are kept per scan; a file is known again only once enough
-    // distinct clients agree on it, so what one client made known before
-    // is known no longer. Indexes for the purge and the per-file counts.
-    R"sql(
-ALTER TABLE files ADD COLUMN disputed TEXT NOT NULL DEFAULT '{}';
-UPDATE files SET complete = 0;
-CREATE TABLE scan_files(
-    scan_id TEXT NOT NULL,
-    file_id INTEGER NOT NULL,
-    client  TEXT NOT NULL,
-    sha1    TEXT NOT NULL,
-    size    TEXT NOT NULL,
-    facts   TEXT NOT NULL,
-    PRIMARY KEY(scan_id, file_id));
-CREATE INDEX scan_files_by_file ON scan_files(file_id, sha1, size, client);
-CREATE INDEX scan_slots_by_file ON scan_slots(file_id);
-CREATE INDEX scans_by_age ON scans(submitted_at, scan_time);
-CREATE TABLE address_windows(
-    client_ip    TEXT PRIMARY KEY,
-    window_start INTEGER NOT NULL,
-    scans        INTEGER NOT NULL);
-CREATE TABLE write_check(
-    id         INTEGER PRIMARY KEY,
-    checked_at TEXT NOT NULL);
-)sql",
+struct DatabaseCloser {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
 };
-constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
+using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+
+// A database's PRAGMA user_version is the number of schema steps it has
+// had. The first step is the schema of the files made before the steps were
+// counted, so those open as version 0 and keep their rows.
+constexpr int kSchemaVersion = kSchemaSteps;
 
 class Statement {
 public:
@@ -181,194 +134,217 @@ private:
     bool committed_ = false;
 };
 
+
+// A failure of the statement that just ran, in the database's words; the
+// store's public methods log it and answer their operation's reason.
+std::unexpected<Rejection> databaseFailure()
+{
+    return reject(kUnavailable, lastError.empty() ? "inconsistent rows" : lastError);
+}
+
+// Steps `statement` to its first row; `absent` when it has none.
+Expected<> firstRow(Statement& statement, Rejection absent)
+{
+    const int rc = statement.step();
+    if (rc == SQLITE_ROW)
+        return {};
+    if (rc == SQLITE_DONE)
+        return reject(std::move(absent));
+    return databaseFailure();
+}
+
 class SqliteStore final : public ScanStore {
 public:
-    SqliteStore(sqlite3* db, StoreOptions options) : db_(db), options_(std::move(options)) {}
-    ~SqliteStore() override { sqlite3_close(db_); }
+    SqliteStore(Database db, StoreOptions options) : database_(std::move(db)), options_(std::move(options)) {}
 
-    std::optional<std::vector<Slot>> initialiseScan(const ScanHeader& header,
-                                                    const std::vector<std::string>& md5s) override
+    Expected<std::vector<Slot>> initialiseScan(const ScanHeader& header, const std::vector<std::string>& md5s) override
     {
-        std::lock_guard lock(mutex_);
-        return logged("initialise scan", initialiseLocked(header, md5s));
+        auto lock = operation();
+        return finish(operations::kInitialiseScan, initialiseLocked(header, md5s));
     }
 
-    std::optional<InitialisedScan> findScan(std::string_view scanId) override
+    Expected<InitialisedScan> findScan(std::string_view scanId) override
     {
-        std::lock_guard lock(mutex_);
-        lastError.clear();
-        auto scan = findScanLocked(scanId);
-        if (!scan && !lastError.empty())
-            report("find scan");
-        return scan;
+        auto lock = operation();
+        return finish(operations::kFindScan, findScanLocked(scanId));
     }
 
-    StoreOutcome storeSubmission(const Submission& submission, std::string_view submittedAt) override
+    Expected<> storeSubmission(const Submission& submission, std::string_view submittedAt) override
     {
-        std::lock_guard lock(mutex_);
-        lastError.clear();
-        auto outcome = storeLocked(submission, submittedAt);
-        if (outcome == StoreOutcome::Failed)
-            report("store scan");
-        return outcome;
+        auto lock = operation();
+        return finish(operations::kStoreScan, storeLocked(submission, submittedAt));
     }
 
-    std::optional<StoredScan> loadScan(std::string_view scanId) override
+    Expected<StoredScan> loadScan(std::string_view scanId) override
     {
-        std::lock_guard lock(mutex_);
-        lastError.clear();
-        // One read transaction, so that the scan and its files are one
-        // snapshot; it ends even when loading throws (out of memory).
-        Transaction tx(db_, "BEGIN");
-        if (!tx.began())
-            return logged("load scan", std::optional<StoredScan>());
-        auto scan = loadScanLocked(scanId);
-        tx.commit();
-        if (!scan && !lastError.empty())
-            report("load scan");
-        return scan;
+        auto lock = operation();
+        return finish(operations::kLoadScan, inSnapshot([&] { return loadScanLocked(scanId); }));
     }
 
-    std::optional<Admission> admitScan(std::string_view clientIp, std::int64_t nowSeconds,
-                                       std::int64_t windowSeconds, std::int64_t limit) override
+    Expected<ScanOutline> loadScanOutline(std::string_view scanId) override
     {
-        std::lock_guard lock(mutex_);
-        lastError.clear();
-        // Every SET expression reads the row as it was.
-        Statement count(db_,
-                        "INSERT INTO address_windows(client_ip, window_start, scans) VALUES(?1, ?2, 1) "
-                        "ON CONFLICT(client_ip) DO UPDATE SET "
-                        "scans = CASE WHEN window_start <= ?2 - ?3 THEN 1 ELSE scans + 1 END, "
-                        "window_start = CASE WHEN window_start <= ?2 - ?3 THEN ?2 ELSE window_start END "
-                        "RETURNING window_start, scans");
-        count.bind(1, clientIp).bind(2, nowSeconds).bind(3, windowSeconds);
-        if (count.step() != SQLITE_ROW)
-            return logged("count scans of " + std::string(clientIp), std::optional<Admission>());
-        Admission admission;
-        admission.admitted = count.integer(1) <= limit;
-        if (!admission.admitted)
-            admission.retryAfterSeconds = std::max<std::int64_t>(1, count.integer(0) + windowSeconds - nowSeconds);
-        if (count.step() != SQLITE_DONE)
-            return logged("count scans of " + std::string(clientIp), std::optional<Admission>());
-        return admission;
+        auto lock = operation();
+        return finish(operations::kLoadOutline, inSnapshot([&] { return loadOutlineLocked(scanId); }));
     }
 
-    DeleteOutcome deleteReport(std::string_view scanId) override
+    Expected<ScanPage> loadScanPage(std::string_view scanId, const PageRequest& request) override
     {
-        std::lock_guard lock(mutex_);
-        lastError.clear();
-        auto outcome = deleteLocked(scanId);
-        if (outcome == DeleteOutcome::Failed)
-            report("delete report");
-        return outcome;
+        auto lock = operation();
+        return finish(operations::kLoadPage, inSnapshot([&] { return loadScanPageLocked(scanId, request); }));
     }
 
-    std::optional<std::size_t> purgeExpired(const PurgeLimits& limits) override
+    Expected<Admission> admitScan(std::string_view clientIp, std::int64_t nowSeconds, std::int64_t windowSeconds,
+                                  std::int64_t limit) override
     {
-        std::lock_guard lock(mutex_);
-        lastError.clear();
-        return logged("purge", purgeLocked(limits));
+        auto lock = operation();
+        return finish(operations::kAdmitScan, admitLocked(clientIp, nowSeconds, windowSeconds, limit));
+    }
+
+    Expected<> deleteReport(std::string_view scanId) override
+    {
+        auto lock = operation();
+        return finish(operations::kDeleteReport, deleteLocked(scanId));
+    }
+
+    Expected<std::size_t> purgeExpired(const PurgeLimits& limits) override
+    {
+        auto lock = operation();
+        return finish(operations::kPurge, purgeLocked(limits));
     }
 
 private:
-    void report(const std::string& what)
+    // Every operation runs under the store's mutex, from its first
+    // statement to its log line.
+    std::unique_lock<std::mutex> operation()
     {
-        if (options_.log)
-            options_.log("sqlite: cannot " + what + ": " + escapedForLog(lastError.empty() ? "inconsistent rows" : lastError));
-    }
-
-    template <typename T>
-    std::optional<T> logged(const std::string& what, std::optional<T> result)
-    {
-        if (!result)
-            report(what);
-        return result;
-    }
-
-    std::optional<std::vector<Slot>> initialiseLocked(const ScanHeader& header, const std::vector<std::string>& md5s)
-    {
+        std::unique_lock lock(mutex_);
         lastError.clear();
+        return lock;
+    }
+
+    // A database failure is logged in the database's words and answered
+    // with the operation's reason; a scan or report that is not there is
+    // answered as it is.
+    template <typename T>
+    Expected<T> finish(const StoreOperation& op, Expected<T> answer)
+    {
+        if (!answer && answer.error().status == kUnavailable)
+            return reject(storageFailure(op, "sqlite", answer.error().reason, options_.log));
+        return answer;
+    }
+
+    // Runs `read` in one read transaction, so that what it reads is one
+    // snapshot; the transaction ends even when reading throws (out of
+    // memory).
+    template <typename Read>
+    auto inSnapshot(Read read) -> decltype(read())
+    {
+        Transaction tx(db_, "BEGIN");
+        if (!tx.began())
+            return databaseFailure();
+        auto answer = read();
+        tx.commit();
+        return answer;
+    }
+
+    // The file that `md5` names, reserved (unknown) when no scan named it
+    // before; every empty digest reserves a file of its own.
+    Expected<Slot> slotFor(const std::string& md5, Statement& findFile, Statement& reserveFile)
+    {
+        Slot slot;
+        slot.md5 = md5;
+        if (!md5.empty()) {
+            findFile.reset();
+            findFile.bind(1, md5);
+            int rc = findFile.step();
+            if (rc == SQLITE_ROW) {
+                slot.fileId = findFile.integer(0);
+                slot.unknown = findFile.integer(1) == 0;
+                return slot;
+            }
+            if (rc != SQLITE_DONE)
+                return databaseFailure();
+        }
+        reserveFile.reset();
+        if (md5.empty())
+            reserveFile.bindNull(1);
+        else
+            reserveFile.bind(1, md5);
+        if (!reserveFile.run())
+            return databaseFailure();
+        slot.fileId = sqlite3_last_insert_rowid(db_);
+        slot.unknown = true;
+        return slot;
+    }
+
+    Expected<std::vector<Slot>> initialiseLocked(const ScanHeader& header, const std::vector<std::string>& md5s)
+    {
         Transaction tx(db_);
         if (!tx.began())
-            return std::nullopt;
+            return databaseFailure();
         Statement insertScan(db_, "INSERT INTO scans(scan_id, scan_time, client_ip) VALUES(?, ?, ?)");
         if (!insertScan.bind(1, header.scanId).bind(2, header.scanTime).bind(3, header.clientIp).run())
-            return std::nullopt;
+            return databaseFailure();
 
         Statement findFile(db_, "SELECT file_id, complete FROM files WHERE md5 = ?");
         Statement reserveFile(db_, "INSERT INTO files(md5) VALUES(?)");
         Statement insertSlot(
             db_, "INSERT INTO scan_slots(scan_id, position, file_id, unknown, md5) VALUES(?, ?, ?, ?, ?)");
         if (!findFile.ok() || !reserveFile.ok() || !insertSlot.ok())
-            return std::nullopt;
+            return databaseFailure();
 
         std::vector<Slot> slots;
         slots.reserve(md5s.size());
         for (const std::string& md5 : md5s) {
-            Slot slot;
-            slot.md5 = md5;
-            bool found = false;
-            if (!md5.empty()) {
-                findFile.reset();
-                findFile.bind(1, md5);
-                int rc = findFile.step();
-                if (rc == SQLITE_ROW) {
-                    found = true;
-                    slot.fileId = findFile.integer(0);
-                    slot.unknown = findFile.integer(1) == 0;
-                } else if (rc != SQLITE_DONE) {
-                    return std::nullopt;
-                }
-            }
-            if (!found) {
-                reserveFile.reset();
-                if (md5.empty())
-                    reserveFile.bindNull(1);
-                else
-                    reserveFile.bind(1, md5);
-                if (!reserveFile.run())
-                    return std::nullopt;
-                slot.fileId = sqlite3_last_insert_rowid(db_);
-                slot.unknown = true;
-            }
+            auto slot = slotFor(md5, findFile, reserveFile);
+            if (!slot)
+                return reject(slot.error());
             insertSlot.reset();
             insertSlot.bind(1, header.scanId)
                 .bind(2, static_cast<std::int64_t>(slots.size()))
-                .bind(3, slot.fileId)
-                .bind(4, std::int64_t{slot.unknown ? 1 : 0})
-                .bind(5, slot.md5);
+                .bind(3, slot->fileId)
+                .bind(4, std::int64_t{slot->unknown ? 1 : 0})
+                .bind(5, slot->md5);
             if (!insertSlot.run())
-                return std::nullopt;
-            slots.push_back(std::move(slot));
+                return databaseFailure();
+            slots.push_back(std::move(*slot));
         }
         if (!tx.commit())
-            return std::nullopt;
+            return databaseFailure();
         return slots;
     }
 
-    StoreOutcome storeLocked(const Submission& submission, std::string_view submittedAt)
+    Expected<> storeLocked(const Submission& submission, std::string_view submittedAt)
     {
         Transaction tx(db_);
         if (!tx.began())
-            return StoreOutcome::Failed;
+            return databaseFailure();
         Statement markScan(db_,
                            "UPDATE scans SET submitted_at = ?, scan_values = ? "
                            "WHERE scan_id = ? AND submitted_at IS NULL");
         if (!markScan.bind(1, submittedAt).bind(2, valuesToJson(submission.scanValues)).bind(3, submission.scanId).run())
-            return StoreOutcome::Failed;
+            return databaseFailure();
         if (sqlite3_changes(db_) != 1) {
             auto existing = findScanLocked(submission.scanId);
-            if (!existing && !lastError.empty())
-                return StoreOutcome::Failed;
-            return existing ? StoreOutcome::AlreadySubmitted : StoreOutcome::UnknownScan;
+            return existing ? reject(alreadySubmitted()) : reject(existing.error());
         }
 
+        if (!insertFactsLocked(submission) || !insertProcessesLocked(submission))
+            return databaseFailure();
+        for (const SubmittedFile& file : submission.files) {
+            if (!corroborateLocked(file.fileId))
+                return databaseFailure();
+        }
+        if (!tx.commit())
+            return databaseFailure();
+        return {};
+    }
+
+    // The facts the submission sent, kept as its own.
+    bool insertFactsLocked(const Submission& submission)
+    {
         Statement insertFacts(
             db_, "INSERT INTO scan_files(scan_id, file_id, client, sha1, size, facts) VALUES(?, ?, ?, ?, ?, ?)");
-        Statement insertProcess(
-            db_, "INSERT INTO processes(scan_id, position, process_values, modules) VALUES(?, ?, ?, ?)");
-        if (!insertFacts.ok() || !insertProcess.ok())
-            return StoreOutcome::Failed;
         for (const SubmittedFile& file : submission.files) {
             auto value = [&](std::string_view key) {
                 auto it = file.facts.find(key);
@@ -382,8 +358,15 @@ private:
                 .bind(5, value(kSizeKey))
                 .bind(6, valuesToJson(file.facts));
             if (!insertFacts.run())
-                return StoreOutcome::Failed;
+                return false;
         }
+        return insertFacts.ok();
+    }
+
+    bool insertProcessesLocked(const Submission& submission)
+    {
+        Statement insertProcess(
+            db_, "INSERT INTO processes(scan_id, position, process_values, modules) VALUES(?, ?, ?, ?)");
         std::int64_t position = 0;
         for (const SubmittedProcess& process : submission.processes) {
             insertProcess.reset();
@@ -392,13 +375,9 @@ private:
                 .bind(3, valuesToJson(process.values))
                 .bind(4, modulesToJson(process.modules));
             if (!insertProcess.run())
-                return StoreOutcome::Failed;
+                return false;
         }
-        for (const SubmittedFile& file : submission.files) {
-            if (!corroborateLocked(file.fileId))
-                return StoreOutcome::Failed;
-        }
-        return tx.commit() ? StoreOutcome::Stored : StoreOutcome::Failed;
+        return insertProcess.ok();
     }
 
     // Makes the file known when enough distinct clients sent one SHA-1 and
@@ -437,19 +416,16 @@ private:
             .run();
     }
 
-    DeleteOutcome deleteLocked(std::string_view scanId)
+    Expected<> deleteLocked(std::string_view scanId)
     {
         Transaction tx(db_);
         if (!tx.began())
-            return DeleteOutcome::Failed;
-        Statement submitted(db_, "SELECT 1 FROM scans WHERE scan_id = ? AND submitted_at IS NOT NULL");
-        submitted.bind(1, scanId);
-        int rc = submitted.step();
-        if (rc == SQLITE_DONE)
-            return DeleteOutcome::NoSuchReport;
-        if (rc != SQLITE_ROW || !removeScanLocked(scanId) || !tx.commit())
-            return DeleteOutcome::Failed;
-        return DeleteOutcome::Deleted;
+            return databaseFailure();
+        if (auto submitted = submittedLocked(scanId); !submitted)
+            return submitted;
+        if (!removeScanLocked(scanId) || !tx.commit())
+            return databaseFailure();
+        return {};
     }
 
     // Removes the scan with everything only it references. Inside a write
@@ -481,11 +457,11 @@ private:
         return true;
     }
 
-    std::optional<std::size_t> purgeLocked(const PurgeLimits& limits)
+    Expected<std::size_t> purgeLocked(const PurgeLimits& limits)
     {
         Transaction tx(db_);
         if (!tx.began())
-            return std::nullopt;
+            return databaseFailure();
         std::vector<std::string> doomed;
         const auto batch = static_cast<std::int64_t>(limits.batch);
         for (const auto& [sql, before] :
@@ -498,127 +474,171 @@ private:
             while ((rc = select.step()) == SQLITE_ROW)
                 doomed.push_back(select.text(0));
             if (rc != SQLITE_DONE)
-                return std::nullopt;
+                return databaseFailure();
         }
         for (const std::string& id : doomed) {
             if (!removeScanLocked(id))
-                return std::nullopt;
+                return databaseFailure();
         }
         Statement windows(db_,
                           "DELETE FROM address_windows WHERE rowid IN "
                           "(SELECT rowid FROM address_windows WHERE window_start < ? LIMIT 1000)");
         if (!windows.bind(1, limits.windowsBefore).run() || !tx.commit())
-            return std::nullopt;
+            return databaseFailure();
         return doomed.size();
     }
 
-    std::optional<ScanOutline> loadScanOutline(std::string_view scanId) override
+    Expected<Admission> admitLocked(std::string_view clientIp, std::int64_t nowSeconds, std::int64_t windowSeconds,
+                                    std::int64_t limit)
     {
-        std::lock_guard lock(mutex_);
-        Transaction tx(db_, "BEGIN");
-        if (!tx.began())
-            return std::nullopt;
+        // Every SET expression reads the row as it was.
+        Statement count(db_,
+                        "INSERT INTO address_windows(client_ip, window_start, scans) VALUES(?1, ?2, 1) "
+                        "ON CONFLICT(client_ip) DO UPDATE SET "
+                        "scans = CASE WHEN window_start <= ?2 - ?3 THEN 1 ELSE scans + 1 END, "
+                        "window_start = CASE WHEN window_start <= ?2 - ?3 THEN ?2 ELSE window_start END "
+                        "RETURNING window_start, scans");
+        count.bind(1, clientIp).bind(2, nowSeconds).bind(3, windowSeconds);
+        if (count.step() != SQLITE_ROW)
+            return databaseFailure();
+        Admission admission;
+        admission.admitted = count.integer(1) <= limit;
+        if (!admission.admitted)
+            admission.retryAfterSeconds = std::max<std::int64_t>(1, count.integer(0) + windowSeconds - nowSeconds);
+        if (count.step() != SQLITE_DONE)
+            return databaseFailure();
+        return admission;
+    }
+
+    Expected<ScanOutline> loadOutlineLocked(std::string_view scanId)
+    {
         Statement scan(db_,
                        "SELECT scan_time, client_ip, submitted_at, scan_values, "
                        "(SELECT count(*) FROM processes WHERE scan_id = ?1) "
                        "FROM scans WHERE scan_id = ?1 AND submitted_at IS NOT NULL");
         scan.bind(1, scanId);
-        if (scan.step() != SQLITE_ROW)
-            return std::nullopt;
+        if (auto found = firstRow(scan, noSuchReport()); !found)
+            return reject(found.error());
         ScanOutline outline;
         outline.header = ScanHeader{std::string(scanId), scan.text(0), scan.text(1), true};
         outline.submittedAt = scan.text(2);
         outline.scanValues = valuesFromJson(scan.text(3));
         outline.records = static_cast<std::size_t>(scan.integer(4));
-        tx.commit();
         return outline;
     }
 
-    std::optional<ScanPage> loadScanPage(std::string_view scanId, const PageRequest& request) override
+    // The records of one page, from request.first on.
+    Expected<std::vector<StoredProcess>> pageRecordsLocked(std::string_view scanId, const PageRequest& request)
     {
-        std::lock_guard lock(mutex_);
-        Transaction tx(db_, "BEGIN");
-        if (!tx.began())
-            return std::nullopt;
-        auto page = loadScanPageLocked(scanId, request);
-        tx.commit();
-        return page;
-    }
-
-private:
-    std::optional<ScanPage> loadScanPageLocked(std::string_view scanId, const PageRequest& request)
-    {
-        Statement submitted(db_, "SELECT 1 FROM scans WHERE scan_id = ? AND submitted_at IS NOT NULL");
-        submitted.bind(1, scanId);
-        if (submitted.step() != SQLITE_ROW)
-            return std::nullopt;
-
-        ScanPage page;
         Statement records(db_,
                           "SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
                           "FROM processes p JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position "
                           "WHERE p.scan_id = ? AND p.position >= ? ORDER BY p.position");
         records.bind(1, scanId).bind(2, static_cast<std::int64_t>(request.first));
+        std::vector<StoredProcess> processes;
         std::size_t modules = 0;
         int rc = SQLITE_ROW;
-        while (page.processes.size() < request.maxRecords && (page.processes.empty() || modules < request.maxModules) &&
+        while (processes.size() < request.maxRecords && (processes.empty() || modules < request.maxModules) &&
                (rc = records.step()) == SQLITE_ROW) {
             StoredProcess p;
             p.slot = Slot{records.integer(2), records.integer(3) != 0, records.text(4)};
             p.process.values = valuesFromJson(records.text(0));
             p.process.modules = modulesFromJson(records.text(1));
             modules += p.process.modules.size();
-            page.processes.push_back(std::move(p));
+            processes.push_back(std::move(p));
         }
         if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-            return std::nullopt;
+            return databaseFailure();
+        return processes;
+    }
 
+    // noSuchReport() unless the scan is there and submitted.
+    Expected<> submittedLocked(std::string_view scanId)
+    {
+        Statement submitted(db_, "SELECT 1 FROM scans WHERE scan_id = ? AND submitted_at IS NOT NULL");
+        submitted.bind(1, scanId);
+        return firstRow(submitted, noSuchReport());
+    }
+
+    // The file of every record of the page as the scan shows it.
+    Expected<> pageFilesLocked(std::string_view scanId, ScanPage& page)
+    {
         Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
         Statement ownFacts(db_, "SELECT facts FROM scan_files WHERE scan_id = ? AND file_id = ?");
+        for (const StoredProcess& p : page.processes) {
+            if (page.files.count(p.slot.fileId))
+                continue;
+            file.reset();
+            file.bind(1, p.slot.fileId);
+            if (file.step() != SQLITE_ROW)
+                return databaseFailure();
+            ownFacts.reset();
+            ownFacts.bind(1, scanId).bind(2, p.slot.fileId);
+            std::optional<Values> own;
+            if (ownFacts.step() == SQLITE_ROW)
+                own = valuesFromJson(ownFacts.text(0));
+            const Values stored = valuesFromJson(file.text(1));
+            page.files[p.slot.fileId] = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)),
+                                                     own ? &*own : nullptr, stored);
+        }
+        return {};
+    }
+
+    // For every file that a module of the page names, the path values of
+    // the scan's first record of it. A scan without an index on file ids
+    // reads its slots once per page.
+    Expected<> pageModuleRecordsLocked(std::string_view scanId, ScanPage& page)
+    {
         std::string named = "[";
         for (const StoredProcess& p : page.processes) {
-            if (!page.files.count(p.slot.fileId)) {
-                file.reset();
-                file.bind(1, p.slot.fileId);
-                if (file.step() != SQLITE_ROW)
-                    return std::nullopt;
-                ownFacts.reset();
-                ownFacts.bind(1, scanId).bind(2, p.slot.fileId);
-                std::optional<Values> own;
-                if (ownFacts.step() == SQLITE_ROW)
-                    own = valuesFromJson(ownFacts.text(0));
-                const Values stored = valuesFromJson(file.text(1));
-                page.files[p.slot.fileId] = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)),
-                                                         own ? &*own : nullptr, stored);
-            }
             for (const auto& m : p.process.modules) {
-                if (m && request.moduleRecords && page.moduleRecords.emplace(*m, Values()).second)
-                    named += (named.size() > 1 ? "," : "") + std::to_string(*m);
+                if (!m || !page.moduleRecords.emplace(*m, Values()).second)
+                    continue;
+                if (named.size() > 1)
+                    named += ',';
+                named += std::to_string(*m);
             }
         }
         if (page.moduleRecords.empty())
-            return page;
-        // The first record of each named file: a scan without an index on
-        // file ids reads its slots once per page.
+            return {};
         Statement first(db_,
                         "SELECT f.file_id, p.process_values FROM "
                         "(SELECT file_id, min(position) AS position FROM scan_slots "
                         " WHERE scan_id = ?1 AND file_id IN (SELECT value FROM json_each(?2)) GROUP BY file_id) f "
                         "JOIN processes p ON p.scan_id = ?1 AND p.position = f.position");
         first.bind(1, scanId).bind(2, named + "]");
+        int rc;
         while ((rc = first.step()) == SQLITE_ROW)
             page.moduleRecords[first.integer(0)] = pathValues(valuesFromJson(first.text(1)));
         if (rc != SQLITE_DONE)
-            return std::nullopt;
+            return databaseFailure();
+        return {};
+    }
+
+    Expected<ScanPage> loadScanPageLocked(std::string_view scanId, const PageRequest& request)
+    {
+        if (auto submitted = submittedLocked(scanId); !submitted)
+            return reject(submitted.error());
+        ScanPage page;
+        auto records = pageRecordsLocked(scanId, request);
+        if (!records)
+            return reject(records.error());
+        page.processes = std::move(*records);
+        if (auto files = pageFilesLocked(scanId, page); !files)
+            return reject(files.error());
+        if (request.moduleRecords) {
+            if (auto modules = pageModuleRecordsLocked(scanId, page); !modules)
+                return reject(modules.error());
+        }
         return page;
     }
 
-    std::optional<InitialisedScan> findScanLocked(std::string_view scanId)
+    Expected<InitialisedScan> findScanLocked(std::string_view scanId)
     {
         Statement scan(db_, "SELECT scan_time, client_ip, submitted_at IS NOT NULL FROM scans WHERE scan_id = ?");
         scan.bind(1, scanId);
-        if (scan.step() != SQLITE_ROW)
-            return std::nullopt;
+        if (auto found = firstRow(scan, noSuchScan()); !found)
+            return reject(found.error());
         InitialisedScan result;
         result.header.scanId = std::string(scanId);
         result.header.scanTime = scan.text(0);
@@ -631,49 +651,46 @@ private:
         while ((rc = slots.step()) == SQLITE_ROW)
             result.slots.push_back(Slot{slots.integer(0), slots.integer(1) != 0, slots.text(2)});
         if (rc != SQLITE_DONE)
-            return std::nullopt;
+            return databaseFailure();
         return result;
     }
 
-    std::optional<StoredScan> loadScanLocked(std::string_view scanId)
+    // The processes of a submitted scan, each with the slot of its position;
+    // noSuchReport() for positions this store never wrote.
+    Expected<std::vector<StoredProcess>> processesLocked(std::string_view scanId, const std::vector<Slot>& slots)
     {
-        auto initialised = findScanLocked(scanId);
-        if (!initialised || !initialised->header.submitted)
-            return std::nullopt;
-        StoredScan scan;
-        scan.header = initialised->header;
-
-        Statement values(db_, "SELECT submitted_at, scan_values FROM scans WHERE scan_id = ?");
-        values.bind(1, scanId);
-        if (values.step() != SQLITE_ROW)
-            return std::nullopt;
-        scan.submittedAt = values.text(0);
-        scan.scanValues = valuesFromJson(values.text(1));
-
-        Statement processes(db_,
-                            "SELECT position, process_values, modules FROM processes WHERE scan_id = ? ORDER BY position");
+        Statement processes(
+            db_, "SELECT position, process_values, modules FROM processes WHERE scan_id = ? ORDER BY position");
         processes.bind(1, scanId);
+        std::vector<StoredProcess> result;
         int rc;
         while ((rc = processes.step()) == SQLITE_ROW) {
             auto position = processes.integer(0);
-            if (position < 0 || static_cast<std::size_t>(position) >= initialised->slots.size())
-                return std::nullopt;
+            if (position < 0 || static_cast<std::size_t>(position) >= slots.size())
+                return reject(noSuchReport());
             StoredProcess p;
-            p.slot = initialised->slots[static_cast<std::size_t>(position)];
+            p.slot = slots[static_cast<std::size_t>(position)];
             p.process.values = valuesFromJson(processes.text(1));
             p.process.modules = modulesFromJson(processes.text(2));
-            scan.processes.push_back(std::move(p));
+            result.push_back(std::move(p));
         }
         if (rc != SQLITE_DONE)
-            return std::nullopt;
+            return databaseFailure();
+        return result;
+    }
 
+    // Every file that a process or a module of `scan` names, as the scan
+    // shows it.
+    Expected<> filesOfScanLocked(StoredScan& scan)
+    {
         std::map<std::int64_t, Values> own;
         Statement ownFacts(db_, "SELECT file_id, facts FROM scan_files WHERE scan_id = ?");
-        ownFacts.bind(1, scanId);
+        ownFacts.bind(1, scan.header.scanId);
+        int rc;
         while ((rc = ownFacts.step()) == SQLITE_ROW)
             own[ownFacts.integer(0)] = valuesFromJson(ownFacts.text(1));
         if (rc != SQLITE_DONE)
-            return std::nullopt;
+            return databaseFailure();
 
         Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
         auto loadFile = [&](std::int64_t id) {
@@ -691,17 +708,44 @@ private:
         };
         for (const StoredProcess& p : scan.processes) {
             if (!loadFile(p.slot.fileId))
-                return std::nullopt;
+                return databaseFailure();
             for (const auto& m : p.process.modules) {
                 if (m && !loadFile(*m))
-                    return std::nullopt;
+                    return databaseFailure();
             }
         }
+        return {};
+    }
+
+    Expected<StoredScan> loadScanLocked(std::string_view scanId)
+    {
+        auto initialised = findScanLocked(scanId);
+        if (!initialised)
+            return reject(initialised.error().status == kNotFound ? noSuchReport() : initialised.error());
+        if (!initialised->header.submitted)
+            return reject(noSuchReport());
+        StoredScan scan;
+        scan.header = initialised->header;
+
+        Statement values(db_, "SELECT submitted_at, scan_values FROM scans WHERE scan_id = ?");
+        values.bind(1, scanId);
+        if (values.step() != SQLITE_ROW)
+            return databaseFailure();
+        scan.submittedAt = values.text(0);
+        scan.scanValues = valuesFromJson(values.text(1));
+
+        auto processes = processesLocked(scanId, initialised->slots);
+        if (!processes)
+            return reject(processes.error());
+        scan.processes = std::move(*processes);
+        if (auto files = filesOfScanLocked(scan); !files)
+            return reject(files.error());
         return scan;
     }
 
     std::mutex mutex_;
-    sqlite3* db_;
+    const Database database_;
+    sqlite3* const db_ = database_.get();
     const StoreOptions options_;
 };
 
@@ -711,91 +755,75 @@ int userVersion(sqlite3* db)
     return version.step() == SQLITE_ROW ? static_cast<int>(version.integer(0)) : -1;
 }
 
+// Runs constant SQL; the database's words when it fails.
+Expected<> execute(sqlite3* db, const char* sql)
+{
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
+        return {};
+    std::string reason = message ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    return reject(kUnavailable, std::move(reason));
+}
+
 // Applies the steps the file lacks in one write transaction, so that two
 // services opening one file at once apply each step once.
-bool migrate(sqlite3* db, std::string& error)
+Expected<> migrate(sqlite3* db)
 {
+    auto failed = [db] { return reject(kUnavailable, sqlite3_errmsg(db)); };
     Transaction tx(db);
-    if (!tx.began()) {
-        error = sqlite3_errmsg(db);
-        return false;
-    }
+    if (!tx.began())
+        return failed();
     int version = userVersion(db);
-    if (version < 0) {
-        error = sqlite3_errmsg(db);
-        return false;
-    }
-    if (version > kSchemaVersion) {
-        error = "the schema is at version " + std::to_string(version) + ", newer than this service's " +
-                std::to_string(kSchemaVersion) + "; nothing was changed";
-        return false;
-    }
+    if (version < 0)
+        return failed();
+    if (version > kSchemaVersion)
+        return reject(kUnavailable, "the schema is at version " + std::to_string(version) +
+                                          ", newer than this service's " + std::to_string(kSchemaVersion) +
+                                          "; nothing was changed");
     for (int step = version; step < kSchemaVersion; ++step) {
-        char* message = nullptr;
-        if (sqlite3_exec(db, kMigrations[step], nullptr, nullptr, &message) != SQLITE_OK) {
-            error = "schema step " + std::to_string(step + 1) + ": " + (message ? message : sqlite3_errmsg(db));
-            sqlite3_free(message);
-            return false;
-        }
+        if (auto applied = execute(db, schemaStepScript(SqlDialect::Sqlite, step).c_str()); !applied)
+            return reject(kUnavailable, "schema step " + std::to_string(step + 1) + ": " + applied.error().reason);
     }
     // PRAGMA takes no bound parameters; the value is our own constant.
     std::string setVersion = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
-    if (version != kSchemaVersion && sqlite3_exec(db, setVersion.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-        error = sqlite3_errmsg(db);
-        return false;
-    }
-    if (!tx.commit()) {
-        error = sqlite3_errmsg(db);
-        return false;
-    }
-    return true;
+    if (version != kSchemaVersion && sqlite3_exec(db, setVersion.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        return failed();
+    if (!tx.commit())
+        return failed();
+    return {};
 }
+
 
 }  // namespace
 
-std::unique_ptr<ScanStore> openSqliteStore(const std::string& path, std::string& error, StoreOptions options)
+Expected<std::unique_ptr<ScanStore>> openSqliteStore(const std::string& path, StoreOptions options)
 {
     std::error_code ec;
     auto directory = std::filesystem::path(path).parent_path();
     if (!directory.empty())
         std::filesystem::create_directories(directory, ec);
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-        error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
-        sqlite3_close(db);
-        return nullptr;
-    }
+    sqlite3* opened = nullptr;
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    const int rc = sqlite3_open_v2(path.c_str(), &opened, flags, nullptr);
+    Database db(opened);
+    if (rc != SQLITE_OK)
+        return reject(kUnavailable, "cannot open " + path + ": " + (db ? sqlite3_errmsg(db.get()) : "out of memory"));
     // SQLite opens a file it may not write read-only without a word.
-    if (sqlite3_db_readonly(db, "main") == 1) {
-        error = "cannot write " + path + ": the file is read-only to this service";
-        sqlite3_close(db);
-        return nullptr;
-    }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    char* message = nullptr;
-    const char* setup = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;";
-    if (sqlite3_exec(db, setup, nullptr, nullptr, &message) != SQLITE_OK) {
-        error = "cannot prepare " + path + ": " + (message ? message : sqlite3_errmsg(db));
-        sqlite3_free(message);
-        sqlite3_close(db);
-        return nullptr;
-    }
-    if (!migrate(db, error)) {
-        error = "cannot prepare " + path + ": " + error;
-        sqlite3_close(db);
-        return nullptr;
-    }
+    if (sqlite3_db_readonly(db.get(), "main") == 1)
+        return reject(kUnavailable, "cannot write " + path + ": the file is read-only to this service");
+    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    if (auto setup = execute(db.get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"); !setup)
+        return reject(kUnavailable, "cannot prepare " + path + ": " + setup.error().reason);
+    if (auto migrated = migrate(db.get()); !migrated)
+        return reject(kUnavailable, "cannot prepare " + path + ": " + migrated.error().reason);
     // A directory the service may not write, or a full disk, shows only
     // at a commit: commit one small write now.
-    const char* check = "INSERT INTO write_check(id, checked_at) VALUES(1, datetime('now')) "
-                        "ON CONFLICT(id) DO UPDATE SET checked_at = excluded.checked_at";
-    if (sqlite3_exec(db, check, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        error = "cannot write " + path + ": " + sqlite3_errmsg(db);
-        sqlite3_close(db);
-        return nullptr;
-    }
-    return std::make_unique<SqliteStore>(db, std::move(options));
+    if (auto written = execute(db.get(), "INSERT INTO write_check(id, checked_at) VALUES(1, datetime('now')) "
+                                         "ON CONFLICT(id) DO UPDATE SET checked_at = excluded.checked_at");
+        !written)
+        return reject(kUnavailable, "cannot write " + path + ": " + written.error().reason);
+    return std::make_unique<SqliteStore>(std::move(db), std::move(options));
 }
 
 }  // namespace zorvane::service

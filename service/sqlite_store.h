@@ -11,7 +11,6 @@
 namespace zorvane::service {
 
 // Opens or creates the database file (and its directory) and its schema.
-// Empty with a one-line reason in `error` when that fails.
-std::unique_ptr<ScanStore> openSqliteStore(const std::string& path, std::string& error, StoreOptions options = {});
+Expected<std::unique_ptr<ScanStore>> openSqliteStore(const std::string& path, StoreOptions options = {});
 
 }  // namespace zorvane::service

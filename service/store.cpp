@@ -10,20 +10,43 @@
 
 namespace zorvane::service {
 
-std::optional<ScanOutline> ScanStore::loadScanOutline(std::string_view scanId)
+Rejection noSuchScan()
+{
+    return Rejection{kNotFound, "no such scan"};
+}
+
+Rejection noSuchReport()
+{
+    return Rejection{kNotFound, "no such report"};
+}
+
+Rejection alreadySubmitted()
+{
+    return Rejection{409, "this scan was submitted already"};
+}
+
+Rejection storageFailure(const StoreOperation& operation, std::string_view backend, std::string_view words,
+                         const LogSink& log)
+{
+    if (log)
+        log(std::string(backend) + ": cannot " + std::string(operation.name) + ": " + escapedForLog(words));
+    return Rejection{kUnavailable, std::string(operation.failure)};
+}
+
+Expected<ScanOutline> ScanStore::loadScanOutline(std::string_view scanId)
 {
     auto scan = loadScan(scanId);
     if (!scan)
-        return std::nullopt;
+        return reject(scan.error());
     return ScanOutline{std::move(scan->header), std::move(scan->submittedAt), std::move(scan->scanValues),
                        scan->processes.size()};
 }
 
-std::optional<ScanPage> ScanStore::loadScanPage(std::string_view scanId, const PageRequest& request)
+Expected<ScanPage> ScanStore::loadScanPage(std::string_view scanId, const PageRequest& request)
 {
     auto scan = loadScan(scanId);
     if (!scan)
-        return std::nullopt;
+        return reject(scan.error());
     ScanPage page;
     std::size_t modules = 0;
     for (std::size_t k = request.first; k < scan->processes.size(); ++k) {
@@ -65,11 +88,11 @@ bool isPostgresLocation(std::string_view location)
     return location.starts_with("postgresql://") || location.starts_with("postgres://");
 }
 
-std::unique_ptr<ScanStore> openScanStore(const std::string& location, std::string& error, StoreOptions options)
+Expected<std::unique_ptr<ScanStore>> openScanStore(const std::string& location, StoreOptions options)
 {
     if (isPostgresLocation(location))
-        return openPgStore(location, error, PgStoreOptions{}, std::move(options));
-    return openSqliteStore(location, error, std::move(options));
+        return openPgStore(location, PgStoreOptions{}, std::move(options));
+    return openSqliteStore(location, std::move(options));
 }
 
 std::string displayLocation(const std::string& location)

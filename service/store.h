@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "service/rejection.h"
+
 namespace zorvane::service {
 
 using Values = std::map<std::string, std::string, std::less<>>;
@@ -91,10 +93,6 @@ struct StoredScan {
     std::map<std::int64_t, StoredFile> files;
 };
 
-enum class StoreOutcome { Stored, AlreadySubmitted, UnknownScan, Failed };
-
-enum class DeleteOutcome { Deleted, NoSuchReport, Failed };
-
 struct Admission {
     bool admitted = true;
     // When refused: seconds until the address's window ends.
@@ -149,6 +147,38 @@ struct ScanPage {
     std::map<std::int64_t, Values> moduleRecords;
 };
 
+// What the store answers besides its values, the same from every backend:
+// the scan or report is not there (404), the scan was submitted already
+// (409), or the storage failed (503, with the operation's own reason; the
+// backend logs the database's words).
+Rejection noSuchScan();
+Rejection noSuchReport();
+Rejection alreadySubmitted();
+
+// A store operation as the log names it ("cannot initialise scan: ...")
+// and the reason it answers when the storage fails.
+struct StoreOperation {
+    std::string_view name;
+    std::string_view failure;
+};
+
+// Logs a storage failure of `operation` in the database's `words`, under
+// the backend's name, and gives the rejection the operation answers.
+Rejection storageFailure(const StoreOperation& operation, std::string_view backend, std::string_view words,
+                         const LogSink& log);
+
+namespace operations {
+inline constexpr StoreOperation kInitialiseScan{"initialise scan", "the scan could not be stored"};
+inline constexpr StoreOperation kFindScan{"find scan", "the scan could not be read"};
+inline constexpr StoreOperation kStoreScan{"store scan", "the scan could not be stored"};
+inline constexpr StoreOperation kLoadScan{"load scan", "the report could not be read"};
+inline constexpr StoreOperation kLoadOutline{"read a report outline", "the report could not be read"};
+inline constexpr StoreOperation kLoadPage{"read a report page", "the report could not be read"};
+inline constexpr StoreOperation kAdmitScan{"count scans of an address", "the scan could not be counted"};
+inline constexpr StoreOperation kDeleteReport{"delete report", "the report could not be deleted"};
+inline constexpr StoreOperation kPurge{"purge", "expired scans could not be removed"};
+}  // namespace operations
+
 class ScanStore {
 public:
     virtual ~ScanStore() = default;
@@ -157,57 +187,58 @@ public:
     // transaction: one file per distinct digest, shared by every scan that
     // names it; a digest is known once enough distinct clients agreed on
     // its facts, unknown otherwise; each empty digest reserves a file of
-    // its own, always unknown.
-    // Empty when the storage fails; then nothing is kept.
-    virtual std::optional<std::vector<Slot>> initialiseScan(const ScanHeader& header,
-                                                            const std::vector<std::string>& md5s) = 0;
+    // its own, always unknown. When the storage fails, nothing is kept.
+    virtual Expected<std::vector<Slot>> initialiseScan(const ScanHeader& header,
+                                                       const std::vector<std::string>& md5s) = 0;
 
-    virtual std::optional<InitialisedScan> findScan(std::string_view scanId) = 0;
+    // An initialised scan, submitted or not; noSuchScan() when there is none.
+    virtual Expected<InitialisedScan> findScan(std::string_view scanId) = 0;
 
     // Stores everything of the submission in one transaction, or nothing.
-    // A scan accepts one submission. The facts it sends are kept as this
-    // scan's own; a file whose SHA-1 and size now come alike from enough
-    // distinct clients becomes known, with the facts they agree on and
-    // the values they dispute.
-    virtual StoreOutcome storeSubmission(const Submission& submission, std::string_view submittedAt) = 0;
+    // A scan accepts one submission (alreadySubmitted() after it;
+    // noSuchScan() for a scan never initialised). The facts it sends are
+    // kept as this scan's own; a file whose SHA-1 and size now come alike
+    // from enough distinct clients becomes known, with the facts they
+    // agree on and the values they dispute.
+    virtual Expected<> storeSubmission(const Submission& submission, std::string_view submittedAt) = 0;
 
-    // A submitted scan with its processes and files; empty when there is no
-    // such scan, it is not submitted yet, or the storage fails.
-    virtual std::optional<StoredScan> loadScan(std::string_view scanId) = 0;
+    // A submitted scan with its processes and files; noSuchReport() when
+    // there is no such scan or it is not submitted yet.
+    virtual Expected<StoredScan> loadScan(std::string_view scanId) = 0;
 
     // Counts one new scan from `clientIp` in its window: a window starts
     // with the first scan counted and lasts `windowSeconds`; past `limit`
-    // scans in it the scan is refused. Empty when the storage fails.
-    virtual std::optional<Admission> admitScan(std::string_view clientIp, std::int64_t nowSeconds,
-                                               std::int64_t windowSeconds, std::int64_t limit) = 0;
+    // scans in it the scan is refused.
+    virtual Expected<Admission> admitScan(std::string_view clientIp, std::int64_t nowSeconds,
+                                          std::int64_t windowSeconds, std::int64_t limit) = 0;
 
     // Removes a submitted scan, its own facts, and the files that only it
-    // named; corroborated facts stay.
-    virtual DeleteOutcome deleteReport(std::string_view scanId) = 0;
+    // named; corroborated facts stay. noSuchReport() when there is no
+    // submitted scan of that id.
+    virtual Expected<> deleteReport(std::string_view scanId) = 0;
 
     // Removes up to `limits.batch` expired scans as deleteReport does, and
     // ended address windows, in one transaction. The number of scans
-    // removed; fewer than the batch means none is left. Empty on failure.
-    virtual std::optional<std::size_t> purgeExpired(const PurgeLimits& limits) = 0;
-    // A submitted scan without its records; empty as for loadScan. The
-    // default reads the whole scan.
-    virtual std::optional<ScanOutline> loadScanOutline(std::string_view scanId);
+    // removed; fewer than the batch means none is left.
+    virtual Expected<std::size_t> purgeExpired(const PurgeLimits& limits) = 0;
+    // A submitted scan without its records; noSuchReport() as for
+    // loadScan. The default reads the whole scan.
+    virtual Expected<ScanOutline> loadScanOutline(std::string_view scanId);
 
     // One page of a submitted scan's records, each page read on its own (a
     // scan does not change once submitted). A page past the last record is
-    // empty; no page at all means no such submitted scan, or a storage
-    // failure. The default reads the whole scan and keeps the page.
-    virtual std::optional<ScanPage> loadScanPage(std::string_view scanId, const PageRequest& request);
+    // empty; noSuchReport() when there is no such submitted scan. The
+    // default reads the whole scan and keeps the page.
+    virtual Expected<ScanPage> loadScanPage(std::string_view scanId, const PageRequest& request);
 };
 
 // Opens the store that `location` names: a "postgresql://" or
 // "postgres://" connection URL selects PostgreSQL, anything else is a SQLite
 // database file (created with its directory). Either way the schema is
 // brought to the current version first, and one write is committed, so
-// that a database the service cannot write is refused at start. Empty with
-// a one-line reason in `error` when that fails.
-std::unique_ptr<ScanStore> openScanStore(const std::string& location, std::string& error,
-                                         StoreOptions options = {});
+// that a database the service cannot write is refused at start, with a
+// one-line reason.
+Expected<std::unique_ptr<ScanStore>> openScanStore(const std::string& location, StoreOptions options = {});
 
 bool isPostgresLocation(std::string_view location);
 

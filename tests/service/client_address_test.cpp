@@ -36,28 +36,26 @@ TEST(ServiceStop, AStopBeforeRunMakesRunReturn)
 {
     // A store is never touched: the service stops before it serves anything.
     struct NoStore : service::ScanStore {
-        std::optional<std::vector<service::Slot>> initialiseScan(const service::ScanHeader&,
-                                                                 const std::vector<std::string>&) override
+        static std::unexpected<service::Rejection> none() { return service::reject(503, "no store"); }
+        service::Expected<std::vector<service::Slot>> initialiseScan(const service::ScanHeader&,
+                                                                    const std::vector<std::string>&) override
         {
-            return std::nullopt;
+            return none();
         }
-        std::optional<service::InitialisedScan> findScan(std::string_view) override { return std::nullopt; }
-        service::StoreOutcome storeSubmission(const service::Submission&, std::string_view) override
+        service::Expected<service::InitialisedScan> findScan(std::string_view) override { return none(); }
+        service::Expected<> storeSubmission(const service::Submission&, std::string_view) override { return none(); }
+        service::Expected<service::StoredScan> loadScan(std::string_view) override { return none(); }
+        service::Expected<service::Admission> admitScan(std::string_view, std::int64_t, std::int64_t,
+                                                       std::int64_t) override
         {
-            return service::StoreOutcome::Failed;
+            return none();
         }
-        std::optional<service::StoredScan> loadScan(std::string_view) override { return std::nullopt; }
-        std::optional<service::Admission> admitScan(std::string_view, std::int64_t, std::int64_t,
-                                                    std::int64_t) override
-        {
-            return std::nullopt;
-        }
-        service::DeleteOutcome deleteReport(std::string_view) override { return service::DeleteOutcome::Failed; }
-        std::optional<std::size_t> purgeExpired(const service::PurgeLimits&) override { return std::nullopt; }
+        service::Expected<> deleteReport(std::string_view) override { return none(); }
+        service::Expected<std::size_t> purgeExpired(const service::PurgeLimits&) override { return none(); }
     } store;
     service::Service service(store, service::ServiceOptions{}, [](std::string_view) {});
-    std::string error;
-    ASSERT_TRUE(service.bind("127.0.0.1", 0, error)) << error;
+    auto bound = service.bind("127.0.0.1", 0);
+    ASSERT_TRUE(bound) << bound.error().reason;
     service.stop();
     service.run();  // returns at once instead of serving for ever
 }

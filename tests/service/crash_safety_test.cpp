@@ -186,9 +186,9 @@ TEST(ServiceProgramCrashSafety, KilledDuringConcurrentIngestsLosesNothingAndLeav
 
     // Every scan whose initialise was answered is in the file, and complete:
     // the acknowledged ones from the start, the cut-off ones once submitted again.
-    std::string error;
-    auto store = service::openSqliteStore(db.string(), error);
-    ASSERT_TRUE(store) << error;
+    auto opened = service::openSqliteStore(db.string());
+    ASSERT_TRUE(opened) << opened.error().reason;
+    auto& store = *opened;
     std::size_t complete = 0;
     for (std::size_t i = 0; i < all.size(); ++i) {
         if (!all[i].initialised)

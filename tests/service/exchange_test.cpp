@@ -74,10 +74,9 @@ TEST_F(ServiceTest, BothExchangesStoreTheScanAndLaterScansKnowItsFiles)
     EXPECT_EQ(process["modules"][0]["path"], "c:\\windows\\system32\\ntdll.dll");
 
     // The stored scan is in the database file, readable by a second connection.
-    std::string error;
-    auto reader = service::openSqliteStore((dir_ / "scans.sqlite").string(), error);
-    ASSERT_TRUE(reader) << error;
-    auto stored = reader->loadScan(first.scanId());
+    auto reader = service::openSqliteStore((dir_ / "scans.sqlite").string());
+    ASSERT_TRUE(reader) << reader.error().reason;
+    auto stored = (*reader)->loadScan(first.scanId());
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->processes.size(), 3u);
 

@@ -108,9 +108,9 @@ namespace zorvane::testing {
 TEST_F(ServiceTest, ASecondServiceCannotListenOnATakenPort)
 {
     service::Service second(*store_, service::ServiceOptions{}, [](std::string_view) {});
-    std::string error;
-    EXPECT_FALSE(second.bind("127.0.0.1", service_->port(), error));
-    EXPECT_NE(error.find("cannot listen"), std::string::npos) << error;
+    auto bound = second.bind("127.0.0.1", service_->port());
+    ASSERT_FALSE(bound);
+    EXPECT_NE(bound.error().reason.find("cannot listen"), std::string::npos) << bound.error().reason;
 }
 
 }  // namespace zorvane::testing

@@ -140,7 +140,9 @@ TEST_F(ExpiryTest, UnsubmittedScansAndOldReportsArePurged)
     };
     for (const Step& step : kSteps) {
         clockOffset_ = step.clockOffset;
-        EXPECT_EQ(service_->purgeExpired(), std::optional<std::size_t>(step.purged)) << step.clockOffset;
+        auto purged = service_->purgeExpired();
+        ASSERT_TRUE(purged) << step.clockOffset;
+        EXPECT_EQ(*purged, step.purged) << step.clockOffset;
         if (step.pendingSubmit) {
             EXPECT_EQ(submit(pending, pending.submitFields())->status, step.pendingSubmit) << step.clockOffset;
         }
@@ -209,8 +211,8 @@ TEST(ServiceProgram, RefusesToStartOnADatabaseItCannotWrite)
     std::filesystem::remove_all(dir);
     const std::string db = (dir / "scans.sqlite").string();
     {
-        std::string error;
-        ASSERT_TRUE(service::openSqliteStore(db, error)) << error;
+        auto opened = service::openSqliteStore(db);
+        ASSERT_TRUE(opened) << opened.error().reason;
     }
     ASSERT_EQ(::chmod(db.c_str(), 0444), 0);
     int pipeFds[2];

@@ -104,14 +104,14 @@ protected:
                ("zorvane-service-test-" + std::to_string(::getpid()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
-        std::string error;
         auto log = [this](std::string_view line) {
             std::lock_guard lock(logMutex_);
             log_.emplace_back(line);
         };
-        store_ = service::openSqliteStore((dir_ / "scans.sqlite").string(), error,
-                                          service::StoreOptions{corroborations(), log});
-        ASSERT_TRUE(store_) << error;
+        auto opened =
+            service::openSqliteStore((dir_ / "scans.sqlite").string(), service::StoreOptions{corroborations(), log});
+        ASSERT_TRUE(opened) << opened.error().reason;
+        store_ = std::move(*opened);
         service::ServiceOptions options;
         options.publicUrl = "http://reports.example/";
         options.limits = limits();
@@ -122,7 +122,8 @@ protected:
         options.clock = [this] { return std::chrono::system_clock::now() + std::chrono::seconds(clockOffset_.load()); };
         configure(options);
         service_ = std::make_unique<service::Service>(*store_, options, log);
-        ASSERT_TRUE(service_->bind("127.0.0.1", 0, error)) << error;
+        auto bound = service_->bind("127.0.0.1", 0);
+        ASSERT_TRUE(bound) << bound.error().reason;
         thread_ = std::thread([this] { service_->run(); });
     }
 

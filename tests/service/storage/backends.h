@@ -140,6 +140,34 @@ public:
         return sqliteRun(sql, error);
     }
 
+    // The first column of every row `sql` gives, as text; empty with the
+    // reason in `error` when it fails.
+    std::vector<std::string> column(const std::string& sql, std::string& error)
+    {
+        std::vector<std::string> values;
+        if (kind_ == BackendKind::Postgres) {
+            PgConn conn(PQconnectdb(location_.c_str()));
+            PgResult result(PQexec(conn.get(), sql.c_str()));
+            if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+                error = PQerrorMessage(conn.get());
+                return values;
+            }
+            for (int row = 0; row < PQntuples(result.get()); ++row)
+                values.emplace_back(PQgetvalue(result.get(), row, 0));
+            return values;
+        }
+        sqlite3* raw = nullptr;
+        sqlite3_open(location_.c_str(), &raw);
+        std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
+        auto add = [](void* into, int, char** row, char**) {
+            static_cast<std::vector<std::string>*>(into)->emplace_back(row[0] ? row[0] : "");
+            return 0;
+        };
+        if (sqlite3_exec(db.get(), sql.c_str(), add, &values, nullptr) != SQLITE_OK)
+            error = sqlite3_errmsg(db.get());
+        return values;
+    }
+
     // Closes every other connection to the database, as a restart of the
     // server or a network failure would.
     bool dropConnections(std::string& error)
