@@ -55,7 +55,7 @@ if wants win32; then
   if reason=$(scripts/host-runs-32bit.sh -v); then
     windows_lane win32 || status=1
   else
-    echo "run-tests: SKIPPED the 32-bit Wine lane: this host cannot execute 32-bit programs ($reason);" \
+    echo "run-tests: SKIPPED the 32-bit Wine lane: this host cannot run 32-bit Windows programs ($reason);" \
       "zorvane.exe was built and its image checked without Wine, and zorvane64.exe ran every Windows test"
     ctest --preset win32 || status=1
   fi

@@ -43,7 +43,7 @@ pick_client() {
   else
     CLIENT_BUILD=build/win64 CLIENT_EXE=zorvane64.exe
     if [ -n "$reason" ]; then
-      CLIENT_WHY="zorvane64.exe under wine64: this host cannot execute 32-bit programs ($reason)"
+      CLIENT_WHY="zorvane64.exe under wine64: this host cannot run 32-bit Windows programs ($reason)"
     else
       CLIENT_WHY="zorvane64.exe under wine64: the 32-bit tree is not built"
     fi

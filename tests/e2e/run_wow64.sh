@@ -14,7 +14,7 @@ source scripts/service-lib.sh
 service=${ZORVANE_SERVICE:-build/native/service/zorvane-service}
 out=build/e2e-wow64
 if ! reason=$(scripts/host-runs-32bit.sh -v); then
-  echo "e2e-wow64: SKIP: this host cannot execute 32-bit programs ($reason)" >&2
+  echo "e2e-wow64: SKIP: this host cannot run 32-bit Windows programs ($reason)" >&2
   exit 77
 fi
 for f in build/win32/zorvane.exe build/win64/wine-run.sh "$service"; do
