@@ -67,7 +67,9 @@ bool encodeFields(FormFields& fields, bool compress)
 
 void prepareRecordsForSubmit(ProcessRecord& scanRecord, std::vector<ProcessRecord>& processList)
 {
-    scanRecord[keys::kStatus] = u"0";
+    // Values are moved in as strings: GCC 12 at -O2 takes a literal's copy
+    // into the record for an overlapping one (-Wrestrict).
+    scanRecord[keys::kStatus] = std::u16string(u"0");
     // A copy: adding "last_access" may move the scan time's value.
     std::u16string scanTime = scanRecord[keys::kScanTime];
     scanRecord[keys::kLastAccess] = std::move(scanTime);
@@ -384,7 +386,7 @@ FormFields buildSubmitFields(RequestEncoder& encoder, ProcessRecord& scanRecord,
         appendLine(dynamicText, record, dynamicColumns, true);
         dynamicText.push_back(kLineSeparator);
     }
-    scanRecord[keys::kProcessDataProcessed] = u"1";
+    scanRecord[keys::kProcessDataProcessed] = std::u16string(u"1");
 
     if (!dynamicText.empty())
         dynamicText.pop_back();
