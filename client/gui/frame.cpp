@@ -218,26 +218,33 @@ namespace {
 class FrameProgressView : public ProgressView {
 public:
     ProgressState& state() override { return gGui.progressPage().state(); }
-    void invalidate() override
+    void showProgressPage() override { gGui.showProgressPageFromAnyThread(); }
+    void setProgressPageVisible(bool visible) override
+    {
+        ShowWindowAsync(gGui.progressPage().window(), visible ? SW_SHOW : SW_HIDE);
+    }
+
+private:
+    // The worker thread posts to the bar; the window thread applies it.
+    void showRange(std::int32_t maximum) override
+    {
+        // PBM_SETRANGE packs the maximum into 16 bits; the 32-bit form
+        // carries a maximum of any size.
+        postToBar(PBM_SETSTEP, 1, 0);
+        postToBar(PBM_SETRANGE32, 0, maximum);
+    }
+    void showPosition(std::int32_t position) override { postToBar(PBM_SETPOS, static_cast<WPARAM>(position), 0); }
+    void showStep() override { postToBar(PBM_STEPIT, 0, 0); }
+    void repaint() override
     {
         // A null window would repaint every window on the desktop.
         if (HWND page = gGui.progressPage().window())
             InvalidateRect(page, nullptr, TRUE);
     }
-    void postToBar(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override
+
+    static void postToBar(UINT message, WPARAM wParam, LPARAM lParam)
     {
-        HWND bar = GetDlgItem(gGui.progressPage().window(), IDC_PROGRESS_BAR);
-        // PBM_SETRANGE packs the maximum into 16 bits; the 32-bit form
-        // carries a maximum of any size.
-        if (message == pbm::kSetRange)
-            PostMessageW(bar, PBM_SETRANGE32, 0, lParam);
-        else
-            PostMessageW(bar, message, wParam, lParam);
-    }
-    void showProgressPage() override { gGui.showProgressPageFromAnyThread(); }
-    void setProgressPageVisible(bool visible) override
-    {
-        ShowWindowAsync(gGui.progressPage().window(), visible ? SW_SHOW : SW_HIDE);
+        PostMessageW(GetDlgItem(gGui.progressPage().window(), IDC_PROGRESS_BAR), message, wParam, lParam);
     }
 };
 

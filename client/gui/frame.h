@@ -26,13 +26,13 @@ public:
 
     // Needs the instance and the icon set by the program entry.
     bool createFrame();
-    // Starts the worker unless one is held; message box 105 when it cannot.
+    // Starts the worker unless one is held; message box kOutOfMemory when it cannot.
     bool startScan();
     void onScanComplete();
     // WM_DESTROY of the frame: waits up to 7000 ms for the worker, ends it
     // after that, and posts the quit message. Runs once.
     void shutdown();
-    // The title is text 103, then " - " and the suffix when one is given.
+    // The title is kTitle, then " - " and the suffix when one is given.
     void setTitle(const std::u16string* suffix);
     // Hides the current page, shows `page` and gives it the focus. Main
     // thread only (the worker uses showProgressPage, which is safe there).

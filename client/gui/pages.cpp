@@ -238,7 +238,7 @@ INT_PTR GuiResult::handle(UINT message, WPARAM wParam, LPARAM lParam)
             drawItemText(item, gui().addressDisplayText(), textStyle(TextStyle::Link).font, true);
             return TRUE;
         }
-        // Text 118 says the results were opened: only true when an address was.
+        // kReportGenerated says the results were opened: only true when an address was.
         const int report = gui().resultsAddress()[0] != u'\0' ? text::kReportGenerated : text::kReportGeneratedNotOpened;
         drawFromTable(item, {
                                 {IDC_RESULT_REPORT, report, TextStyle::Bold, true},

@@ -312,7 +312,7 @@ TEST(WizardWindow, RefusedExchangeOfTheRealProgramKeepsTheProgressPageDespiteSki
     EXPECT_TRUE(visible(pageWith(wizard.frame, kProgressBar)));
     EXPECT_FALSE(visible(pageWith(wizard.frame, kAddressButton)));
     EXPECT_EQ(waitForExit(wizard.program, 0), std::nullopt) << "a failed exchange does not close the program";
-    EXPECT_TRUE(showsColour(wizard.control(kProgressBar, 1010), kBlack)) << "the status line shows text 104";
+    EXPECT_TRUE(showsColour(wizard.control(kProgressBar, 1010), kBlack)) << "the status line shows kSendFailed";
     screenshot(L"failed-exchange", wizard.frame);
     EXPECT_EQ(wizard.escape(), std::optional<DWORD>(0));
 }

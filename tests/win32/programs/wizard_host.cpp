@@ -28,11 +28,9 @@ constexpr std::int32_t kStagedMaximum = 70000;  // beyond the 16 bits of PBM_SET
 
 void beginScan(ProgressView& view)
 {
-    view.state().statusTextId = text::kPreparing;
-    view.state().headlineTextId = text::kAnalyzing;
-    view.invalidate();
-    view.state().position = 0;
-    view.postToBar(pbm::kSetPos, 0, 0);
+    view.setStatus(text::kPreparing);
+    view.setHeadline(text::kAnalyzing);
+    view.setPosition(0);
     view.showProgressPage();
 }
 
@@ -43,21 +41,18 @@ DWORD WINAPI stagedWorker(LPVOID)
     if (gStage == u"stuck") {
         Sleep(INFINITE);
     } else if (gStage == u"fail") {
-        setStatusText(view, text::kSendFailed);
+        view.setStatus(text::kSendFailed);
     } else if (gStage == u"scan") {
-        setStatusText(view, text::kScanningProcesses);
-        view.state().maximum = kStagedMaximum;
-        view.postToBar(pbm::kSetStep, 1, 0);
-        view.postToBar(pbm::kSetRange, 0, kStagedMaximum);
+        view.setStatus(text::kScanningProcesses);
+        view.setRange(kStagedMaximum);
         for (std::int32_t position = 0; position <= kStagedMaximum; position += 1000) {
             if (view.state().cancel)
                 return 0;
-            view.state().position = position;
-            view.postToBar(pbm::kSetPos, static_cast<std::uintptr_t>(position), 0);
+            view.setPosition(position);
             Sleep(120);
         }
-        setHeadlineText(view, text::kGettingResults);
-        setStatusText(view, text::kCommunicating);
+        view.setHeadline(text::kGettingResults);
+        view.setStatus(text::kCommunicating);
         Sleep(300);
         client::frameNotifier().storeResultsAddress(u"http://127.0.0.1/corvelle/results/5f2c9e41");
         view.setProgressPageVisible(false);
