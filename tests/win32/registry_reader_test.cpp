@@ -175,16 +175,17 @@ TEST(RegistryReaderWine, ValuesPastTheValueBufferAreRefusedAndMessagesKeepTheirI
     key.setText(L"TooLong", REG_SZ, fits + L"x");
 
     auto registry = client::makeRegistryReader();
-    RegistryReader::Key opened{};
-    ASSERT_EQ(registry->open(RegistryRoot::LocalMachine, u16(kServices + L"\\ZorvaneTestSizes"), RegistryView::Own, opened),
-              ERROR_SUCCESS);
+    std::int32_t status = -1;
+    const auto opened =
+        registry->open(RegistryRoot::LocalMachine, u16(kServices + L"\\ZorvaneTestSizes"), RegistryView::Own, status);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(status, ERROR_SUCCESS);
     RegistryValue value;
-    EXPECT_EQ(registry->queryValue(opened, u"Fits", value), ERROR_SUCCESS);
+    EXPECT_EQ(opened->queryValue(u"Fits", value), ERROR_SUCCESS);
     EXPECT_EQ(value.data.size(), 32766u);
     RegistryValue refused;
-    EXPECT_EQ(registry->queryValue(opened, u"TooLong", refused), ERROR_MORE_DATA);
+    EXPECT_EQ(opened->queryValue(u"TooLong", refused), ERROR_MORE_DATA);
     EXPECT_TRUE(refused.data.empty());
-    registry->close(opened);
 
     // "%1 is not a valid Win32 application." has an insert and no arguments.
     EXPECT_NE(registry->systemMessage(ERROR_BAD_EXE_FORMAT).find(u"%1"), std::u16string::npos);
