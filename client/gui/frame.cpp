@@ -34,7 +34,7 @@ GuiCommon::GuiCommon()
 bool GuiCommon::createFrame()
 {
     instance_ = instance();
-    icon_ = programIcon();
+    icon_ = win32::UniqueIcon(programIcon());
     if (instance_ == nullptr)
         return false;
     HWND frame = CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_FRAME), nullptr, procedure, 0);
@@ -113,8 +113,7 @@ void GuiCommon::shutdown()
     }
     if (icon_) {
         SetClassLongPtrW(frame_, GCLP_HICON, static_cast<LONG_PTR>(previousClassIcon_));
-        DestroyIcon(icon_);
-        icon_ = nullptr;
+        icon_.reset();
     }
     // Sent rather than posted: once the frame is forgotten, the message
     // loop no longer dispatches to the pages.
@@ -173,7 +172,7 @@ INT_PTR GuiCommon::handle(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     switch (message) {
     case WM_INITDIALOG:
         frame_ = window;
-        previousClassIcon_ = SetClassLongPtrW(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon_));
+        previousClassIcon_ = SetClassLongPtrW(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon_.get()));
         return TRUE;
     case WM_CLOSE:
     case msg::kCloseRequest:

@@ -68,7 +68,7 @@ private:
     std::atomic<HWND> frame_{nullptr};
     std::array<char16_t, 1024> resultsAddress_{};
     HINSTANCE instance_ = nullptr;
-    HICON icon_ = nullptr;
+    win32::UniqueIcon icon_;
     ULONG_PTR previousClassIcon_ = 0;
     win32::UniqueGdiObject dialogBrush_;
     win32::UniqueGdiObject pageBrush_;

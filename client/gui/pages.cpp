@@ -27,7 +27,7 @@ COLORREF colourOfFont(HFONT font)
 {
     for (const TextStyle style : {TextStyle::Body, TextStyle::Headline, TextStyle::Bold, TextStyle::Link,
                                   TextStyle::Label, TextStyle::Small, TextStyle::Title}) {
-        if (textStyle(style).font == font)
+        if (textStyle(style).font.get() == font)
             return textStyle(style).colour;
     }
     return RGB(0, 0, 0);
@@ -47,7 +47,7 @@ void drawFromTable(const DRAWITEMSTRUCT& item, std::initializer_list<PageText> t
 {
     for (const PageText& text : table) {
         if (text.control == item.CtlID) {
-            drawItemText(item, text.stringId, textStyle(text.style).font, text.centred);
+            drawItemText(item, text.stringId, textStyle(text.style).font.get(), text.centred);
             return;
         }
     }
@@ -235,7 +235,7 @@ INT_PTR GuiResult::handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DRAWITEM: {
         const DRAWITEMSTRUCT& item = drawItem(lParam);
         if (item.CtlID == IDC_RESULT_ADDRESS) {
-            drawItemText(item, gui().addressDisplayText(), textStyle(TextStyle::Link).font, true);
+            drawItemText(item, gui().addressDisplayText(), textStyle(TextStyle::Link).font.get(), true);
             return TRUE;
         }
         // kReportGenerated says the results were opened: only true when an address was.

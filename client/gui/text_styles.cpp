@@ -37,18 +37,15 @@ void createTextStyles()
         font.lfCharSet = ANSI_CHARSET;
         font.lfQuality = ANTIALIASED_QUALITY;
         wcscpy(font.lfFaceName, L"Arial");
-        gEntries[i].font = CreateFontIndirectW(&font);
+        gEntries[i].font.reset(CreateFontIndirectW(&font));
         gEntries[i].colour = kStyles[i].colour;
     }
 }
 
 void releaseTextStyles()
 {
-    for (TextStyleEntry& entry : gEntries) {
-        if (entry.font)
-            DeleteObject(entry.font);
-        entry.font = nullptr;
-    }
+    for (TextStyleEntry& entry : gEntries)
+        entry.font.reset();
 }
 
 const TextStyleEntry& textStyle(TextStyle style)

@@ -5,12 +5,14 @@
 
 #include <array>
 
+#include "client/win32/unique.h"
+
 namespace zorvane::client {
 
 enum class TextStyle { Body = 1, Headline, Bold, Link, Label, Small, Title };
 
 struct TextStyleEntry {
-    HFONT font = nullptr;
+    win32::UniqueFont font;
     COLORREF colour = 0;
 };
 

@@ -118,11 +118,9 @@ TEST(RegistryInfoWine, FindsTestServicesAndAnApprovedExtension)
     readOnly.setText(L"ImagePath", REG_EXPAND_SZ, L"C:\\windows\\system32\\cmd.exe /c");
     readOnly.setText(L"DisplayName", REG_SZ, L"Zorvane read-only service");
     ASSERT_TRUE(readOnly.makeReadOnly());
-    HKEY probe = nullptr;
+    win32::UniqueKey probe;
     const LONG fullAccess = RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kServices + L"\\ZorvaneTestC").c_str(), 0,
-                                          KEY_ALL_ACCESS, &probe);
-    if (probe)
-        RegCloseKey(probe);
+                                          KEY_ALL_ACCESS, probe.put());
     EXPECT_EQ(fullAccess, ERROR_ACCESS_DENIED) << "the key grants read access only";
 
     auto registry = client::makeRegistryReader();
