@@ -1,6 +1,6 @@
 // The wizard with a staged worker, for the window tests: the frame, pages
 // and message loop of zorvane.exe, while the worker plays a scan through
-// the same progressView() and frameNotifier() the real worker uses.
+// the same progress view and frame notifier the real worker uses.
 //   /stage=scan   range 0..70000 advanced in steps, then a results address
 //                 and scan complete; ends early when Cancel sets the flag
 //   /stage=stuck  shows the progress page and never ends (not even on Cancel)
@@ -12,9 +12,7 @@
 
 #include "client/app/command_line_win32.h"
 #include "client/app/user_interface.h"
-#include "client/gui/application.h"
 #include "client/gui/frame.h"
-#include "client/gui/text_styles.h"
 #include "core/app/command_line.h"
 #include "core/base/string_ids.h"
 
@@ -34,9 +32,10 @@ void beginScan(ProgressView& view)
     view.showProgressPage();
 }
 
-DWORD WINAPI stagedWorker(LPVOID)
+DWORD WINAPI stagedWorker(LPVOID parameter)
 {
-    ProgressView& view = client::progressView();
+    client::GuiCommon& gui = *static_cast<client::GuiCommon*>(parameter);
+    ProgressView& view = gui.progressView();
     beginScan(view);
     if (gStage == u"stuck") {
         Sleep(INFINITE);
@@ -54,9 +53,9 @@ DWORD WINAPI stagedWorker(LPVOID)
         view.setHeadline(text::kGettingResults);
         view.setStatus(text::kCommunicating);
         Sleep(300);
-        client::frameNotifier().storeResultsAddress(u"http://127.0.0.1/corvelle/results/5f2c9e41");
+        gui.frameNotifier().storeResultsAddress(u"http://127.0.0.1/corvelle/results/5f2c9e41");
         view.setProgressPageVisible(false);
-        client::frameNotifier().postScanComplete();
+        gui.frameNotifier().postScanComplete();
     }
     return 0;
 }
@@ -70,11 +69,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         if (argument.rfind(u"/stage=", 0) == 0)
             gStage = argument.substr(7);
     }
-    client::setRunSettings(readCommandLine(arguments));
-    client::gui().setWorkerRoutine(stagedWorker);
-    if (!client::startUserInterface(instance))
+    client::GuiCommon gui(instance, readCommandLine(arguments));
+    gui.setWorkerRoutine(stagedWorker);
+    if (!client::startUserInterface(gui))
         return 1;
-    client::runMessageLoop();
-    client::releaseTextStyles();
+    client::runMessageLoop(gui);
     return 0;
 }
