@@ -17,6 +17,7 @@
 
 #include "bench/win32_clock.h"
 #include "client/extractors/adapters.h"
+#include "client/win32/unique.h"
 #include "core/extractors/network_info.h"
 
 namespace {
@@ -81,7 +82,7 @@ double seconds() { return bench::performanceSeconds(); }
 
 // Handles this process keeps open for the passes to find.
 struct ExtraHandles {
-    std::vector<HANDLE> handles;
+    std::vector<win32::UniqueHandle> handles;
     std::vector<SOCKET> sockets;
     std::wstring directory;
     std::vector<std::wstring> files;
@@ -99,21 +100,21 @@ struct ExtraHandles {
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
             if (file == INVALID_HANDLE_VALUE)
                 return false;
-            handles.push_back(file);
+            handles.emplace_back(file);
         }
         for (int k = 0; k < kEvents; ++k) {
             HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
             if (!event)
                 return false;
-            handles.push_back(event);
+            handles.emplace_back(event);
         }
         for (int k = 0; k < kPipes; ++k) {
             HANDLE read = nullptr;
             HANDLE write = nullptr;
             if (!CreatePipe(&read, &write, nullptr, 0))
                 return false;
-            handles.push_back(read);
-            handles.push_back(write);
+            handles.emplace_back(read);
+            handles.emplace_back(write);
         }
         WSADATA data;
         if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
@@ -140,8 +141,7 @@ struct ExtraHandles {
         for (SOCKET s : sockets)
             closesocket(s);
         WSACleanup();
-        for (HANDLE h : handles)
-            CloseHandle(h);
+        handles.clear();  // the files are deleted once closed
         for (const auto& file : files)
             DeleteFileW(file.c_str());
         if (!directory.empty())

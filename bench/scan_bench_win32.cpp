@@ -25,6 +25,7 @@
 #include "bench/scan_fixture.h"
 #include "bench/win32_clock.h"
 #include "client/scan/adapters.h"
+#include "client/win32/unique.h"
 #include "core/extractors/file_system.h"
 #include "core/extractors/hash_extractor.h"
 #include "core/scan/process_collection.h"
@@ -104,21 +105,19 @@ Timing hashOnce(const std::vector<FixtureFile>& files, bool askInformation = fal
     const Stopwatch watch;
     for (const FixtureFile& file : files) {
         const std::u16string path = makeOpenPath(file.windowsPath);
-        HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE)
+        const win32::UniqueFileHandle handle(CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                         nullptr));
+        if (!handle)
             return {};
         BY_HANDLE_FILE_INFORMATION information;
-        if (askInformation && !GetFileInformationByHandle(handle, &information)) {
-            CloseHandle(handle);
+        if (askInformation && !GetFileInformationByHandle(handle.get(), &information))
             return {};
-        }
         extractor.onImageBegin();
         DWORD count = 0;
-        while (ReadFile(handle, block.data(), kImageBlockSize, &count, nullptr) && count > 0)
+        while (ReadFile(handle.get(), block.data(), kImageBlockSize, &count, nullptr) && count > 0)
             extractor.onImageData(block.data(), count);
         extractor.onImageEnd();
-        CloseHandle(handle);
     }
     return watch.stop();
 }

@@ -1,5 +1,5 @@
-// Program entry: run settings, single-instance guard, text styles, frame,
-// message loop.
+// Program entry: run settings, single-instance guard, the wizard (frame,
+// pages, text styles) and its message loop.
 #include <windows.h>
 
 #include <optional>
@@ -7,9 +7,7 @@
 #include "client/app/command_line_win32.h"
 #include "client/app/relaunch_win32.h"
 #include "client/app/user_interface.h"
-#include "client/gui/application.h"
 #include "client/gui/frame.h"
-#include "client/gui/text_styles.h"
 #include "client/scan/worker.h"
 #include "client/win32/fs_redirection.h"
 #include "client/win32/unique.h"
@@ -48,7 +46,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     if (relaunch.outcome == RelaunchResult::Outcome::Failed)
         win32::setScanWithoutRedirection();
 #endif
-    client::setRunSettings(readCommandLine(client::splitCommandLine(GetCommandLineW())));
+    const RunSettings settings = readCommandLine(client::splitCommandLine(GetCommandLineW()));
 
     std::optional<win32::UniqueHandle> mutex = takeSingleInstanceMutex();
     if (!mutex) {
@@ -58,12 +56,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         return 1;
     }
 
-    client::gui().setWorkerRoutine(client::scanThreadMain);
-    if (!client::startUserInterface(instance))
+    client::GuiCommon gui(instance, settings);
+    gui.setWorkerRoutine(client::scanThreadMain);
+    if (!client::startUserInterface(gui))
         return 1;
-    client::runMessageLoop();
+    client::runMessageLoop(gui);
 
     mutex.reset();
-    client::releaseTextStyles();
     return 0;
 }

@@ -2,33 +2,22 @@
 
 #include <commctrl.h>
 
-#include "client/gui/application.h"
 #include "client/gui/frame.h"
-#include "client/gui/text_styles.h"
-#include "client/resources/resource.h"
 
 namespace zorvane::client {
 
-bool startUserInterface(HINSTANCE instance)
+bool startUserInterface(GuiCommon& gui)
 {
-    createTextStyles();
-    setInstance(instance);
-    setProgramIcon(LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM)));
-
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-
-    if (createFrame())
-        return true;
-    releaseTextStyles();
-    return false;
+    return gui.createFrame();
 }
 
-void runMessageLoop()
+void runMessageLoop(const GuiCommon& gui)
 {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0)
-        IsDialogMessageW(frameWindow(), &message);
+        IsDialogMessageW(gui.frame(), &message);
 }
 
 }  // namespace zorvane::client

@@ -5,12 +5,13 @@
 
 namespace zorvane::client {
 
-// Creates the text styles, keeps the instance and its icon (136), registers
-// the progress-bar class and creates the frame. False, with the styles
-// released again, when the frame cannot be made.
-bool startUserInterface(HINSTANCE instance);
+class GuiCommon;
+
+// Registers the progress-bar class and creates the frame of `gui`. False
+// when the frame cannot be made.
+bool startUserInterface(GuiCommon& gui);
 // Hands every message to the frame's dialog manager until the frame posts
 // the quit message.
-void runMessageLoop();
+void runMessageLoop(const GuiCommon& gui);
 
 }  // namespace zorvane::client

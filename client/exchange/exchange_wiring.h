@@ -7,9 +7,12 @@
 
 namespace zorvane::client {
 
+class GuiCommon;
+
 // Runs the two server exchanges for a finished scan over WinINet, with the
 // progress page and the frame as its view and the scan's clock. True when
 // the results address was received.
-bool exchangeScanResults(std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord, Clock& clock);
+bool exchangeScanResults(std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord, Clock& clock,
+                         GuiCommon& gui);
 
 }  // namespace zorvane::client

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "client/win32/unique.h"
+#include "client/win32/unique_internet.h"
 #include "client/win32/wide.h"
 
 namespace zorvane::client {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "client/extractors/adapters.h"
-#include "client/win32/unique.h"
+#include "client/win32/unique_com.h"
 #include "client/win32/wide.h"
 
 namespace zorvane::client {

@@ -25,8 +25,6 @@ constexpr DWORD kValueCapacity = 32766;
 
 HKEY rootKey(RegistryRoot root) { return root == RegistryRoot::ClassesRoot ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE; }
 
-HKEY toKey(RegistryReader::Key key) { return reinterpret_cast<HKEY>(key); }
-
 REGSAM viewFlag(RegistryView view)
 {
     switch (view) {
@@ -53,29 +51,16 @@ bool systemIs64Bit()
 #endif
 }
 
-class RegistryReaderWin32 : public RegistryReader {
+// An open key; the handle is closed when the key is destroyed.
+class RegistryKeyWin32 : public RegistryKey {
 public:
-    std::vector<RegistryView> redirectedViews() override
-    {
-        if (systemIs64Bit())
-            return {RegistryView::Bits64, RegistryView::Bits32};
-        return {RegistryView::Own};
-    }
+    explicit RegistryKeyWin32(HKEY key) : key_(key) {}
 
-    std::int32_t open(RegistryRoot root, const std::u16string& path, RegistryView view, Key& key) override
-    {
-        HKEY opened = nullptr;
-        const LONG status = RegOpenKeyExW(rootKey(root), win32::wide(path), 0, KEY_READ | viewFlag(view), &opened);
-        if (status == ERROR_SUCCESS)
-            key = reinterpret_cast<Key>(opened);
-        return status;
-    }
-
-    std::int32_t queryInfo(Key key, std::uint32_t& subkeyCount, std::uint32_t& valueCount) override
+    std::int32_t queryInfo(std::uint32_t& subkeyCount, std::uint32_t& valueCount) override
     {
         DWORD subkeys = 0;
         DWORD values = 0;
-        const LONG status = RegQueryInfoKeyW(toKey(key), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+        const LONG status = RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                                              &values, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_SUCCESS) {
             subkeyCount = subkeys;
@@ -84,21 +69,21 @@ public:
         return status;
     }
 
-    std::int32_t enumerateSubkey(Key key, std::uint32_t index, std::u16string& name) override
+    std::int32_t enumerateSubkey(std::uint32_t index, std::u16string& name) override
     {
         wchar_t buffer[kKeyNameCapacity];
         DWORD length = kKeyNameCapacity;
-        const LONG status = RegEnumKeyExW(toKey(key), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+        const LONG status = RegEnumKeyExW(key_.get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_SUCCESS)
             name = win32::fromWide(buffer, length);
         return status;
     }
 
-    std::int32_t enumerateValue(Key key, std::uint32_t index, std::u16string& name) override
+    std::int32_t enumerateValue(std::uint32_t index, std::u16string& name) override
     {
         std::u16string buffer(kValueNameCapacity, u'\0');
         DWORD length = kValueNameCapacity;
-        const LONG status = RegEnumValueW(toKey(key), index, win32::wide(buffer.data()), &length, nullptr, nullptr,
+        const LONG status = RegEnumValueW(key_.get(), index, win32::wide(buffer.data()), &length, nullptr, nullptr,
                                           nullptr, nullptr);
         if (status == ERROR_SUCCESS) {
             buffer.resize(length);
@@ -107,19 +92,19 @@ public:
         return status;
     }
 
-    std::int32_t queryValue(Key key, const std::u16string& name, RegistryValue& value) override
+    std::int32_t queryValue(const std::u16string& name, RegistryValue& value) override
     {
         // The size may grow between the two calls; ask again while it does.
         for (;;) {
             DWORD type = 0;
             DWORD size = 0;
-            LONG status = RegQueryValueExW(toKey(key), win32::wide(name), nullptr, &type, nullptr, &size);
+            LONG status = RegQueryValueExW(key_.get(), win32::wide(name), nullptr, &type, nullptr, &size);
             if (status != ERROR_SUCCESS)
                 return status;
             if (size > kValueCapacity)
                 return ERROR_MORE_DATA;
             std::vector<std::uint8_t> data(size);
-            status = RegQueryValueExW(toKey(key), win32::wide(name), nullptr, &type, data.data(), &size);
+            status = RegQueryValueExW(key_.get(), win32::wide(name), nullptr, &type, data.data(), &size);
             if (status == ERROR_MORE_DATA)
                 continue;
             if (status != ERROR_SUCCESS)
@@ -131,7 +116,28 @@ public:
         }
     }
 
-    std::int32_t close(Key key) override { return RegCloseKey(toKey(key)); }
+private:
+    win32::UniqueKey key_;
+};
+
+class RegistryReaderWin32 : public RegistryReader {
+public:
+    std::vector<RegistryView> redirectedViews() override
+    {
+        if (systemIs64Bit())
+            return {RegistryView::Bits64, RegistryView::Bits32};
+        return {RegistryView::Own};
+    }
+
+    std::unique_ptr<RegistryKey> open(RegistryRoot root, const std::u16string& path, RegistryView view,
+                                      std::int32_t& status) override
+    {
+        HKEY opened = nullptr;
+        status = RegOpenKeyExW(rootKey(root), win32::wide(path), 0, KEY_READ | viewFlag(view), &opened);
+        if (status != ERROR_SUCCESS)
+            return nullptr;
+        return std::make_unique<RegistryKeyWin32>(opened);
+    }
 
     std::u16string systemMessage(std::int32_t status) override
     {

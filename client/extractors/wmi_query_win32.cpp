@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "client/extractors/adapters.h"
-#include "client/win32/unique.h"
+#include "client/win32/unique_com.h"
 #include "client/win32/wide.h"
 #include "core/base/text_format.h"
 #include "core/base/trace.h"

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <string_view>
 
-#include "client/gui/application.h"
 #include "client/gui/browser.h"
 #include "client/gui/messages.h"
 #include "client/resources/resource.h"
@@ -18,14 +17,13 @@ namespace {
 
 constexpr DWORD kWorkerWaitMs = 7000;
 
-GuiCommon gGui;
-
 }  // namespace
 
-GuiCommon& gui() { return gGui; }
-
-GuiCommon::GuiCommon()
-    : dialogBrush_(CreateSolidBrush(RGB(236, 233, 216))),
+GuiCommon::GuiCommon(HINSTANCE instance, const RunSettings& settings)
+    : instance_(instance),
+      settings_(settings),
+      icon_(LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM))),
+      dialogBrush_(CreateSolidBrush(RGB(236, 233, 216))),
       pageBrush_(CreateSolidBrush(RGB(248, 248, 246))),
       busyCursor_(LoadCursorW(nullptr, IDC_APPSTARTING))
 {
@@ -33,11 +31,10 @@ GuiCommon::GuiCommon()
 
 bool GuiCommon::createFrame()
 {
-    instance_ = instance();
-    icon_ = programIcon();
     if (instance_ == nullptr)
         return false;
-    HWND frame = CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_FRAME), nullptr, procedure, 0);
+    HWND frame =
+        CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_FRAME), nullptr, procedure, reinterpret_cast<LPARAM>(this));
     if (frame == nullptr)
         return false;
     frame_ = frame;
@@ -47,7 +44,7 @@ bool GuiCommon::createFrame()
     start_.create(instance_, IDD_START);
     progress_.create(instance_, IDD_PROGRESS);
     result_.create(instance_, IDD_RESULT);
-    if (runSettings().unattended)
+    if (settings_.unattended)
         PostMessageW(start_.window(), WM_COMMAND, IDC_START_BUTTON, 0);
     showPage(start_);
     return true;
@@ -58,7 +55,7 @@ bool GuiCommon::startScan()
     if (worker_)
         return false;
     DWORD threadId = 0;
-    HANDLE thread = workerRoutine_ != nullptr ? CreateThread(nullptr, 0, workerRoutine_, nullptr, 0, &threadId) : nullptr;
+    HANDLE thread = workerRoutine_ != nullptr ? CreateThread(nullptr, 0, workerRoutine_, this, 0, &threadId) : nullptr;
     if (thread == nullptr) {
         const std::u16string text = win32::loadText(instance_, text::kOutOfMemory);
         const std::u16string caption = win32::loadText(instance_, text::kErrorCaption);
@@ -79,7 +76,7 @@ void GuiCommon::storeResultsAddress(const std::u16string& address)
 void GuiCommon::onScanComplete()
 {
     worker_.reset();
-    if (runSettings().unattended) {
+    if (settings_.unattended) {
         PostMessageW(frame_, msg::kCloseRequest, 0, 0);
         return;
     }
@@ -113,8 +110,7 @@ void GuiCommon::shutdown()
     }
     if (icon_) {
         SetClassLongPtrW(frame_, GCLP_HICON, static_cast<LONG_PTR>(previousClassIcon_));
-        DestroyIcon(icon_);
-        icon_ = nullptr;
+        icon_.reset();
     }
     // Sent rather than posted: once the frame is forgotten, the message
     // loop no longer dispatches to the pages.
@@ -165,7 +161,10 @@ void GuiCommon::showProgressPageFromAnyThread()
 
 INT_PTR CALLBACK GuiCommon::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return gGui.handle(window, message, wParam, lParam);
+    if (message == WM_INITDIALOG)
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+    auto* gui = reinterpret_cast<GuiCommon*>(GetWindowLongPtrW(window, DWLP_USER));
+    return gui ? gui->handle(window, message, wParam, lParam) : FALSE;
 }
 
 INT_PTR GuiCommon::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -173,7 +172,7 @@ INT_PTR GuiCommon::handle(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     switch (message) {
     case WM_INITDIALOG:
         frame_ = window;
-        previousClassIcon_ = SetClassLongPtrW(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon_));
+        previousClassIcon_ = SetClassLongPtrW(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon_.get()));
         return TRUE;
     case WM_CLOSE:
     case msg::kCloseRequest:
@@ -213,57 +212,47 @@ INT_PTR GuiCommon::handle(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return FALSE;
 }
 
-namespace {
+ProgressState& FrameProgressView::state() { return gui_.progressPage().state(); }
 
-class FrameProgressView : public ProgressView {
-public:
-    ProgressState& state() override { return gGui.progressPage().state(); }
-    void invalidate() override
-    {
-        // A null window would repaint every window on the desktop.
-        if (HWND page = gGui.progressPage().window())
-            InvalidateRect(page, nullptr, TRUE);
-    }
-    void postToBar(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override
-    {
-        HWND bar = GetDlgItem(gGui.progressPage().window(), IDC_PROGRESS_BAR);
-        // PBM_SETRANGE packs the maximum into 16 bits; the 32-bit form
-        // carries a maximum of any size.
-        if (message == pbm::kSetRange)
-            PostMessageW(bar, PBM_SETRANGE32, 0, lParam);
-        else
-            PostMessageW(bar, message, wParam, lParam);
-    }
-    void showProgressPage() override { gGui.showProgressPageFromAnyThread(); }
-    void setProgressPageVisible(bool visible) override
-    {
-        ShowWindowAsync(gGui.progressPage().window(), visible ? SW_SHOW : SW_HIDE);
-    }
-};
+void FrameProgressView::showProgressPage() { gui_.showProgressPageFromAnyThread(); }
 
-class GuiFrameNotifier : public FrameNotifier {
-public:
-    void storeResultsAddress(const std::u16string& address) override { gGui.storeResultsAddress(address); }
-    void postScanComplete() override { PostMessageW(gGui.frame(), msg::kScanComplete, 0, 0); }
-    void openAddress(const std::u16string& address) override { client::openAddress(address); }
-};
-
-}  // namespace
-
-bool createFrame() { return gGui.createFrame(); }
-
-HWND frameWindow() { return gGui.frame(); }
-
-ProgressView& progressView()
+void FrameProgressView::setProgressPageVisible(bool visible)
 {
-    static FrameProgressView view;
-    return view;
+    ShowWindowAsync(gui_.progressPage().window(), visible ? SW_SHOW : SW_HIDE);
 }
 
-FrameNotifier& frameNotifier()
+// The worker thread posts to the bar; the window thread applies it.
+void FrameProgressView::showRange(std::int32_t maximum)
 {
-    static GuiFrameNotifier notifier;
-    return notifier;
+    // PBM_SETRANGE packs the maximum into 16 bits; the 32-bit form carries a
+    // maximum of any size.
+    postToBar(PBM_SETSTEP, 1, 0);
+    postToBar(PBM_SETRANGE32, 0, maximum);
 }
+
+void FrameProgressView::showPosition(std::int32_t position)
+{
+    postToBar(PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void FrameProgressView::showStep() { postToBar(PBM_STEPIT, 0, 0); }
+
+void FrameProgressView::repaint()
+{
+    // A null window would repaint every window on the desktop.
+    if (HWND page = gui_.progressPage().window())
+        InvalidateRect(page, nullptr, TRUE);
+}
+
+void FrameProgressView::postToBar(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    PostMessageW(GetDlgItem(gui_.progressPage().window(), IDC_PROGRESS_BAR), message, wParam, lParam);
+}
+
+void GuiFrameNotifier::storeResultsAddress(const std::u16string& address) { gui_.storeResultsAddress(address); }
+
+void GuiFrameNotifier::postScanComplete() { PostMessageW(gui_.frame(), msg::kScanComplete, 0, 0); }
+
+void GuiFrameNotifier::openAddress(const std::u16string& address) { client::openAddress(address); }
 
 }  // namespace zorvane::client

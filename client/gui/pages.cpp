@@ -5,7 +5,6 @@
 #include <initializer_list>
 #include <utility>
 
-#include "client/gui/application.h"
 #include "client/gui/frame.h"
 #include "client/gui/messages.h"
 #include "client/gui/text_styles.h"
@@ -23,12 +22,12 @@ namespace {
 constexpr COLORREF kPageColour = RGB(248, 248, 246);
 constexpr COLORREF kBarColour = RGB(62, 160, 0);
 
-COLORREF colourOfFont(HFONT font)
+COLORREF colourOfFont(const TextStyles& styles, HFONT font)
 {
     for (const TextStyle style : {TextStyle::Body, TextStyle::Headline, TextStyle::Bold, TextStyle::Link,
                                   TextStyle::Label, TextStyle::Small, TextStyle::Title}) {
-        if (textStyle(style).font == font)
-            return textStyle(style).colour;
+        if (styles[style].font.get() == font)
+            return styles[style].colour;
     }
     return RGB(0, 0, 0);
 }
@@ -43,11 +42,11 @@ struct PageText {
 };
 
 // Draws the item when the table names it.
-void drawFromTable(const DRAWITEMSTRUCT& item, std::initializer_list<PageText> table)
+void drawFromTable(const GuiCommon& gui, const DRAWITEMSTRUCT& item, std::initializer_list<PageText> table)
 {
     for (const PageText& text : table) {
         if (text.control == item.CtlID) {
-            drawItemText(item, text.stringId, textStyle(text.style).font, text.centred);
+            drawItemText(gui, item, text.stringId, gui.textStyles()[text.style].font.get(), text.centred);
             return;
         }
     }
@@ -55,9 +54,12 @@ void drawFromTable(const DRAWITEMSTRUCT& item, std::initializer_list<PageText> t
 
 const DRAWITEMSTRUCT& drawItem(LPARAM lParam) { return *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam); }
 
-INT_PTR pageBrush() { return reinterpret_cast<INT_PTR>(gui().pageBrush()); }
+INT_PTR pageBrush(const GuiCommon& gui) { return reinterpret_cast<INT_PTR>(gui.pageBrush()); }
 
-void postToFrame(UINT message, WPARAM wParam = 0) { PostMessageW(gui().frame(), message, wParam, 0); }
+void postToFrame(const GuiCommon& gui, UINT message, WPARAM wParam = 0)
+{
+    PostMessageW(gui.frame(), message, wParam, 0);
+}
 
 }  // namespace
 
@@ -88,10 +90,10 @@ INT_PTR CALLBACK GuiCommonMember::procedure(HWND window, UINT message, WPARAM wP
             DestroyWindow(pageWindow);
         return FALSE;
     case WM_CTLCOLORDLG:
-        return pageBrush();
+        return pageBrush(page->gui_);
     case WM_COMMAND:
         // Every command acts on the frame, and does nothing without it.
-        if (gui().frame() == nullptr)
+        if (page->gui_.frame() == nullptr)
             return FALSE;
         break;
     }
@@ -111,17 +113,18 @@ void placePage(GuiCommonMember& page)
                clientRect.bottom - clientRect.top, TRUE);
 }
 
-void drawItemText(const DRAWITEMSTRUCT& item, int stringId, HFONT font, bool centred)
+void drawItemText(const GuiCommon& gui, const DRAWITEMSTRUCT& item, int stringId, HFONT font, bool centred)
 {
-    drawItemText(item, win32::loadText(instance(), stringId), font, centred);
+    drawItemText(gui, item, win32::loadText(gui.instance(), stringId), font, centred);
 }
 
-void drawItemText(const DRAWITEMSTRUCT& item, const std::u16string& text, HFONT font, bool centred)
+void drawItemText(const GuiCommon& gui, const DRAWITEMSTRUCT& item, const std::u16string& text, HFONT font,
+                  bool centred)
 {
     if (item.hDC == nullptr)
         return;
     const HGDIOBJ previousFont = SelectObject(item.hDC, font);
-    const COLORREF previousText = SetTextColor(item.hDC, colourOfFont(font));
+    const COLORREF previousText = SetTextColor(item.hDC, colourOfFont(gui.textStyles(), font));
     const COLORREF previousBack = SetBkColor(item.hDC, kPageColour);
     RECT area = item.rcItem;
     // No texts here mark an accelerator, and the results address may hold
@@ -139,7 +142,7 @@ INT_PTR GuiStart::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_DRAWITEM:
-        drawFromTable(drawItem(lParam), {
+        drawFromTable(gui_, drawItem(lParam), {
                                             {IDC_START_TITLE, text::kWhatIsYourPcUpTo, TextStyle::Title, false},
                                             {IDC_START_WELCOME, text::kWelcome, TextStyle::Body, false},
                                             {IDC_START_PROCESSES, text::kProcessesOnYourSystem, TextStyle::Body, true},
@@ -149,12 +152,12 @@ INT_PTR GuiStart::handle(UINT message, WPARAM wParam, LPARAM lParam)
                                         });
         return TRUE;
     case WM_CTLCOLORSTATIC:
-        return pageBrush();
+        return pageBrush(gui_);
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_START_BUTTON:
             ShowWindow(window_, SW_HIDE);
-            postToFrame(msg::kStartScan);
+            postToFrame(gui_, msg::kStartScan);
             return TRUE;
         case IDC_START_ACCEPT:
             EnableWindow(GetDlgItem(window_, IDC_START_BUTTON),
@@ -162,7 +165,7 @@ INT_PTR GuiStart::handle(UINT message, WPARAM wParam, LPARAM lParam)
             return FALSE;
         case IDC_START_LICENSE: {
             const std::u16string address = agreementAddress();
-            SendMessageW(gui().frame(), msg::kOpenAddress, reinterpret_cast<WPARAM>(address.c_str()), 0);
+            SendMessageW(gui_.frame(), msg::kOpenAddress, reinterpret_cast<WPARAM>(address.c_str()), 0);
             return TRUE;
         }
         }
@@ -204,7 +207,7 @@ INT_PTR GuiProgress::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_DRAWITEM:
-        drawFromTable(drawItem(lParam), {
+        drawFromTable(gui_, drawItem(lParam), {
                                             {IDC_PROGRESS_HEADLINE, state_.headlineTextId, TextStyle::Headline, false},
                                             {IDC_PROGRESS_STATUS_LABEL, text::kStatusLabel, TextStyle::Label, false},
                                             {IDC_PROGRESS_STATUS, state_.statusTextId, TextStyle::Bold, false},
@@ -212,7 +215,7 @@ INT_PTR GuiProgress::handle(UINT message, WPARAM wParam, LPARAM lParam)
                                         });
         return TRUE;
     case WM_SETCURSOR:
-        SetCursor(gui().busyCursor());
+        SetCursor(gui_.busyCursor());
         // The result of the message, so that no control under the mouse
         // puts its own cursor back.
         SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
@@ -221,7 +224,7 @@ INT_PTR GuiProgress::handle(UINT message, WPARAM wParam, LPARAM lParam)
         if (LOWORD(wParam) != IDC_PROGRESS_CANCEL)
             return FALSE;
         state_.cancel = true;
-        postToFrame(msg::kCloseRequest);
+        postToFrame(gui_, msg::kCloseRequest);
         return TRUE;
     }
     return FALSE;
@@ -235,27 +238,27 @@ INT_PTR GuiResult::handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DRAWITEM: {
         const DRAWITEMSTRUCT& item = drawItem(lParam);
         if (item.CtlID == IDC_RESULT_ADDRESS) {
-            drawItemText(item, gui().addressDisplayText(), textStyle(TextStyle::Link).font, true);
+            drawItemText(gui_, item, gui_.addressDisplayText(), gui_.textStyles()[TextStyle::Link].font.get(), true);
             return TRUE;
         }
-        // Text 118 says the results were opened: only true when an address was.
-        const int report = gui().resultsAddress()[0] != u'\0' ? text::kReportGenerated : text::kReportGeneratedNotOpened;
-        drawFromTable(item, {
+        // kReportGenerated says the results were opened: only true when an address was.
+        const int report = gui_.resultsAddress()[0] != u'\0' ? text::kReportGenerated : text::kReportGeneratedNotOpened;
+        drawFromTable(gui_, item, {
                                 {IDC_RESULT_REPORT, report, TextStyle::Bold, true},
                                 {IDC_RESULT_LAST_SCAN, text::kLastProcessScan, TextStyle::Small, true},
                             });
         return TRUE;
     }
     case WM_CTLCOLORBTN:
-        return pageBrush();
+        return pageBrush(gui_);
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_RESULT_CLOSE:
-            postToFrame(msg::kCloseRequest);
+            postToFrame(gui_, msg::kCloseRequest);
             return TRUE;
         case IDC_RESULT_BACK:
             ShowWindow(window_, SW_HIDE);
-            postToFrame(msg::kShowStartPage);
+            postToFrame(gui_, msg::kShowStartPage);
             return TRUE;
         case IDC_RESULT_ADDRESS:
             // An owner-drawn button also reports a double click, after the
@@ -263,7 +266,7 @@ INT_PTR GuiResult::handle(UINT message, WPARAM wParam, LPARAM lParam)
             if (HIWORD(wParam) != BN_CLICKED)
                 return TRUE;
             // The full results address: the display text may be cut.
-            postToFrame(msg::kOpenAddress, reinterpret_cast<WPARAM>(gui().resultsAddress()));
+            postToFrame(gui_, msg::kOpenAddress, reinterpret_cast<WPARAM>(gui_.resultsAddress()));
             return TRUE;
         }
         return FALSE;

@@ -10,8 +10,12 @@
 
 namespace zorvane::client {
 
+class GuiCommon;
+
+// A page of the frame `gui`, which outlives it.
 class GuiCommonMember {
 public:
+    explicit GuiCommonMember(GuiCommon& gui) : gui_(gui) {}
     virtual ~GuiCommonMember() = default;
     // Makes the page window from its template and places it. True on success.
     virtual bool create(HINSTANCE instance, int templateId) = 0;
@@ -27,6 +31,7 @@ protected:
     template <typename Page>
     bool createPage(HINSTANCE instance, int templateId);
 
+    GuiCommon& gui_;
     HWND parent_ = nullptr;
     HWND window_ = nullptr;
 
@@ -38,12 +43,14 @@ private:
 
 class GuiStart : public GuiCommonMember {
 public:
+    using GuiCommonMember::GuiCommonMember;
     bool create(HINSTANCE instance, int templateId) override;
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
 };
 
 class GuiProgress : public GuiCommonMember {
 public:
+    using GuiCommonMember::GuiCommonMember;
     bool create(HINSTANCE instance, int templateId) override;
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
     ProgressState& state() { return state_; }
@@ -55,6 +62,7 @@ private:
 
 class GuiResult : public GuiCommonMember {
 public:
+    using GuiCommonMember::GuiCommonMember;
     bool create(HINSTANCE instance, int templateId) override;
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
 };
@@ -65,7 +73,8 @@ void placePage(GuiCommonMember& page);
 // Draws one owner-drawn text: the font's style colour (black for a font
 // that is none of the seven styles) on the page colour, left and top
 // aligned or centred.
-void drawItemText(const DRAWITEMSTRUCT& item, int stringId, HFONT font, bool centred);
-void drawItemText(const DRAWITEMSTRUCT& item, const std::u16string& text, HFONT font, bool centred);
+void drawItemText(const GuiCommon& gui, const DRAWITEMSTRUCT& item, int stringId, HFONT font, bool centred);
+void drawItemText(const GuiCommon& gui, const DRAWITEMSTRUCT& item, const std::u16string& text, HFONT font,
+                  bool centred);
 
 }  // namespace zorvane::client

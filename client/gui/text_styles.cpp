@@ -23,11 +23,9 @@ constexpr std::array<StyleDefinition, 7> kStyles = {{
     {18, 700, FALSE, RGB(0, 44, 119)}, // title
 }};
 
-std::array<TextStyleEntry, 7> gEntries;
-
 }  // namespace
 
-void createTextStyles()
+TextStyles::TextStyles()
 {
     for (std::size_t i = 0; i < kStyles.size(); ++i) {
         LOGFONTW font{};
@@ -37,23 +35,20 @@ void createTextStyles()
         font.lfCharSet = ANSI_CHARSET;
         font.lfQuality = ANTIALIASED_QUALITY;
         wcscpy(font.lfFaceName, L"Arial");
-        gEntries[i].font = CreateFontIndirectW(&font);
-        gEntries[i].colour = kStyles[i].colour;
+        entries_[i].font.reset(CreateFontIndirectW(&font));
+        entries_[i].colour = kStyles[i].colour;
     }
 }
 
-void releaseTextStyles()
+TextStyles::~TextStyles()
 {
-    for (TextStyleEntry& entry : gEntries) {
-        if (entry.font)
-            DeleteObject(entry.font);
-        entry.font = nullptr;
-    }
+    for (TextStyleEntry& entry : entries_)
+        entry.font.reset();
 }
 
-const TextStyleEntry& textStyle(TextStyle style)
+const TextStyleEntry& TextStyles::operator[](TextStyle style) const
 {
-    return gEntries[static_cast<std::size_t>(style) - 1];
+    return entries_[static_cast<std::size_t>(style) - 1];
 }
 
 }  // namespace zorvane::client

@@ -5,20 +5,30 @@
 
 #include <array>
 
+#include "client/win32/unique.h"
+
 namespace zorvane::client {
 
 enum class TextStyle { Body = 1, Headline, Bold, Link, Label, Small, Title };
 
 struct TextStyleEntry {
-    HFONT font = nullptr;
+    win32::UniqueFont font;
     COLORREF colour = 0;
 };
 
-// Creates fonts 1 to 7 (Arial, ANSI, antialiased). Call once at start-up.
-void createTextStyles();
-// Deletes them in the same order. Safe when none were created.
-void releaseTextStyles();
+// Fonts 1 to 7 (Arial, ANSI, antialiased), created together and deleted in
+// the same order when the object goes.
+class TextStyles {
+public:
+    TextStyles();
+    ~TextStyles();
+    TextStyles(const TextStyles&) = delete;
+    TextStyles& operator=(const TextStyles&) = delete;
 
-const TextStyleEntry& textStyle(TextStyle style);
+    const TextStyleEntry& operator[](TextStyle style) const;
+
+private:
+    std::array<TextStyleEntry, 7> entries_;
+};
 
 }  // namespace zorvane::client

@@ -2,7 +2,6 @@
 
 #include "client/exchange/exchange_wiring.h"
 #include "client/extractors/adapters.h"
-#include "client/gui/application.h"
 #include "client/gui/frame.h"
 #include "client/scan/adapters.h"
 #include "client/win32/fs_redirection.h"
@@ -18,8 +17,9 @@
 
 namespace zorvane::client {
 
-DWORD WINAPI scanThreadMain(LPVOID)
+DWORD WINAPI scanThreadMain(LPVOID parameter)
 {
+    GuiCommon& gui = *static_cast<GuiCommon*>(parameter);
     const auto processes = makeProcessSystem();
     const auto privileges = makePrivilegeSystem();
     const auto files = makeFileSystem();
@@ -29,15 +29,15 @@ DWORD WINAPI scanThreadMain(LPVOID)
     const auto wmi = makeWmiQuery();
     const auto network = makeNetworkSystem();
     const ScanServices services{*processes, *privileges, *files,   *clock,   processPathOperations(),
-                                *versions,  *registry,   *wmi,     *network, progressView(),
-                                runSettings()};
-    runScanWorker(services, [&clock](std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord) {
+                                *versions,  *registry,   *wmi,     *network, gui.progressView(),
+                                gui.settings()};
+    runScanWorker(services, [&clock, &gui](std::vector<ProcessRecord>& processList, ProcessRecord& scanRecord) {
         // zorvane.exe on 64-bit Windows whose 64-bit client could not run:
         // the scan is a 32-bit process's view, and the service says so.
         if (win32::scanWithoutRedirection())
             appendError(scanRecord, u"wow64",
                         u"the 64-bit client could not run; modules of 64-bit processes could not be listed");
-        return exchangeScanResults(processList, scanRecord, *clock);
+        return exchangeScanResults(processList, scanRecord, *clock, gui);
     });
     return 0;
 }

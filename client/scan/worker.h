@@ -5,7 +5,8 @@
 namespace zorvane::client {
 
 // The scan worker thread: the whole scan, then the server exchange. The
-// frame starts it with CreateThread; the parameter is unused. Result 0.
-DWORD WINAPI scanThreadMain(LPVOID);
+// frame starts it with CreateThread; the parameter is the frame's
+// GuiCommon. Result 0.
+DWORD WINAPI scanThreadMain(LPVOID parameter);
 
 }  // namespace zorvane::client

@@ -22,14 +22,13 @@ ScanExchange::ScanExchange(HttpTransport& transport, const RunSettings& settings
 
 namespace {
 
-void setPosition(ProgressView& view, std::uint32_t bytesWritten)
+// The bar follows the body written, clamped to the range.
+void showBytesWritten(ProgressView& view, std::uint32_t bytesWritten)
 {
-    ProgressState& state = view.state();
-    const std::int32_t maximum = state.maximum;
+    const std::int32_t maximum = view.state().maximum;
     const std::int32_t position =
         static_cast<std::int32_t>(std::min<std::int64_t>(bytesWritten, std::max<std::int32_t>(maximum, 0)));
-    state.position = position;
-    view.postToBar(pbm::kSetPos, static_cast<std::uintptr_t>(position), 0);
+    view.setPosition(position);
 }
 
 // Both exchanges; false on the first failure, and false as soon as the
@@ -63,13 +62,11 @@ bool runExchanges(ScanExchange& exchange, std::vector<ProcessRecord>& processLis
         return false;
 
     const std::uint32_t bodyLength = exchange.connection.bodyLength();
-    view.state().maximum = static_cast<std::int32_t>(std::min<std::uint32_t>(bodyLength, std::numeric_limits<std::int32_t>::max()));
-    view.postToBar(pbm::kSetStep, 1, 0);
-    view.postToBar(pbm::kSetRange, 0, static_cast<std::intptr_t>(view.state().maximum.load()));
-    if (!exchange.connection.writeBody([&view](std::uint32_t written) { setPosition(view, written); }, cancelled))
+    view.setRange(static_cast<std::int32_t>(std::min<std::uint32_t>(bodyLength, std::numeric_limits<std::int32_t>::max())));
+    if (!exchange.connection.writeBody([&view](std::uint32_t written) { showBytesWritten(view, written); }, cancelled))
         return false;
 
-    setStatusText(view, text::kServerProcessing);
+    view.setStatus(text::kServerProcessing);
     return exchange.connection.finishPost(resultsAddress) && !cancelled();
 }
 
@@ -79,16 +76,15 @@ bool exchangeWithServer(std::vector<ProcessRecord>& processList, ProcessRecord& 
                         const ExchangeServices& services)
 {
     ProgressView& view = services.progress;
-    view.state().position = 0;
-    view.postToBar(pbm::kSetPos, 0, 0);
-    setStatusText(view, text::kCommunicating);
-    setHeadlineText(view, text::kGettingResults);
+    view.setPosition(0);
+    view.setStatus(text::kCommunicating);
+    view.setHeadline(text::kGettingResults);
 
     std::u16string resultsAddress;
     {
         ScanExchange exchange(services.transport, services.settings);
         if (!runExchanges(exchange, processList, scanRecord, services, resultsAddress)) {
-            setStatusText(view, text::kSendFailed);
+            view.setStatus(text::kSendFailed);
             return false;
         }
     }
@@ -111,7 +107,7 @@ bool exchangeWithServer(std::vector<ProcessRecord>& processList, ProcessRecord& 
             // shell, so the result page offers none either.
             traceDiagnostic(u"The results address returned from server is not a web address.\n");
         } else {
-            setStatusText(view, text::kOpeningResults);
+            view.setStatus(text::kOpeningResults);
             services.clock.sleep(kBrowserPauseMs);
             // Closed during the pause: the program is ending; open nothing.
             if (view.state().cancel)

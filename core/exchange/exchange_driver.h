@@ -44,7 +44,7 @@ inline constexpr std::uint32_t kBrowserPauseMs = 3000;
 
 // Runs both exchanges on the scan worker thread. True when the submit reply
 // came with status "200"; the progress page is then hidden and the frame told
-// that the scan is complete. On any failure the status shows text 104, the
+// that the scan is complete. On any failure the status shows kSendFailed, the
 // page stays, and nothing is opened. Only a web address (isWebAddress) of at
 // most kMaxResultsAddress characters is stored and opened; any other reply
 // is a success without an address. The cancel flag is polled before each

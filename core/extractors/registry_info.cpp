@@ -68,63 +68,69 @@ bool RegistryInfoExtractor::checkStatus(std::int32_t status)
     return false;
 }
 
+std::unique_ptr<RegistryKey> RegistryInfoExtractor::openKey(RegistryRoot root, const std::u16string& path,
+                                                             RegistryView view)
+{
+    std::int32_t status = 0;
+    auto key = registry_.open(root, path, view, status);
+    if (!key)
+        checkStatus(status);
+    return key;
+}
+
 void RegistryInfoExtractor::walkRegistryJob(const Job& job)
 {
-    RegistryReader::Key key = 0;
-    if (!checkStatus(registry_.open(job.root, job.path, job.view, key)))
+    const auto key = openKey(job.root, job.path, job.view);
+    if (!key)
         return;
     std::uint32_t subkeyCount = 0;
     std::uint32_t valueCount = 0;
-    if (checkStatus(registry_.queryInfo(key, subkeyCount, valueCount))) {
-        if (job.depth <= 1) {
-            if (job.kind == Kind::ReadValues)
-                readItemValues(key, *job.valueNames, job.path);
-            else
-                followValueNames(key, valueCount, *job.next, job.view);
-        } else {
-            for (std::uint32_t index = 0; index < subkeyCount; ++index) {
-                std::u16string name;
-                if (!checkStatus(registry_.enumerateSubkey(key, index, name)))
-                    continue;
-                Job child = job;
-                child.path += u'\\';
-                child.path += name;
-                child.depth = job.depth - 1;
-                walkRegistryJob(child);
-            }
-        }
+    if (!checkStatus(key->queryInfo(subkeyCount, valueCount)))
+        return;
+    if (job.depth <= 1) {
+        if (job.kind == Kind::ReadValues)
+            readItemValues(*key, *job.valueNames, job.path);
+        else
+            followValueNames(*key, valueCount, *job.next, job.view);
+        return;
     }
-    checkStatus(registry_.close(key));
+    for (std::uint32_t index = 0; index < subkeyCount; ++index) {
+        std::u16string name;
+        if (!checkStatus(key->enumerateSubkey(index, name)))
+            continue;
+        Job child = job;
+        child.path += u'\\';
+        child.path += name;
+        child.depth = job.depth - 1;
+        walkRegistryJob(child);
+    }
 }
 
-void RegistryInfoExtractor::followValueNames(RegistryReader::Key key, std::uint32_t valueCount, const Job& next,
+void RegistryInfoExtractor::followValueNames(RegistryKey& key, std::uint32_t valueCount, const Job& next,
                                              RegistryView view)
 {
     const auto first = next.path.find(u'?');
     const auto last = next.path.rfind(u'?');
     for (std::uint32_t index = 0; index < valueCount; ++index) {
         std::u16string name;
-        if (!checkStatus(registry_.enumerateValue(key, index, name)))
+        if (!checkStatus(key.enumerateValue(index, name)))
             continue;
         std::u16string itemPath = next.path;
         if (first != std::u16string::npos)
             itemPath = next.path.substr(0, first) + name + next.path.substr(last + 1);
-        RegistryReader::Key itemKey = 0;
-        if (!checkStatus(registry_.open(next.root, itemPath, view, itemKey)))
-            continue;
-        readItemValues(itemKey, *next.valueNames, itemPath);
-        checkStatus(registry_.close(itemKey));
+        if (const auto itemKey = openKey(next.root, itemPath, view))
+            readItemValues(*itemKey, *next.valueNames, itemPath);
     }
 }
 
-void RegistryInfoExtractor::readItemValues(RegistryReader::Key key, const ValueNames& names,
+void RegistryInfoExtractor::readItemValues(RegistryKey& key, const ValueNames& names,
                                            const std::u16string& location)
 {
     Item item;
     bool resolved = false;
     for (const auto& [name, namesFile] : names) {
         RegistryValue value;
-        if (!checkStatus(registry_.queryValue(key, name, value)))
+        if (!checkStatus(key.queryValue(name, value)))
             continue;
         auto text = registryText(value);
         if (!text) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,26 +32,30 @@ struct RegistryValue {
     std::vector<std::uint8_t> data;  // exactly the bytes the registry returned
 };
 
-// The operating-system side: read-only access to registry keys and values.
-// Every call returns its Windows status code (0 on success); outputs are
-// written only on success. Keys are opaque handles that the caller closes.
+// An open registry key, closed when destroyed. Every query returns its
+// Windows status code (0 on success); outputs are written only on success.
+class RegistryKey {
+public:
+    virtual ~RegistryKey() = default;
+    virtual std::int32_t queryInfo(std::uint32_t& subkeyCount, std::uint32_t& valueCount) = 0;
+    virtual std::int32_t enumerateSubkey(std::uint32_t index, std::u16string& name) = 0;
+    // The name of the value at `index`.
+    virtual std::int32_t enumerateValue(std::uint32_t index, std::u16string& name) = 0;
+    // `name` empty reads the key's default value.
+    virtual std::int32_t queryValue(const std::u16string& name, RegistryValue& value) = 0;
+};
+
+// The operating-system side: read-only access to registry keys.
 class RegistryReader {
 public:
-    using Key = std::uintptr_t;
-
     virtual ~RegistryReader() = default;
-    // Opens `path` below `root` for reading, in `view`.
-    virtual std::int32_t open(RegistryRoot root, const std::u16string& path, RegistryView view, Key& key) = 0;
+    // Opens `path` below `root` for reading, in `view`. Null when it cannot,
+    // with the Windows status code in `status` (0 on success).
+    virtual std::unique_ptr<RegistryKey> open(RegistryRoot root, const std::u16string& path, RegistryView view,
+                                              std::int32_t& status) = 0;
     // The views a redirected key is read in: both on 64-bit Windows, from
     // either client; only Own elsewhere.
     virtual std::vector<RegistryView> redirectedViews() = 0;
-    virtual std::int32_t queryInfo(Key key, std::uint32_t& subkeyCount, std::uint32_t& valueCount) = 0;
-    virtual std::int32_t enumerateSubkey(Key key, std::uint32_t index, std::u16string& name) = 0;
-    // The name of the value at `index`.
-    virtual std::int32_t enumerateValue(Key key, std::uint32_t index, std::u16string& name) = 0;
-    // `name` empty reads the key's default value.
-    virtual std::int32_t queryValue(Key key, const std::u16string& name, RegistryValue& value) = 0;
-    virtual std::int32_t close(Key key) = 0;
     // The system's message text for a status code; empty when it has none.
     virtual std::u16string systemMessage(std::int32_t status) = 0;
 };
@@ -98,8 +103,10 @@ private:
     // True for status 0; otherwise traces the status and its message.
     bool checkStatus(std::int32_t status);
     void walkRegistryJob(const Job& job);
-    void followValueNames(RegistryReader::Key key, std::uint32_t valueCount, const Job& next, RegistryView view);
-    void readItemValues(RegistryReader::Key key, const ValueNames& names, const std::u16string& location);
+    // The key, or null after tracing why it could not be opened.
+    std::unique_ptr<RegistryKey> openKey(RegistryRoot root, const std::u16string& path, RegistryView view);
+    void followValueNames(RegistryKey& key, std::uint32_t valueCount, const Job& next, RegistryView view);
+    void readItemValues(RegistryKey& key, const ValueNames& names, const std::u16string& location);
     void buildFileIndex();
 
     RegistryReader& registry_;

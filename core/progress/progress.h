@@ -16,43 +16,56 @@ struct ProgressState {
     std::atomic<std::int32_t> headlineTextId{0};
 };
 
-// Progress-bar messages posted to control 1000 of the progress page.
-namespace pbm {
-inline constexpr std::uint32_t kSetRange = 1025;  // lParam carries the full maximum (see ProgressView)
-inline constexpr std::uint32_t kSetPos = 1026;
-inline constexpr std::uint32_t kSetStep = 1028;
-inline constexpr std::uint32_t kStepIt = 1029;
-}  // namespace pbm
-
+// Each change is stored in ProgressState first and then shown, so that the
+// page never shows a value the state does not hold.
 class ProgressView {
 public:
     virtual ~ProgressView() = default;
 
     virtual ProgressState& state() = 0;
-    // Repaints the whole progress page (InvalidateRect, erase).
-    virtual void invalidate() = 0;
-    // Posts a progress-bar message. For pbm::kSetRange, lParam is the new
-    // maximum in full (the range always starts at 0); the window side must
-    // not cut it to 16 bits.
-    virtual void postToBar(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+
+    // The bar runs from 0 to maximum in steps of one. The maximum may exceed
+    // 16 bits.
+    void setRange(std::int32_t maximum)
+    {
+        state().maximum = maximum;
+        showRange(maximum);
+    }
+    void setPosition(std::int32_t position)
+    {
+        state().position = position;
+        showPosition(position);
+    }
+    // Advances the bar by one step.
+    void step()
+    {
+        ++state().position;
+        showStep();
+    }
+    // Status and headline are string-table ids (core/base/string_ids.h).
+    void setStatus(std::int32_t id)
+    {
+        state().statusTextId = id;
+        repaint();
+    }
+    void setHeadline(std::int32_t id)
+    {
+        state().headlineTextId = id;
+        repaint();
+    }
+
     // Hides the current page, makes the progress page current, shows it and
     // gives it the focus.
     virtual void showProgressPage() = 0;
-    // Shows (SW_SHOW) or hides (SW_HIDE) the progress page window only.
+    // Shows or hides the progress page window only.
     virtual void setProgressPageVisible(bool visible) = 0;
+
+private:
+    virtual void showRange(std::int32_t maximum) = 0;
+    virtual void showPosition(std::int32_t position) = 0;
+    virtual void showStep() = 0;
+    // Repaints the whole page, for new status or headline text.
+    virtual void repaint() = 0;
 };
-
-// Stores a string-table id as the status (or headline) text and repaints.
-inline void setStatusText(ProgressView& view, std::int32_t id)
-{
-    view.state().statusTextId = id;
-    view.invalidate();
-}
-
-inline void setHeadlineText(ProgressView& view, std::int32_t id)
-{
-    view.state().headlineTextId = id;
-    view.invalidate();
-}
 
 }  // namespace zorvane

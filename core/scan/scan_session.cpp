@@ -18,7 +18,7 @@ bool runScanPhases(ScanPhases& phases, ProgressView& view)
 {
     ProgressState& state = view.state();
     if (!phases.collectSystemInfo()) {
-        setStatusText(view, text::kInitialisationFailed);
+        view.setStatus(text::kInitialisationFailed);
         return false;
     }
 
@@ -26,11 +26,9 @@ bool runScanPhases(ScanPhases& phases, ProgressView& view)
     const std::int32_t maximum =
         static_cast<std::int32_t>(std::min<std::size_t>(files, std::numeric_limits<std::int32_t>::max()));
     if (state.position <= maximum) {
-        state.maximum = maximum;
-        view.postToBar(pbm::kSetStep, 1, 0);
-        view.postToBar(pbm::kSetRange, 0, maximum);
+        view.setRange(maximum);
     }
-    setStatusText(view, text::kScanningProcesses);
+    view.setStatus(text::kScanningProcesses);
 
     for (;;) {
         if (state.cancel)
@@ -40,8 +38,7 @@ bool runScanPhases(ScanPhases& phases, ProgressView& view)
             if (state.position > state.maximum) {
                 state.cancel = true;
             } else {
-                ++state.position;
-                view.postToBar(pbm::kStepIt, 0, 0);
+                view.step();
             }
         }
         if (!more)
@@ -158,11 +155,10 @@ void ScanSession::bindAll(ProcessRecord* record)
 void runScanWorker(const ScanServices& services, const ScanResultsHandler& exchange)
 {
     ProgressView& view = services.progress;
-    setStatusText(view, text::kPreparing);
-    setHeadlineText(view, text::kAnalyzing);
+    view.setStatus(text::kPreparing);
+    view.setHeadline(text::kAnalyzing);
     const std::int32_t position = std::min<std::int32_t>(0, view.state().maximum);
-    view.state().position = position;
-    view.postToBar(pbm::kSetPos, static_cast<std::uintptr_t>(position), 0);
+    view.setPosition(position);
     view.showProgressPage();
 
     ScanSession session(services);

@@ -41,12 +41,12 @@ protected:
     ~ScanPhases() = default;
 };
 
-// Runs the phases with their effects on the progress page: status 107 when
-// the scan-wide phase fails; otherwise range 0..n and status 110, then one
-// step-it per file step (n + 1 for n files, the last one finishing). The
-// cancel flag is polled before every step; a step that would pass the
-// maximum sets it. True when the scan completed, false when it failed or
-// was cancelled.
+// Runs the phases with their effects on the progress page: status
+// kInitialisationFailed when the scan-wide phase fails; otherwise range 0..n
+// and status kScanningProcesses, then one step per file step (n + 1 for n
+// files, the last one finishing). The cancel flag is polled before every
+// step; a step that would pass the maximum sets it. True when the scan
+// completed, false when it failed or was cancelled.
 bool runScanPhases(ScanPhases& phases, ProgressView& view);
 
 class ScanSession final : public ScanPhases {
@@ -117,7 +117,7 @@ private:
 // business; the worker does not use it.
 using ScanResultsHandler = std::function<bool(std::vector<ProcessRecord>&, ProcessRecord&)>;
 
-// The worker thread's body: status 113 and headline 119, the bar reset, the
+// The worker thread's body: status kPreparing and headline kAnalyzing, the bar reset, the
 // progress page shown; then the session is built and run, and a completed
 // scan is handed to `exchange` with the progress page shown again.
 void runScanWorker(const ScanServices& services, const ScanResultsHandler& exchange);

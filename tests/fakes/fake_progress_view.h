@@ -1,6 +1,6 @@
 #pragma once
 // A progress page that logs what the worker does to it. A test may react to
-// each bar message (for example, to press Cancel at a chosen moment).
+// each change of the bar (for example, to press Cancel at a chosen moment).
 
 #include <cstdint>
 #include <functional>
@@ -12,12 +12,10 @@ namespace zorvane::fakes {
 
 class FakeProgressView : public ProgressView {
 public:
-    enum class Kind { Invalidate, Post, ShowProgressPage, SetVisible };
+    enum class Kind { Repaint, Range, Position, Step, ShowProgressPage, SetVisible };
     struct Event {
         Kind kind;
-        std::uint32_t message = 0;  // Post
-        std::uintptr_t wParam = 0;  // Post
-        std::intptr_t lParam = 0;   // Post; SetVisible: 1 shown, 0 hidden
+        std::int32_t value = 0;  // Range: maximum; Position: position; SetVisible: 1 shown, 0 hidden
         std::int32_t statusTextId = 0;
         std::int32_t headlineTextId = 0;
 
@@ -25,30 +23,34 @@ public:
     };
 
     std::vector<Event> events;
-    std::function<void(const Event&)> onPost;
+    std::function<void(const Event&)> onBar;
 
     ProgressState& state() override { return state_; }
-    void invalidate() override { log({Kind::Invalidate}); }
-    void postToBar(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override
-    {
-        log({Kind::Post, message, wParam, lParam});
-        if (onPost)
-            onPost(events.back());
-    }
     void showProgressPage() override { log({Kind::ShowProgressPage}); }
-    void setProgressPageVisible(bool visible) override { log({Kind::SetVisible, 0, 0, visible ? 1 : 0}); }
+    void setProgressPageVisible(bool visible) override { log({Kind::SetVisible, visible ? 1 : 0}); }
 
-    // The bar messages of one kind, in order.
-    std::vector<Event> posts(std::uint32_t message) const
+    // The events of one kind, in order.
+    std::vector<Event> of(Kind kind) const
     {
         std::vector<Event> found;
         for (const Event& event : events)
-            if (event.kind == Kind::Post && event.message == message)
+            if (event.kind == kind)
                 found.push_back(event);
         return found;
     }
 
 private:
+    void showRange(std::int32_t maximum) override { logBar({Kind::Range, maximum}); }
+    void showPosition(std::int32_t position) override { logBar({Kind::Position, position}); }
+    void showStep() override { logBar({Kind::Step}); }
+    void repaint() override { log({Kind::Repaint}); }
+
+    void logBar(const Event& event)
+    {
+        log(event);
+        if (onBar)
+            onBar(events.back());
+    }
     void log(Event event)
     {
         event.statusTextId = state_.statusTextId;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -85,7 +86,7 @@ public:
         return *this;
     }
 
-    int openKeys() const { return static_cast<int>(open_.size()); }
+    int openKeys() const { return openKeys_; }
 
     // The path under which a key of the 32-bit view is staged, once the
     // fake plays 64-bit Windows (`views`); the 64-bit view is the plain path.
@@ -94,66 +95,15 @@ public:
 
     std::vector<RegistryView> redirectedViews() override { return views; }
 
-    std::int32_t open(RegistryRoot root, const std::u16string& path, RegistryView view, Key& key) override
+    std::unique_ptr<RegistryKey> open(RegistryRoot root, const std::u16string& path, RegistryView view,
+                                      std::int32_t& status) override
     {
         const auto found = nodes_.find({root, view == RegistryView::Bits32 ? in32BitView(path) : path});
-        if (found == nodes_.end())
-            return kErrorFileNotFound;
-        if (found->second.openStatus != 0)
-            return found->second.openStatus;
-        key = nextKey_++;
-        open_[key] = &found->second;
-        return 0;
+        status = found == nodes_.end() ? kErrorFileNotFound : found->second.openStatus;
+        if (status != 0)
+            return nullptr;
+        return std::make_unique<Key>(found->second, openKeys_);
     }
-
-    std::int32_t queryInfo(Key key, std::uint32_t& subkeyCount, std::uint32_t& valueCount) override
-    {
-        const Node* n = at(key);
-        if (!n)
-            return kInvalidHandle;
-        subkeyCount = static_cast<std::uint32_t>(n->subkeys.size());
-        valueCount = static_cast<std::uint32_t>(n->values.size());
-        return 0;
-    }
-
-    std::int32_t enumerateSubkey(Key key, std::uint32_t index, std::u16string& name) override
-    {
-        const Node* n = at(key);
-        if (!n)
-            return kInvalidHandle;
-        if (index >= n->subkeys.size())
-            return kNoMoreItems;
-        name = n->subkeys[index];
-        return 0;
-    }
-
-    std::int32_t enumerateValue(Key key, std::uint32_t index, std::u16string& name) override
-    {
-        const Node* n = at(key);
-        if (!n)
-            return kInvalidHandle;
-        if (index >= n->values.size())
-            return kNoMoreItems;
-        name = n->values[index].first;
-        return 0;
-    }
-
-    std::int32_t queryValue(Key key, const std::u16string& name, RegistryValue& value) override
-    {
-        const Node* n = at(key);
-        if (!n)
-            return kInvalidHandle;
-        if (const auto failing = n->failingValues.find(name); failing != n->failingValues.end())
-            return failing->second;
-        for (const auto& entry : n->values)
-            if (entry.first == name) {
-                value = entry.second;
-                return 0;
-            }
-        return kErrorFileNotFound;
-    }
-
-    std::int32_t close(Key key) override { return open_.erase(key) == 1 ? 0 : kInvalidHandle; }
 
     std::u16string systemMessage(std::int32_t status) override
     {
@@ -161,7 +111,6 @@ public:
     }
 
 private:
-    static constexpr std::int32_t kInvalidHandle = 6;
     static constexpr std::int32_t kNoMoreItems = 259;
 
     struct Node {
@@ -169,6 +118,49 @@ private:
         std::vector<std::pair<std::u16string, RegistryValue>> values;
         std::map<std::u16string, std::int32_t> failingValues;
         std::int32_t openStatus = 0;
+    };
+
+    // Counts itself among the open keys while it lives.
+    class Key : public RegistryKey {
+    public:
+        Key(const Node& node, int& openKeys) : node_(node), openKeys_(openKeys) { ++openKeys_; }
+        ~Key() override { --openKeys_; }
+
+        std::int32_t queryInfo(std::uint32_t& subkeyCount, std::uint32_t& valueCount) override
+        {
+            subkeyCount = static_cast<std::uint32_t>(node_.subkeys.size());
+            valueCount = static_cast<std::uint32_t>(node_.values.size());
+            return 0;
+        }
+        std::int32_t enumerateSubkey(std::uint32_t index, std::u16string& name) override
+        {
+            if (index >= node_.subkeys.size())
+                return kNoMoreItems;
+            name = node_.subkeys[index];
+            return 0;
+        }
+        std::int32_t enumerateValue(std::uint32_t index, std::u16string& name) override
+        {
+            if (index >= node_.values.size())
+                return kNoMoreItems;
+            name = node_.values[index].first;
+            return 0;
+        }
+        std::int32_t queryValue(const std::u16string& name, RegistryValue& value) override
+        {
+            if (const auto failing = node_.failingValues.find(name); failing != node_.failingValues.end())
+                return failing->second;
+            for (const auto& entry : node_.values)
+                if (entry.first == name) {
+                    value = entry.second;
+                    return 0;
+                }
+            return kErrorFileNotFound;
+        }
+
+    private:
+        const Node& node_;
+        int& openKeys_;
     };
 
     Node& node(RegistryRoot root, const std::u16string& path)
@@ -182,15 +174,8 @@ private:
         return nodes_[{root, path}];
     }
 
-    const Node* at(Key key) const
-    {
-        const auto found = open_.find(key);
-        return found == open_.end() ? nullptr : found->second;
-    }
-
     std::map<std::pair<RegistryRoot, std::u16string>, Node> nodes_;
-    std::map<Key, const Node*> open_;
-    Key nextKey_ = 100;
+    int openKeys_ = 0;
 };
 
 }  // namespace zorvane::fakes

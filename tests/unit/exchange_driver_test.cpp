@@ -4,6 +4,7 @@
 
 #include "core/base/clock.h"
 #include "core/base/run_settings.h"
+#include "core/base/string_ids.h"
 #include "core/exchange/exchange_driver.h"
 #include "core/progress/progress.h"
 #include "protocol_wire_decoding.h"
@@ -15,28 +16,27 @@ using namespace zorvane::testing;
 
 namespace {
 
+std::string repaintEvent(int status, int headline)
+{
+    return "repaint " + std::to_string(status) + "/" + std::to_string(headline);
+}
+
 class RecordingProgressView : public ProgressView {
 public:
     explicit RecordingProgressView(std::vector<std::string>& events) : events_(events) {}
     ProgressState& state() override { return state_; }
-    void invalidate() override
-    {
-        events_.push_back("repaint " + std::to_string(state_.statusTextId) + "/" +
-                          std::to_string(state_.headlineTextId));
-    }
-    void postToBar(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override
-    {
-        switch (message) {
-        case pbm::kSetPos: events_.push_back("pos " + std::to_string(wParam)); break;
-        case pbm::kSetRange: events_.push_back("range " + std::to_string(wParam) + ".." + std::to_string(lParam)); break;
-        case pbm::kSetStep: events_.push_back("step " + std::to_string(wParam)); break;
-        default: events_.push_back("bar " + std::to_string(message));
-        }
-    }
     void showProgressPage() override { events_.push_back("show page"); }
     void setProgressPageVisible(bool visible) override { events_.push_back(visible ? "show" : "hide"); }
 
 private:
+    void showRange(std::int32_t maximum) override { events_.push_back("range 0.." + std::to_string(maximum)); }
+    void showPosition(std::int32_t position) override { events_.push_back("pos " + std::to_string(position)); }
+    void showStep() override { events_.push_back("step"); }
+    void repaint() override
+    {
+        events_.push_back(repaintEvent(state_.statusTextId, state_.headlineTextId));
+    }
+
     ProgressState state_;
     std::vector<std::string>& events_;
 };
@@ -103,8 +103,10 @@ TEST_F(ExchangeDriver, RunsBothExchangesAndOpensTheResultsInOrder)
 
     const std::string total = std::to_string(transport.requests[1].body.size());
     EXPECT_EQ(events,
-              (std::vector<std::string>{"pos 0", "repaint 111/0", "repaint 111/120", "step 1", "range 0.." + total,
-                                        "pos 0", "pos " + total, "repaint 121/120", "repaint 112/120", "sleep 3000",
+              (std::vector<std::string>{"pos 0", repaintEvent(text::kCommunicating, 0),
+                                        repaintEvent(text::kCommunicating, text::kGettingResults), "range 0.." + total,
+                                        "pos 0", "pos " + total, repaintEvent(text::kServerProcessing, text::kGettingResults),
+                                        repaintEvent(text::kOpeningResults, text::kGettingResults), "sleep 3000",
                                         "storeResultsAddress http://service.test/r/42",
                                         "openAddress http://service.test/r/42", "hide", "postScanComplete"}));
     EXPECT_EQ(view.state().position, std::stoi(total));
@@ -117,7 +119,7 @@ TEST_F(ExchangeDriver, WithoutTheBrowserNothingIsOpenedAndNoPauseIsMade)
     transport.replies = {{u"200", "1|1,2|t|a"}, {u"200", "http://x/"}};
     ASSERT_TRUE(run());
     for (const auto& event : events) {
-        EXPECT_NE(event, "repaint 112/120");
+        EXPECT_NE(event, repaintEvent(text::kOpeningResults, text::kGettingResults));
         EXPECT_NE(event.rfind("sleep", 0), 0u);
     }
     EXPECT_EQ(frame.storedAddress, u"");
@@ -126,11 +128,11 @@ TEST_F(ExchangeDriver, WithoutTheBrowserNothingIsOpenedAndNoPauseIsMade)
     EXPECT_EQ(events.back(), "postScanComplete");
 }
 
-TEST_F(ExchangeDriver, ASubmitFailureShows104AndNoResultPage)
+TEST_F(ExchangeDriver, ASubmitFailureShowsSendFailedAndNoResultPage)
 {
     transport.replies = {{u"200", "1|1,2|t|a"}, {u"500", "http://x/"}};
     EXPECT_FALSE(run());
-    EXPECT_EQ(events.back(), "repaint 104/120");
+    EXPECT_EQ(events.back(), repaintEvent(text::kSendFailed, text::kGettingResults));
     EXPECT_EQ(frame.scanCompletePosts, 0);
     EXPECT_TRUE(frame.openedAddresses.empty());
     EXPECT_EQ(transport.sessionsOpen + transport.connectionsOpen + transport.requestsOpen, 0);
@@ -141,7 +143,7 @@ TEST_F(ExchangeDriver, AWrongStaticIdCountNeverSendsTheSubmitRequest)
     transport.replies = {{u"200", "1|1,2,3|t|a"}, {u"200", "http://x/"}};
     EXPECT_FALSE(run());
     EXPECT_EQ(transport.requests.size(), 1u);
-    EXPECT_EQ(events.back(), "repaint 104/120");
+    EXPECT_EQ(events.back(), repaintEvent(text::kSendFailed, text::kGettingResults));
     EXPECT_EQ(scan["scanId"], u"1");
 }
 
@@ -160,7 +162,7 @@ TEST_F(ExchangeDriver, AScanIdWithALineBreakIsRefusedBeforeTheSubmit)
     transport.replies = {{u"200", "1\r\nX-Injected: 1|1,2|t|a"}, {u"200", "http://x/"}};
     EXPECT_FALSE(run());
     EXPECT_EQ(transport.requests.size(), 1u);
-    EXPECT_EQ(events.back(), "repaint 104/120");
+    EXPECT_EQ(events.back(), repaintEvent(text::kSendFailed, text::kGettingResults));
 }
 
 TEST_F(ExchangeDriver, TheSubmitTemplateIsNeverAFormat)

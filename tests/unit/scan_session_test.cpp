@@ -161,10 +161,9 @@ TEST(ScanSession, NFilesGiveRangeNAndNPlusOneSteps)
     ScanSession session(rig.services());
     ASSERT_TRUE(session.runScanPhases());
 
-    ASSERT_GE(rig.progress.events.size(), 2u);
-    EXPECT_EQ(rig.progress.events[0], (Event{Kind::Post, pbm::kSetStep, 1, 0}));
-    EXPECT_EQ(rig.progress.events[1], (Event{Kind::Post, pbm::kSetRange, 0, 4}));
-    EXPECT_EQ(rig.progress.posts(pbm::kStepIt).size(), 5u);
+    ASSERT_GE(rig.progress.events.size(), 1u);
+    EXPECT_EQ(rig.progress.events[0], (Event{Kind::Range, 4}));
+    EXPECT_EQ(rig.progress.of(Kind::Step).size(), 5u);
     EXPECT_EQ(rig.progress.state().position, 5);
     EXPECT_FALSE(rig.progress.state().cancel);
     EXPECT_EQ(rig.progress.state().statusTextId, text::kScanningProcesses);
@@ -174,18 +173,18 @@ TEST(ScanSession, CancelDuringEnumerationStopsBeforeTheFirstFileAndNothingIsSent
 {
     SessionRig rig;
     rig.stageTwoImagesAndASharedDll();
-    rig.progress.onPost = [&](const Event& event) {
-        if (event.message == pbm::kSetRange)
+    rig.progress.onBar = [&](const Event& event) {
+        if (event.kind == Kind::Range)
             rig.progress.state().cancel = true;
     };
     bool sent = false;
     runScanWorker(rig.services(), [&](std::vector<ProcessRecord>&, ProcessRecord&) { return sent = true; });
     EXPECT_FALSE(sent);
     EXPECT_TRUE(rig.files.opens.empty());
-    EXPECT_TRUE(rig.progress.posts(pbm::kStepIt).empty());
+    EXPECT_TRUE(rig.progress.of(Kind::Step).empty());
 }
 
-TEST(ScanPhasesProgress, FailingScanWidePhaseShows107AndGoesNoFurther)
+TEST(ScanPhasesProgress, FailingScanWidePhaseShowsInitialisationFailedAndGoesNoFurther)
 {
     FakeProgressView view;
     ScriptedPhases phases;
@@ -193,7 +192,7 @@ TEST(ScanPhasesProgress, FailingScanWidePhaseShows107AndGoesNoFurther)
     EXPECT_FALSE(runScanPhases(phases, view));
     EXPECT_EQ(phases.enumerations, 0);
     EXPECT_EQ(phases.steps, 0);
-    EXPECT_EQ(view.events, (std::vector<Event>{{Kind::Invalidate, 0, 0, 0, text::kInitialisationFailed, 0}}));
+    EXPECT_EQ(view.events, (std::vector<Event>{{Kind::Repaint, 0, text::kInitialisationFailed, 0}}));
 }
 
 TEST(ScanPhasesProgress, StepsPastTheMaximumCancelButACancelInTheFinalStepDoesNot)
@@ -205,7 +204,7 @@ TEST(ScanPhasesProgress, StepsPastTheMaximumCancelButACancelInTheFinalStepDoesNo
     EXPECT_FALSE(runScanPhases(endless, runaway));
     // Positions 0 -> 1 -> 2 are stepped; the third step finds 2 > 1 and cancels.
     EXPECT_EQ(endless.steps, 3);
-    EXPECT_EQ(runaway.posts(pbm::kStepIt).size(), 2u);
+    EXPECT_EQ(runaway.of(Kind::Step).size(), 2u);
     EXPECT_TRUE(runaway.state().cancel);
 
     FakeProgressView view;
@@ -217,7 +216,7 @@ TEST(ScanPhasesProgress, StepsPastTheMaximumCancelButACancelInTheFinalStepDoesNo
             view.state().cancel = true;
     };
     EXPECT_TRUE(runScanPhases(phases, view));
-    EXPECT_EQ(view.posts(pbm::kStepIt).size(), 2u);
+    EXPECT_EQ(view.of(Kind::Step).size(), 2u);
 }
 
 TEST(ScanWorker, ShowsTheProgressPageScansAndHandsTheResultsToTheExchange)
@@ -231,7 +230,7 @@ TEST(ScanWorker, ShowsTheProgressPageScansAndHandsTheResultsToTheExchange)
         ++exchanges;
         EXPECT_EQ(list.size(), 5u);
         EXPECT_TRUE(scanRecord.contains(keys::kScanningTime));
-        EXPECT_EQ(rig.progress.events.back(), (Event{Kind::SetVisible, 0, 0, 1, text::kScanningProcesses,
+        EXPECT_EQ(rig.progress.events.back(), (Event{Kind::SetVisible, 1, text::kScanningProcesses,
                                                      text::kAnalyzing}));
         return true;
     });
@@ -239,9 +238,9 @@ TEST(ScanWorker, ShowsTheProgressPageScansAndHandsTheResultsToTheExchange)
 
     const std::vector<Event> start(rig.progress.events.begin(), rig.progress.events.begin() + 4);
     EXPECT_EQ(start, (std::vector<Event>{
-                         {Kind::Invalidate, 0, 0, 0, text::kPreparing, 0},
-                         {Kind::Invalidate, 0, 0, 0, text::kPreparing, text::kAnalyzing},
-                         {Kind::Post, pbm::kSetPos, 0, 0, text::kPreparing, text::kAnalyzing},
-                         {Kind::ShowProgressPage, 0, 0, 0, text::kPreparing, text::kAnalyzing},
+                         {Kind::Repaint, 0, text::kPreparing, 0},
+                         {Kind::Repaint, 0, text::kPreparing, text::kAnalyzing},
+                         {Kind::Position, 0, text::kPreparing, text::kAnalyzing},
+                         {Kind::ShowProgressPage, 0, text::kPreparing, text::kAnalyzing},
                      }));
 }

@@ -1,7 +1,7 @@
 // The client's exchange against a misbehaving service: the real WinINet
 // transport and exchangeWithServer, in this process, against the recording
 // server's scripted faults. Every case must end in the send-failure status
-// (text 104) or in a harmless success, without crashing, hanging or opening
+// (kSendFailed) or in a harmless success, without crashing, hanging or opening
 // anything.
 #include <gtest/gtest.h>
 
@@ -38,14 +38,17 @@ constexpr DWORD kHangMs = 120000;
 class StateOnlyProgressView : public ProgressView {
 public:
     ProgressState& state() override { return state_; }
-    void invalidate() override {}
-    void postToBar(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
     void showProgressPage() override {}
     void setProgressPageVisible(bool visible) override { hidden = !visible; }
 
     bool hidden = false;
 
 private:
+    void showRange(std::int32_t) override {}
+    void showPosition(std::int32_t) override {}
+    void showStep() override {}
+    void repaint() override {}
+
     ProgressState state_;
 };
 
@@ -149,7 +152,7 @@ std::size_t privateBytes()
 
 }  // namespace
 
-TEST(ClientFaultMatrix, EveryFaultEndsIn104OrAHarmlessSuccess)
+TEST(ClientFaultMatrix, EveryFaultEndsInSendFailedOrAHarmlessSuccess)
 {
     auto server = RecordingServer::attach();
     ASSERT_TRUE(server) << "the recording server of the ctest fixture is not running";

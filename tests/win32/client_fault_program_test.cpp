@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "client/resources/resource.h"
 #include "fault_support.h"
 #include "recording_server.h"
 #include "support.h"
@@ -24,8 +25,6 @@ constexpr DWORD kExchangeMs = 120000;
 // A hang guard only: the program must end, and ends in about 7 s.
 constexpr DWORD kEndMs = 60000;
 
-constexpr int kProgressBar = 1000;
-constexpr int kCancel = 1012;
 
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -86,7 +85,7 @@ struct UnattendedRun {
         const DWORD start = GetTickCount();
         if (cancelButton) {
             DWORD_PTR result = 0;
-            SendMessageTimeoutW(GetDlgItem(pageWith(frame, kProgressBar), kCancel), BM_CLICK, 0, 0,
+            SendMessageTimeoutW(GetDlgItem(pageWith(frame, IDC_PROGRESS_BAR), IDC_PROGRESS_CANCEL), BM_CLICK, 0, 0,
                                 SMTO_ABORTIFHUNG, 10000, &result);
         } else {
             PostMessageW(frame, WM_CLOSE, 0, 0);

@@ -20,12 +20,6 @@ namespace {
 class QuietProgressView : public ProgressView {
 public:
     ProgressState& state() override { return state_; }
-    void invalidate() override {}
-    void postToBar(std::uint32_t message, std::uintptr_t wParam, std::intptr_t) override
-    {
-        if (message == pbm::kSetPos)
-            positions.push_back(static_cast<std::uint32_t>(wParam));
-    }
     void showProgressPage() override {}
     void setProgressPageVisible(bool visible) override { hidden = !visible; }
 
@@ -33,6 +27,11 @@ public:
     bool hidden = false;
 
 private:
+    void showRange(std::int32_t) override {}
+    void showPosition(std::int32_t position) override { positions.push_back(static_cast<std::uint32_t>(position)); }
+    void showStep() override {}
+    void repaint() override {}
+
     ProgressState state_;
 };
 

@@ -81,9 +81,10 @@ TEST(BrowserRegistry, CommandTooLongForItsBufferFallsBackInsteadOfBeingCut)
 TEST(ResultsAddress, KeptInFullUpToItsBufferAndRefusedBeyond)
 {
     const std::u16string longAddress = u"http://127.0.0.1/results/" + std::u16string(900, u'a');
-    client::frameNotifier().storeResultsAddress(longAddress);
-    EXPECT_EQ(std::u16string(client::gui().resultsAddress()), longAddress) << "longer than the display text, kept whole";
+    client::GuiCommon gui(GetModuleHandleW(nullptr), RunSettings{});
+    gui.frameNotifier().storeResultsAddress(longAddress);
+    EXPECT_EQ(std::u16string(gui.resultsAddress()), longAddress) << "longer than the display text, kept whole";
 
-    client::frameNotifier().storeResultsAddress(u"http://127.0.0.1/" + std::u16string(1007, u'b'));
-    EXPECT_EQ(std::u16string(client::gui().resultsAddress()), u"") << "1024 characters do not fit with the terminator";
+    gui.frameNotifier().storeResultsAddress(u"http://127.0.0.1/" + std::u16string(1007, u'b'));
+    EXPECT_EQ(std::u16string(gui.resultsAddress()), u"") << "1024 characters do not fit with the terminator";
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "client/win32/legacy_imports.h"
+#include "client/win32/unique.h"
 
 using namespace zorvane::win32;
 
@@ -35,13 +36,14 @@ TEST(LegacyImports, TheModuleHandleFallbackFindsModulesByAddressAndName)
     // library stays loaded until its loader frees it as well.
     const wchar_t* const kLibrary = L"mscms.dll";
     ASSERT_EQ(GetModuleHandleW(kLibrary), nullptr) << "a library this program does not load itself";
-    HMODULE loaded = LoadLibraryW(kLibrary);
-    ASSERT_NE(loaded, nullptr);
+    UniqueLibrary loaded(LoadLibraryW(kLibrary));
+    ASSERT_TRUE(loaded);
     ASSERT_TRUE(legacy::moduleHandleExFallback(0, kLibrary, &module));
-    EXPECT_EQ(module, loaded);
-    FreeLibrary(module);
-    EXPECT_EQ(GetModuleHandleW(kLibrary), loaded) << "the fallback took a reference of its own";
-    FreeLibrary(loaded);
+    EXPECT_EQ(module, loaded.get());
+    UniqueLibrary reference(module);
+    reference.reset();
+    EXPECT_EQ(GetModuleHandleW(kLibrary), loaded.get()) << "the fallback took a reference of its own";
+    loaded.reset();
 
     EXPECT_FALSE(legacy::moduleHandleExFallback(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, nullptr, &module));
     EXPECT_EQ(module, nullptr);

@@ -6,7 +6,7 @@
 
 #include "client/extractors/adapters.h"
 #include "client/extractors/path_system_win32.h"
-#include "client/win32/unique.h"
+#include "client/win32/unique_com.h"
 #include "client/win32/wide.h"
 #include "core/base/keys.h"
 #include "core/extractors/path_info.h"

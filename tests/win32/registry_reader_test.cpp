@@ -118,11 +118,9 @@ TEST(RegistryInfoWine, FindsTestServicesAndAnApprovedExtension)
     readOnly.setText(L"ImagePath", REG_EXPAND_SZ, L"C:\\windows\\system32\\cmd.exe /c");
     readOnly.setText(L"DisplayName", REG_SZ, L"Zorvane read-only service");
     ASSERT_TRUE(readOnly.makeReadOnly());
-    HKEY probe = nullptr;
+    win32::UniqueKey probe;
     const LONG fullAccess = RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kServices + L"\\ZorvaneTestC").c_str(), 0,
-                                          KEY_ALL_ACCESS, &probe);
-    if (probe)
-        RegCloseKey(probe);
+                                          KEY_ALL_ACCESS, probe.put());
     EXPECT_EQ(fullAccess, ERROR_ACCESS_DENIED) << "the key grants read access only";
 
     auto registry = client::makeRegistryReader();
@@ -175,16 +173,17 @@ TEST(RegistryReaderWine, ValuesPastTheValueBufferAreRefusedAndMessagesKeepTheirI
     key.setText(L"TooLong", REG_SZ, fits + L"x");
 
     auto registry = client::makeRegistryReader();
-    RegistryReader::Key opened{};
-    ASSERT_EQ(registry->open(RegistryRoot::LocalMachine, u16(kServices + L"\\ZorvaneTestSizes"), RegistryView::Own, opened),
-              ERROR_SUCCESS);
+    std::int32_t status = -1;
+    const auto opened =
+        registry->open(RegistryRoot::LocalMachine, u16(kServices + L"\\ZorvaneTestSizes"), RegistryView::Own, status);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(status, ERROR_SUCCESS);
     RegistryValue value;
-    EXPECT_EQ(registry->queryValue(opened, u"Fits", value), ERROR_SUCCESS);
+    EXPECT_EQ(opened->queryValue(u"Fits", value), ERROR_SUCCESS);
     EXPECT_EQ(value.data.size(), 32766u);
     RegistryValue refused;
-    EXPECT_EQ(registry->queryValue(opened, u"TooLong", refused), ERROR_MORE_DATA);
+    EXPECT_EQ(opened->queryValue(u"TooLong", refused), ERROR_MORE_DATA);
     EXPECT_TRUE(refused.data.empty());
-    registry->close(opened);
 
     // "%1 is not a valid Win32 application." has an insert and no arguments.
     EXPECT_NE(registry->systemMessage(ERROR_BAD_EXE_FORMAT).find(u"%1"), std::u16string::npos);

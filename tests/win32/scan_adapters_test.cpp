@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "client/extractors/adapters.h"
-#include "client/gui/application.h"
 #include "client/gui/frame.h"
 #include "client/scan/adapters.h"
 #include "client/scan/worker.h"
@@ -19,6 +18,7 @@
 #include "client/win32/wide.h"
 #include "core/base/conversions.h"
 #include "core/base/keys.h"
+#include "core/base/string_ids.h"
 #include "core/extractors/file_system.h"
 #include "core/extractors/handle_info.h"
 #include "core/extractors/info_extractor.h"
@@ -303,14 +303,14 @@ TEST(ScanWorkerThread, ScansTheMachineToTheEndOfItsFilesAndSendsTheRecords)
     settings.port = server->port();
     const std::string prefix = server->prefix();
     settings.initialisePath = std::u16string(prefix.begin(), prefix.end()) + u"initialise";
-    client::setRunSettings(settings);
+    client::GuiCommon gui(GetModuleHandleW(nullptr), settings);
 
-    EXPECT_EQ(client::scanThreadMain(nullptr), 0u);
-    const ProgressState& state = client::progressView().state();
+    EXPECT_EQ(client::scanThreadMain(&gui), 0u);
+    const ProgressState& state = gui.progressView().state();
     EXPECT_GT(state.maximum.load(), 10) << "every module of every Wine process is a file to scan";
     EXPECT_FALSE(state.cancel.load());
-    EXPECT_EQ(state.headlineTextId.load(), 120) << "the exchange ran";
-    EXPECT_EQ(state.statusTextId.load(), 104) << "and failed with the server's 404";
+    EXPECT_EQ(state.headlineTextId.load(), text::kGettingResults) << "the exchange ran";
+    EXPECT_EQ(state.statusTextId.load(), text::kSendFailed) << "and failed with the server's 404";
 
     const auto requests = server->requests();
     ASSERT_TRUE(requests);

@@ -99,7 +99,7 @@ std::optional<RunningProgram> startProgram(const std::wstring& program, const st
     if (!CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &info))
         return std::nullopt;
-    CloseHandle(info.hThread);
+    const win32::UniqueHandle thread(info.hThread);
     RunningProgram running;
     running.process.reset(info.hProcess);
     running.processId = info.dwProcessId;

@@ -3,6 +3,7 @@
 // with a staged worker) for the scan, result and closing paths.
 #include <gtest/gtest.h>
 
+#include "client/resources/resource.h"
 #include "client/win32/unique.h"
 #include "fault_support.h"
 #include "recording_server.h"
@@ -24,11 +25,6 @@ constexpr DWORD kStartMs = 30000;
 // slow machines, and this is no speed measurement.
 constexpr DWORD kEndMs = 30000;
 
-constexpr int kStartButton = 1011;
-constexpr int kProgressBar = 1000;
-constexpr int kCancelOrClose = 1012;
-constexpr int kAddressButton = 1030;
-constexpr int kBackButton = 1018;
 const wchar_t* const kClosingTitle = L"Zorvane - Closing Zorvane - Please Wait...";
 
 bool visible(HWND window) { return window != nullptr && IsWindowVisible(window); }
@@ -159,12 +155,12 @@ struct Wizard {
 
     bool progressShown() const
     {
-        return waitFor([&] { return visible(pageWith(frame, kProgressBar)); }, kStartMs);
+        return waitFor([&] { return visible(pageWith(frame, IDC_PROGRESS_BAR)); }, kStartMs);
     }
 
     bool startPageShown() const
     {
-        return waitFor([&] { return visible(pageWith(frame, kStartButton)); }, kStartMs);
+        return waitFor([&] { return visible(pageWith(frame, IDC_START_BUTTON)); }, kStartMs);
     }
 
     // Esc, as the dialog manager hands it to the frame; the exit code.
@@ -180,7 +176,7 @@ struct Wizard {
         HWND page = nullptr;
         const bool shown = waitFor(
             [&] {
-                page = pageWith(frame, kAddressButton);
+                page = pageWith(frame, IDC_RESULT_ADDRESS);
                 return visible(page);
             },
             kEndMs);
@@ -193,7 +189,7 @@ struct Wizard {
     {
         if (!startPageShown())
             return false;
-        click(kStartButton, kStartButton);
+        click(IDC_START_BUTTON, IDC_START_BUTTON);
         return progressShown();
     }
 };
@@ -257,20 +253,20 @@ TEST(WizardWindow, ProgramOpensOnTheStartPageWithStartEnabled)
     ASSERT_TRUE(wizard.start(zorvaneExe(), L"/nobrowser /host=127.0.0.1 /port=9"));
     EXPECT_EQ(titleOf(wizard.frame), L"Zorvane");
     ASSERT_TRUE(wizard.startPageShown());
-    EXPECT_FALSE(visible(pageWith(wizard.frame, kProgressBar)));
-    EXPECT_FALSE(visible(pageWith(wizard.frame, kAddressButton)));
+    EXPECT_FALSE(visible(pageWith(wizard.frame, IDC_PROGRESS_BAR)));
+    EXPECT_FALSE(visible(pageWith(wizard.frame, IDC_RESULT_ADDRESS)));
 
-    HWND start = wizard.control(kStartButton, kStartButton);
+    HWND start = wizard.control(IDC_START_BUTTON, IDC_START_BUTTON);
     EXPECT_TRUE(visible(start));
     EXPECT_TRUE(IsWindowEnabled(start)) << "the hidden check box does not hold the button back";
-    for (int hidden : {1021, 1037, 1038})
-        EXPECT_FALSE(visible(wizard.control(kStartButton, hidden))) << hidden;
+    for (int hidden : {IDC_START_PROCESSES, IDC_START_ACCEPT, IDC_START_LICENSE})
+        EXPECT_FALSE(visible(wizard.control(IDC_START_BUTTON, hidden))) << hidden;
 
     EXPECT_TRUE(showsColour(wizard.frame, RGB(236, 233, 216))) << "dialog colour";
-    EXPECT_TRUE(showsColour(wizard.control(kStartButton, 1028), RGB(0, 44, 119))) << "title style";
-    EXPECT_TRUE(showsColour(wizard.control(kStartButton, 1028), kPageColour));
-    EXPECT_TRUE(showsColour(wizard.control(kStartButton, 1019), kBlack)) << "body style";
-    EXPECT_TRUE(showsColour(wizard.control(kStartButton, 1027), kBlack)) << "bold style";
+    EXPECT_TRUE(showsColour(wizard.control(IDC_START_BUTTON, IDC_START_TITLE), RGB(0, 44, 119))) << "title style";
+    EXPECT_TRUE(showsColour(wizard.control(IDC_START_BUTTON, IDC_START_TITLE), kPageColour));
+    EXPECT_TRUE(showsColour(wizard.control(IDC_START_BUTTON, IDC_START_WELCOME), kBlack)) << "body style";
+    EXPECT_TRUE(showsColour(wizard.control(IDC_START_BUTTON, IDC_START_CLICK), kBlack)) << "bold style";
 
     screenshot(L"start", wizard.frame);
     EXPECT_EQ(wizard.escape(), std::optional<DWORD>(0));
@@ -281,9 +277,9 @@ TEST(WizardWindow, RealScanSetsTheRangeAndAdvancesTheBar)
     Wizard wizard;
     ASSERT_TRUE(wizard.start(zorvaneExe(), L"/nobrowser /host=127.0.0.1 /port=9"));
     ASSERT_TRUE(wizard.startScan());
-    EXPECT_FALSE(visible(pageWith(wizard.frame, kStartButton)));
+    EXPECT_FALSE(visible(pageWith(wizard.frame, IDC_START_BUTTON)));
     // The worker sets the range to the number of files, then steps.
-    HWND bar = wizard.control(kProgressBar, kProgressBar);
+    HWND bar = wizard.control(IDC_PROGRESS_BAR, IDC_PROGRESS_BAR);
     EXPECT_TRUE(waitFor([&] { return SendMessageW(bar, PBM_GETPOS, 0, 0) > 0; }, kEndMs));
     EXPECT_GT(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 0);
     EXPECT_EQ(wizard.escape(), std::optional<DWORD>(0));
@@ -309,10 +305,10 @@ TEST(WizardWindow, RefusedExchangeOfTheRealProgramKeepsTheProgressPageDespiteSki
         kEndMs))
         << "the scan reaches the exchange";
     Sleep(1500);
-    EXPECT_TRUE(visible(pageWith(wizard.frame, kProgressBar)));
-    EXPECT_FALSE(visible(pageWith(wizard.frame, kAddressButton)));
+    EXPECT_TRUE(visible(pageWith(wizard.frame, IDC_PROGRESS_BAR)));
+    EXPECT_FALSE(visible(pageWith(wizard.frame, IDC_RESULT_ADDRESS)));
     EXPECT_EQ(waitForExit(wizard.program, 0), std::nullopt) << "a failed exchange does not close the program";
-    EXPECT_TRUE(showsColour(wizard.control(kProgressBar, 1010), kBlack)) << "the status line shows text 104";
+    EXPECT_TRUE(showsColour(wizard.control(IDC_PROGRESS_BAR, IDC_PROGRESS_STATUS), kBlack)) << "the status line shows kSendFailed";
     screenshot(L"failed-exchange", wizard.frame);
     EXPECT_EQ(wizard.escape(), std::optional<DWORD>(0));
 }
@@ -322,8 +318,8 @@ TEST(WizardWindow, StartShowsTheAdvancingBarThenTheResultPage)
     Wizard wizard;
     ASSERT_TRUE(wizard.start(wizardHost(), L"/nobrowser /stage=scan"));
     ASSERT_TRUE(wizard.startScan());
-    EXPECT_FALSE(visible(pageWith(wizard.frame, kStartButton)));
-    HWND bar = wizard.control(kProgressBar, kProgressBar);
+    EXPECT_FALSE(visible(pageWith(wizard.frame, IDC_START_BUTTON)));
+    HWND bar = wizard.control(IDC_PROGRESS_BAR, IDC_PROGRESS_BAR);
     EXPECT_TRUE(waitFor([&] { return SendMessageW(bar, PBM_GETRANGE, FALSE, 0) == 70000; }, kStartMs))
         << "the maximum is carried beyond 16 bits";
     EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, TRUE, 0), 0);
@@ -333,20 +329,20 @@ TEST(WizardWindow, StartShowsTheAdvancingBarThenTheResultPage)
     screenshot(L"progress", wizard.frame);
     EXPECT_TRUE(showsColour(bar, RGB(62, 160, 0))) << "bar colour";
     EXPECT_TRUE(showsColour(bar, kPageColour)) << "bar background";
-    EXPECT_TRUE(showsColour(wizard.control(kProgressBar, 1031), kBlack)) << "headline";
-    EXPECT_TRUE(showsColour(wizard.control(kProgressBar, 1010), kBlack)) << "status";
+    EXPECT_TRUE(showsColour(wizard.control(IDC_PROGRESS_BAR, IDC_PROGRESS_HEADLINE), kBlack)) << "headline";
+    EXPECT_TRUE(showsColour(wizard.control(IDC_PROGRESS_BAR, IDC_PROGRESS_STATUS), kBlack)) << "status";
 
     HWND result = wizard.resultPage();
     ASSERT_NE(result, nullptr);
-    EXPECT_FALSE(visible(pageWith(wizard.frame, kProgressBar)));
-    EXPECT_TRUE(visible(GetDlgItem(result, kCancelOrClose)));
-    EXPECT_TRUE(visible(GetDlgItem(result, kAddressButton)));
-    EXPECT_FALSE(visible(GetDlgItem(result, kBackButton)));
-    EXPECT_TRUE(showsColour(GetDlgItem(result, kAddressButton), RGB(0, 0, 255))) << "link style";
-    EXPECT_TRUE(showsColour(GetDlgItem(result, 1025), kBlack));
+    EXPECT_FALSE(visible(pageWith(wizard.frame, IDC_PROGRESS_BAR)));
+    EXPECT_TRUE(visible(GetDlgItem(result, IDC_RESULT_CLOSE)));
+    EXPECT_TRUE(visible(GetDlgItem(result, IDC_RESULT_ADDRESS)));
+    EXPECT_FALSE(visible(GetDlgItem(result, IDC_RESULT_BACK)));
+    EXPECT_TRUE(showsColour(GetDlgItem(result, IDC_RESULT_ADDRESS), RGB(0, 0, 255))) << "link style";
+    EXPECT_TRUE(showsColour(GetDlgItem(result, IDC_RESULT_REPORT), kBlack));
     screenshot(L"result", wizard.frame);
 
-    wizard.click(kAddressButton, kCancelOrClose);
+    wizard.click(IDC_RESULT_ADDRESS, IDC_RESULT_CLOSE);
     EXPECT_EQ(waitForExit(wizard.program, kEndMs), std::optional<DWORD>(0));
 }
 
@@ -363,14 +359,14 @@ TEST(WizardWindow, ADoubleClickOnTheAddressOpensTheResultsOnce)
 
     // What a double click on the owner-drawn button reports: the click,
     // then the double click.
-    const auto button = reinterpret_cast<LPARAM>(GetDlgItem(result, kAddressButton));
-    SendMessageW(result, WM_COMMAND, MAKEWPARAM(kAddressButton, BN_CLICKED), button);
-    SendMessageW(result, WM_COMMAND, MAKEWPARAM(kAddressButton, BN_DOUBLECLICKED), button);
+    const auto button = reinterpret_cast<LPARAM>(GetDlgItem(result, IDC_RESULT_ADDRESS));
+    SendMessageW(result, WM_COMMAND, MAKEWPARAM(IDC_RESULT_ADDRESS, BN_CLICKED), button);
+    SendMessageW(result, WM_COMMAND, MAKEWPARAM(IDC_RESULT_ADDRESS, BN_DOUBLECLICKED), button);
     EXPECT_TRUE(waitFor([&] { return launchRecorded(marker); }, kEndMs)) << "the click opens the results";
     Sleep(2000);
     EXPECT_EQ(launches(marker), 1u);
 
-    wizard.click(kAddressButton, kCancelOrClose);
+    wizard.click(IDC_RESULT_ADDRESS, IDC_RESULT_CLOSE);
     EXPECT_EQ(waitForExit(wizard.program, kEndMs), std::optional<DWORD>(0));
 }
 
@@ -387,7 +383,7 @@ TEST(WizardWindow, EscAndTheCloseBoxDuringAScanEndTheProgramAfterTheWait)
         PostMessageW(wizard.frame, message, message == WM_CLOSE ? 0 : IDCANCEL, 0);
         EXPECT_TRUE(waitFor([&] { return titleOf(wizard.frame) == kClosingTitle; }, kEndMs))
             << "the title shows the closing text while the frame waits";
-        EXPECT_FALSE(IsWindowEnabled(wizard.control(kProgressBar, kCancelOrClose)));
+        EXPECT_FALSE(IsWindowEnabled(wizard.control(IDC_PROGRESS_BAR, IDC_PROGRESS_CANCEL)));
         EXPECT_EQ(waitForExit(wizard.program, kEndMs), std::optional<DWORD>(0));
     }
 }
@@ -397,7 +393,7 @@ TEST(WizardWindow, CancelStopsACooperatingWorker)
     Wizard wizard;
     ASSERT_TRUE(wizard.start(wizardHost(), L"/nobrowser /stage=scan"));
     ASSERT_TRUE(wizard.startScan());
-    wizard.click(kProgressBar, kCancelOrClose);
+    wizard.click(IDC_PROGRESS_BAR, IDC_PROGRESS_CANCEL);
     EXPECT_EQ(waitForExit(wizard.program, kEndMs), std::optional<DWORD>(0));
 }
 
@@ -410,7 +406,7 @@ TEST(WizardWindow, SkipfastRunsWithoutAClickAndClosesWithoutTheResultPage)
     std::optional<DWORD> exitCode;
     ASSERT_TRUE(waitFor(
         [&] {
-            resultShown = resultShown || visible(pageWith(wizard.frame, kAddressButton));
+            resultShown = resultShown || visible(pageWith(wizard.frame, IDC_RESULT_ADDRESS));
             exitCode = waitForExit(wizard.program, 0);
             return exitCode.has_value();
         },
@@ -425,10 +421,10 @@ TEST(WizardWindow, FailedExchangeLeavesTheProgressPageUntilTheUserCloses)
     ASSERT_TRUE(wizard.start(wizardHost(), L"/nobrowser /skipfast /stage=fail"));
     ASSERT_TRUE(wizard.progressShown());
     Sleep(1500);
-    EXPECT_TRUE(visible(pageWith(wizard.frame, kProgressBar)));
-    EXPECT_FALSE(visible(pageWith(wizard.frame, kAddressButton)));
+    EXPECT_TRUE(visible(pageWith(wizard.frame, IDC_PROGRESS_BAR)));
+    EXPECT_FALSE(visible(pageWith(wizard.frame, IDC_RESULT_ADDRESS)));
     EXPECT_EQ(waitForExit(wizard.program, 0), std::nullopt) << "a failed scan does not close the program";
     screenshot(L"failed", wizard.frame);
-    wizard.click(kProgressBar, kCancelOrClose);
+    wizard.click(IDC_PROGRESS_BAR, IDC_PROGRESS_CANCEL);
     EXPECT_EQ(waitForExit(wizard.program, kEndMs), std::optional<DWORD>(0));
 }

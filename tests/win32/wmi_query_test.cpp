@@ -8,6 +8,7 @@
 #include "client/extractors/adapters.h"
 #include "client/extractors/wmi_query_win32.h"
 #include "client/win32/unique.h"
+#include "client/win32/unique_com.h"
 #include "core/base/conversions.h"
 #include "core/base/keys.h"
 #include "core/base/trace.h"

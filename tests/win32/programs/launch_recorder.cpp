@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "client/win32/unique.h"
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     wchar_t path[MAX_PATH];
@@ -19,13 +21,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         marker.resize(marker.find_last_of(L"\\/") + 1);
         marker += L"launch_recorder.ran";
     }
-    HANDLE file = CreateFileW(marker.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const zorvane::win32::UniqueFileHandle file(CreateFileW(marker.c_str(), FILE_APPEND_DATA,
+                                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return 1;
     const std::wstring line = std::wstring(GetCommandLineW()) + L"\n";
     DWORD written = 0;
-    WriteFile(file, line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written, nullptr);
     return 0;
 }

@@ -1,6 +1,6 @@
 // The wizard with a staged worker, for the window tests: the frame, pages
 // and message loop of zorvane.exe, while the worker plays a scan through
-// the same progressView() and frameNotifier() the real worker uses.
+// the same progress view and frame notifier the real worker uses.
 //   /stage=scan   range 0..70000 advanced in steps, then a results address
 //                 and scan complete; ends early when Cancel sets the flag
 //   /stage=stuck  shows the progress page and never ends (not even on Cancel)
@@ -12,9 +12,7 @@
 
 #include "client/app/command_line_win32.h"
 #include "client/app/user_interface.h"
-#include "client/gui/application.h"
 #include "client/gui/frame.h"
-#include "client/gui/text_styles.h"
 #include "core/app/command_line.h"
 #include "core/base/string_ids.h"
 
@@ -28,40 +26,36 @@ constexpr std::int32_t kStagedMaximum = 70000;  // beyond the 16 bits of PBM_SET
 
 void beginScan(ProgressView& view)
 {
-    view.state().statusTextId = text::kPreparing;
-    view.state().headlineTextId = text::kAnalyzing;
-    view.invalidate();
-    view.state().position = 0;
-    view.postToBar(pbm::kSetPos, 0, 0);
+    view.setStatus(text::kPreparing);
+    view.setHeadline(text::kAnalyzing);
+    view.setPosition(0);
     view.showProgressPage();
 }
 
-DWORD WINAPI stagedWorker(LPVOID)
+DWORD WINAPI stagedWorker(LPVOID parameter)
 {
-    ProgressView& view = client::progressView();
+    client::GuiCommon& gui = *static_cast<client::GuiCommon*>(parameter);
+    ProgressView& view = gui.progressView();
     beginScan(view);
     if (gStage == u"stuck") {
         Sleep(INFINITE);
     } else if (gStage == u"fail") {
-        setStatusText(view, text::kSendFailed);
+        view.setStatus(text::kSendFailed);
     } else if (gStage == u"scan") {
-        setStatusText(view, text::kScanningProcesses);
-        view.state().maximum = kStagedMaximum;
-        view.postToBar(pbm::kSetStep, 1, 0);
-        view.postToBar(pbm::kSetRange, 0, kStagedMaximum);
+        view.setStatus(text::kScanningProcesses);
+        view.setRange(kStagedMaximum);
         for (std::int32_t position = 0; position <= kStagedMaximum; position += 1000) {
             if (view.state().cancel)
                 return 0;
-            view.state().position = position;
-            view.postToBar(pbm::kSetPos, static_cast<std::uintptr_t>(position), 0);
+            view.setPosition(position);
             Sleep(120);
         }
-        setHeadlineText(view, text::kGettingResults);
-        setStatusText(view, text::kCommunicating);
+        view.setHeadline(text::kGettingResults);
+        view.setStatus(text::kCommunicating);
         Sleep(300);
-        client::frameNotifier().storeResultsAddress(u"http://127.0.0.1/corvelle/results/5f2c9e41");
+        gui.frameNotifier().storeResultsAddress(u"http://127.0.0.1/corvelle/results/5f2c9e41");
         view.setProgressPageVisible(false);
-        client::frameNotifier().postScanComplete();
+        gui.frameNotifier().postScanComplete();
     }
     return 0;
 }
@@ -75,11 +69,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         if (argument.rfind(u"/stage=", 0) == 0)
             gStage = argument.substr(7);
     }
-    client::setRunSettings(readCommandLine(arguments));
-    client::gui().setWorkerRoutine(stagedWorker);
-    if (!client::startUserInterface(instance))
+    client::GuiCommon gui(instance, readCommandLine(arguments));
+    gui.setWorkerRoutine(stagedWorker);
+    if (!client::startUserInterface(gui))
         return 1;
-    client::runMessageLoop();
-    client::releaseTextStyles();
+    client::runMessageLoop(gui);
     return 0;
 }
