@@ -624,7 +624,28 @@ private:
                    "SELECT $1, t.p, t.v, t.m FROM unnest($2::integer[], $3::text[], $4::text[]) AS t(p, v, m)",
                    {submission.scanId, rows.positionArray, rows.valueArray, rows.moduleArray}))
             return s.failure();
+        if (!countMachine(s, submission, submittedAt))
+            return s.failure();
         return {};
+    }
+
+    // Counts the submission's client among the machines of every file of
+    // the scan that has a digest, and among the machines in all. Rows are
+    // written in file order, so that two scans of one machine wait for
+    // each other rather than deadlock.
+    static bool countMachine(Session& s, const Submission& submission, std::string_view submittedAt)
+    {
+        const std::vector<Param> params{submission.scanId, submission.client, std::string(submittedAt)};
+        return s.run("INSERT INTO file_machines(file_id, client, first_seen, last_seen) "
+                     "SELECT DISTINCT file_id, $2, $3, $3 FROM scan_slots WHERE scan_id = $1 AND md5 <> '' "
+                     "ORDER BY file_id "
+                     "ON CONFLICT(file_id, client) DO UPDATE SET "
+                     "first_seen = LEAST(file_machines.first_seen, excluded.first_seen), "
+                     "last_seen = GREATEST(file_machines.last_seen, excluded.last_seen)",
+                     params) &&
+               s.run("INSERT INTO machines(client, last_seen) VALUES($1, $2) "
+                     "ON CONFLICT(client) DO UPDATE SET last_seen = GREATEST(machines.last_seen, excluded.last_seen)",
+                     {submission.client, std::string(submittedAt)});
     }
 
     // Keeps the submission's facts as its own and makes known each file
@@ -730,6 +751,11 @@ private:
                                    {limits.initialisedBefore, limits.submittedBefore});
         if (!removed)
             return removed;
+        for (const char* sql :
+             {"DELETE FROM file_machines WHERE last_seen < $1", "DELETE FROM machines WHERE last_seen < $1"}) {
+            if (!s.run(sql, {limits.submittedBefore}))
+                return s.failure();
+        }
         if (!s.run("DELETE FROM address_windows WHERE client_ip IN "
                    "(SELECT client_ip FROM address_windows WHERE window_start < $1::bigint LIMIT 1000)",
                    {std::to_string(limits.windowsBefore)}))
@@ -848,6 +874,19 @@ private:
         }
         if (files.size() != ids.size())
             return reject(noSuchReport());
+        auto seen = s.run("SELECT file_id, count(*), min(first_seen) FROM file_machines "
+                          "WHERE file_id = ANY($1::bigint[]) GROUP BY file_id",
+                          {idArray});
+        if (!seen)
+            return s.failure();
+        for (int row = 0; row < PQntuples(seen.get()); ++row) {
+            auto id = integer(seen.get(), row, 0);
+            auto machines = integer(seen.get(), row, 1);
+            auto file = id ? files.find(*id) : files.end();
+            if (!machines || file == files.end())
+                return s.failure();
+            file->second.prevalence = Prevalence{*machines, text(seen.get(), row, 2)};
+        }
         return files;
     }
 
@@ -869,13 +908,18 @@ private:
             return reject(initialised.error().status == kNotFound ? noSuchReport() : initialised.error());
         if (!initialised->header.submitted)
             return reject(noSuchReport());
-        auto values = s.run("SELECT submitted_at, scan_values FROM scans WHERE scan_id = $1", {scanId});
+        auto values = s.run(
+            "SELECT submitted_at, scan_values, (SELECT count(*) FROM machines) FROM scans WHERE scan_id = $1", {scanId});
         if (!values || PQntuples(values.get()) != 1)
+            return s.failure();
+        auto machines = integer(values.get(), 0, 2);
+        if (!machines)
             return s.failure();
         StoredScan result;
         result.header = initialised->header;
         result.submittedAt = text(values.get(), 0, 0);
         result.scanValues = valuesFromJson(text(values.get(), 0, 1));
+        result.machinesInAll = *machines;
 
         auto processes = s.run(
             "SELECT position, process_values, modules FROM processes WHERE scan_id = $1 ORDER BY position", {scanId});
@@ -904,7 +948,7 @@ private:
     static Expected<ScanOutline> loadOutlineIn(Session& s, const std::string& scanId)
     {
         auto row = s.run("SELECT scan_time, client_ip, submitted_at, scan_values, "
-                         "(SELECT count(*) FROM processes WHERE scan_id = $1) "
+                         "(SELECT count(*) FROM processes WHERE scan_id = $1), (SELECT count(*) FROM machines) "
                          "FROM scans WHERE scan_id = $1 AND submitted_at IS NOT NULL",
                          {scanId});
         if (!row)
@@ -912,11 +956,12 @@ private:
         if (PQntuples(row.get()) == 0)
             return reject(noSuchReport());
         auto records = integer(row.get(), 0, 4);
-        if (!records || *records < 0)
+        auto machines = integer(row.get(), 0, 5);
+        if (!records || *records < 0 || !machines)
             return s.failure();
         return ScanOutline{ScanHeader{scanId, text(row.get(), 0, 0), text(row.get(), 0, 1), true},
                            text(row.get(), 0, 2), valuesFromJson(text(row.get(), 0, 3)),
-                           static_cast<std::size_t>(*records)};
+                           static_cast<std::size_t>(*records), *machines};
     }
 
     // The records of one page: from request.first on, at most maxRecords,

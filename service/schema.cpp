@@ -107,6 +107,23 @@ constexpr Column kWriteCheckColumns[] = {
 };
 constexpr Table kWriteCheck{"write_check", kWriteCheckColumns, "", 10};
 
+// Each machine that sent a scan naming a file (by its digest), with the
+// first and the last submit that did; and each machine with its last submit.
+// Both are counted per report and thinned by the purge.
+constexpr Column kFileMachinesColumns[] = {
+    {"file_id", ColumnType::Int64, "NOT NULL"},
+    {"client", ColumnType::Text, "NOT NULL"},
+    {"first_seen", ColumnType::Text, "NOT NULL"},
+    {"last_seen", ColumnType::Text, "NOT NULL"},
+};
+constexpr Table kFileMachines{"file_machines", kFileMachinesColumns, "file_id, client", 10};
+
+constexpr Column kMachinesColumns[] = {
+    {"client", ColumnType::Text, "PRIMARY KEY"},
+    {"last_seen", ColumnType::Text, "NOT NULL"},
+};
+constexpr Table kMachines{"machines", kMachinesColumns, "", 9};
+
 struct Change {
     enum Kind {
         CreateTable,
@@ -163,7 +180,16 @@ constexpr Change kSecondStep[] = {
     create(kWriteCheck),
 };
 
-constexpr std::span<const Change> kSteps[kSchemaSteps] = {kFirstStep, kSecondStep};
+// How many machines saw each file. Counting starts with the step: scans
+// stored before it count for no machine.
+constexpr Change kThirdStep[] = {
+    create(kFileMachines),
+    statement("CREATE INDEX file_machines_by_age ON file_machines(last_seen)"),
+    create(kMachines),
+    statement("CREATE INDEX machines_by_age ON machines(last_seen)"),
+};
+
+constexpr std::span<const Change> kSteps[kSchemaSteps] = {kFirstStep, kSecondStep, kThirdStep};
 
 // "name TYPE constraints", the name padded to `width`.
 std::string columnDefinition(SqlDialect dialect, const Column& column, std::size_t width)

@@ -153,6 +153,10 @@ Expected<> firstRow(Statement& statement, Rejection absent)
     return databaseFailure();
 }
 
+// The machines of one file and its first sight, from its rows alone.
+constexpr const char* kPrevalenceSql =
+    "SELECT count(*), coalesce(min(first_seen), '') FROM file_machines WHERE file_id = ?";
+
 class SqliteStore final : public ScanStore {
 public:
     SqliteStore(Database db, StoreOptions options) : database_(std::move(db)), options_(std::move(options)) {}
@@ -335,6 +339,8 @@ private:
             if (!corroborateLocked(file.fileId))
                 return databaseFailure();
         }
+        if (!countMachineLocked(submission, submittedAt))
+            return databaseFailure();
         if (!tx.commit())
             return databaseFailure();
         return {};
@@ -378,6 +384,23 @@ private:
                 return false;
         }
         return insertProcess.ok();
+    }
+
+    // Counts the submission's client among the machines of every file of
+    // the scan that has a digest, and among the machines in all.
+    bool countMachineLocked(const Submission& submission, std::string_view submittedAt)
+    {
+        Statement files(db_,
+                        "INSERT INTO file_machines(file_id, client, first_seen, last_seen) "
+                        "SELECT DISTINCT file_id, ?2, ?3, ?3 FROM scan_slots WHERE scan_id = ?1 AND md5 <> '' "
+                        "ON CONFLICT(file_id, client) DO UPDATE SET "
+                        "first_seen = min(first_seen, excluded.first_seen), "
+                        "last_seen = max(last_seen, excluded.last_seen)");
+        Statement machine(db_,
+                          "INSERT INTO machines(client, last_seen) VALUES(?1, ?2) "
+                          "ON CONFLICT(client) DO UPDATE SET last_seen = max(last_seen, excluded.last_seen)");
+        return files.bind(1, submission.scanId).bind(2, submission.client).bind(3, submittedAt).run() &&
+               machine.bind(1, submission.client).bind(2, submittedAt).run();
     }
 
     // Makes the file known when enough distinct clients sent one SHA-1 and
@@ -480,6 +503,12 @@ private:
             if (!removeScanLocked(id))
                 return databaseFailure();
         }
+        for (const char* sql : {"DELETE FROM file_machines WHERE last_seen < ?",
+                                "DELETE FROM machines WHERE last_seen < ?"}) {
+            Statement unseen(db_, sql);
+            if (!unseen.bind(1, limits.submittedBefore).run())
+                return databaseFailure();
+        }
         Statement windows(db_,
                           "DELETE FROM address_windows WHERE rowid IN "
                           "(SELECT rowid FROM address_windows WHERE window_start < ? LIMIT 1000)");
@@ -514,7 +543,7 @@ private:
     {
         Statement scan(db_,
                        "SELECT scan_time, client_ip, submitted_at, scan_values, "
-                       "(SELECT count(*) FROM processes WHERE scan_id = ?1) "
+                       "(SELECT count(*) FROM processes WHERE scan_id = ?1), (SELECT count(*) FROM machines) "
                        "FROM scans WHERE scan_id = ?1 AND submitted_at IS NOT NULL");
         scan.bind(1, scanId);
         if (auto found = firstRow(scan, noSuchReport()); !found)
@@ -524,6 +553,7 @@ private:
         outline.submittedAt = scan.text(2);
         outline.scanValues = valuesFromJson(scan.text(3));
         outline.records = static_cast<std::size_t>(scan.integer(4));
+        outline.machinesInAll = scan.integer(5);
         return outline;
     }
 
@@ -565,6 +595,7 @@ private:
     {
         Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
         Statement ownFacts(db_, "SELECT facts FROM scan_files WHERE scan_id = ? AND file_id = ?");
+        Statement seen(db_, kPrevalenceSql);
         for (const StoredProcess& p : page.processes) {
             if (page.files.count(p.slot.fileId))
                 continue;
@@ -578,10 +609,25 @@ private:
             if (ownFacts.step() == SQLITE_ROW)
                 own = valuesFromJson(ownFacts.text(0));
             const Values stored = valuesFromJson(file.text(1));
-            page.files[p.slot.fileId] = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)),
-                                                     own ? &*own : nullptr, stored);
+            StoredFile& shown = page.files[p.slot.fileId];
+            shown = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)), own ? &*own : nullptr,
+                                 stored);
+            if (!prevalenceLocked(seen, p.slot.fileId, shown.prevalence))
+                return databaseFailure();
         }
         return {};
+    }
+
+    // Reads one file's prevalence with `seen` (kPrevalenceSql).
+    static bool prevalenceLocked(Statement& seen, std::int64_t fileId, Prevalence& prevalence)
+    {
+        seen.reset();
+        seen.bind(1, fileId);
+        if (seen.step() != SQLITE_ROW)
+            return false;
+        prevalence.machines = seen.integer(0);
+        prevalence.firstSeen = seen.text(1);
+        return true;
     }
 
     // For every file that a module of the page names, the path values of
@@ -693,6 +739,7 @@ private:
             return databaseFailure();
 
         Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
+        Statement seen(db_, kPrevalenceSql);
         auto loadFile = [&](std::int64_t id) {
             if (scan.files.count(id))
                 return true;
@@ -702,9 +749,10 @@ private:
                 return false;
             auto stored = valuesFromJson(file.text(1));
             auto mine = own.find(id);
-            scan.files[id] = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)),
-                                          mine == own.end() ? nullptr : &mine->second, stored);
-            return true;
+            StoredFile& shown = scan.files[id];
+            shown = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)),
+                                 mine == own.end() ? nullptr : &mine->second, stored);
+            return prevalenceLocked(seen, id, shown.prevalence);
         };
         for (const StoredProcess& p : scan.processes) {
             if (!loadFile(p.slot.fileId))
@@ -727,12 +775,14 @@ private:
         StoredScan scan;
         scan.header = initialised->header;
 
-        Statement values(db_, "SELECT submitted_at, scan_values FROM scans WHERE scan_id = ?");
+        Statement values(db_,
+                         "SELECT submitted_at, scan_values, (SELECT count(*) FROM machines) FROM scans WHERE scan_id = ?");
         values.bind(1, scanId);
         if (values.step() != SQLITE_ROW)
             return databaseFailure();
         scan.submittedAt = values.text(0);
         scan.scanValues = valuesFromJson(values.text(1));
+        scan.machinesInAll = values.integer(2);
 
         auto processes = processesLocked(scanId, initialised->slots);
         if (!processes)

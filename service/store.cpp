@@ -25,6 +25,11 @@ Rejection alreadySubmitted()
     return Rejection{409, "this scan was submitted already"};
 }
 
+bool isRare(const Prevalence& prevalence, std::int64_t machinesInAll)
+{
+    return prevalence.machines == 1 || (prevalence.machines > 0 && prevalence.machines * 100 <= machinesInAll);
+}
+
 Rejection storageFailure(const StoreOperation& operation, std::string_view backend, std::string_view words,
                          const LogSink& log)
 {
@@ -39,7 +44,7 @@ Expected<ScanOutline> ScanStore::loadScanOutline(std::string_view scanId)
     if (!scan)
         return reject(scan.error());
     return ScanOutline{std::move(scan->header), std::move(scan->submittedAt), std::move(scan->scanValues),
-                       scan->processes.size()};
+                       scan->processes.size(), scan->machinesInAll};
 }
 
 Expected<ScanPage> ScanStore::loadScanPage(std::string_view scanId, const PageRequest& request)

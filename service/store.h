@@ -67,6 +67,17 @@ struct Submission {
     std::vector<SubmittedFile> files;
 };
 
+// On how many distinct machines (Submission::client) a file was seen within
+// the kept scans, and the first submit that named it; none for a file
+// without a digest, which is the scan's own.
+struct Prevalence {
+    std::int64_t machines = 0;
+    std::string firstSeen;  // UTC "YYYY-MM-DD HH:MM:SS"
+};
+
+// A file seen on one machine only, or on at most 1 % of `machinesInAll`.
+bool isRare(const Prevalence& prevalence, std::int64_t machinesInAll);
+
 struct StoredFile {
     // The file's SHA-1 and size were confirmed by enough distinct clients,
     // and this scan either sent no facts of its own or sent those same two.
@@ -77,6 +88,7 @@ struct StoredFile {
     bool own = false;
     // Values of the corroborating clients that differ from `facts`.
     Disputes differing;
+    Prevalence prevalence;
 };
 
 struct StoredProcess {
@@ -91,6 +103,8 @@ struct StoredScan {
     std::vector<StoredProcess> processes;
     // Every file that a process or a module of this scan names.
     std::map<std::int64_t, StoredFile> files;
+    // Distinct machines that sent the kept scans.
+    std::int64_t machinesInAll = 0;
 };
 
 struct Admission {
@@ -121,6 +135,7 @@ struct ScanOutline {
     std::string submittedAt;
     Values scanValues;
     std::size_t records = 0;
+    std::int64_t machinesInAll = 0;
 };
 
 // Which records one page holds: from position `first` on, at most
@@ -218,8 +233,9 @@ public:
     virtual Expected<> deleteReport(std::string_view scanId) = 0;
 
     // Removes up to `limits.batch` expired scans as deleteReport does, and
-    // ended address windows, in one transaction. The number of scans
-    // removed; fewer than the batch means none is left.
+    // ended address windows, in one transaction; a machine not seen since
+    // limits.submittedBefore no longer counts for any file. The number of
+    // scans removed; fewer than the batch means none is left.
     virtual Expected<std::size_t> purgeExpired(const PurgeLimits& limits) = 0;
     // A submitted scan without its records; noSuchReport() as for
     // loadScan. The default reads the whole scan.

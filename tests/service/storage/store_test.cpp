@@ -330,7 +330,7 @@ TEST_P(StoreTest, SchemaNewerThanTheServiceIsLeftAlone)
     ASSERT_FALSE(newer);
     EXPECT_NE(newer.error().reason.find("newer than this service"), std::string::npos) << newer.error().reason;
 
-    ASSERT_TRUE(db_->run(GetParam() == BackendKind::Sqlite ? "PRAGMA user_version = 2"
+    ASSERT_TRUE(db_->run(GetParam() == BackendKind::Sqlite ? "PRAGMA user_version = 3"
                                                            : "DELETE FROM schema_version WHERE version = 99",
                          error))
         << error;
@@ -646,6 +646,85 @@ TEST_P(StoreTest, PurgeRemovesExpiredScansInBatchesWithWhatOnlyTheyName)
     EXPECT_EQ((*again)[2].fileId, slots[4][0].fileId);
 }
 
+// Each phase purges (when it says so), adds machines that send kMd5C alone,
+// stores its scans, and reads the last one: every digest of it on so many
+// machines in all, first seen then, rare or not.
+TEST_P(StoreTest, PrevalenceCountsEachMachineOnceWithinTheWindow)
+{
+    struct Scan {
+        const char* client;
+        std::vector<std::string> md5s;
+        const char* submittedAt;
+    };
+    struct Seen {
+        std::string md5;
+        std::int64_t machines;
+        const char* firstSeen;
+        bool rare;
+    };
+    struct Phase {
+        const char* what;
+        const char* purgeBefore;  // null: no purge
+        int moreMachines;
+        std::vector<Scan> scans;
+        std::int64_t machinesInAll;
+        std::vector<Seen> seen;
+    };
+    const Phase kPhases[] = {
+        {"one machine", nullptr, 0, {{"a", {kMd5A, kMd5B, ""}, "2026-01-01 00:00:00"}}, 1,
+         {{kMd5A, 1, "2026-01-01 00:00:00", true}, {kMd5B, 1, "2026-01-01 00:00:00", true}, {"", 0, "", false}}},
+        {"a second machine", nullptr, 0, {{"b", {kMd5A}, "2026-02-01 00:00:00"}}, 2,
+         {{kMd5A, 2, "2026-01-01 00:00:00", false}}},
+        {"the same machine again", nullptr, 0, {{"a", {kMd5A, kMd5A}, "2026-03-01 00:00:00"}}, 2,
+         {{kMd5A, 2, "2026-01-01 00:00:00", false}}},
+        {"a's sight of B left the window", "2026-01-15 00:00:00", 0, {{"c", {kMd5A, kMd5B}, "2026-03-02 00:00:00"}},
+         3, {{kMd5A, 3, "2026-01-01 00:00:00", false}, {kMd5B, 1, "2026-03-02 00:00:00", true}}},
+        {"2 of 199 machines", nullptr, 195, {{"d", {kMd5B}, "2026-03-03 00:00:00"}}, 199,
+         {{kMd5B, 2, "2026-03-02 00:00:00", false}}},
+        {"2 of 200 machines", nullptr, 1, {{"d", {kMd5B}, "2026-03-04 00:00:00"}}, 200,
+         {{kMd5B, 2, "2026-03-02 00:00:00", true}}},
+    };
+    int scans = 0, machines = 0;
+    auto store = [&](const std::string& client, const std::vector<std::string>& md5s, const std::string& at) {
+        const std::string id = scanIdFor(++scans);
+        auto slots = store_->initialiseScan(headerAt(id, at), md5s);
+        EXPECT_TRUE(slots);
+        if (slots)
+            EXPECT_EQ(statusOf(store_->storeSubmission(submissionFor(id, *slots, client), at)), kStored);
+        return slots ? *slots : std::vector<Slot>{};
+    };
+    for (const Phase& phase : kPhases) {
+        SCOPED_TRACE(phase.what);
+        if (phase.purgeBefore) {
+            service::PurgeLimits limits{"", phase.purgeBefore, 0, 50};
+            auto removed = store_->purgeExpired(limits);
+            ASSERT_TRUE(removed);
+        }
+        for (int k = 0; k < phase.moreMachines; ++k)
+            store("m" + std::to_string(++machines), {kMd5C}, "2026-03-02 12:00:00");
+        std::vector<Slot> slots;
+        for (const Scan& scan : phase.scans)
+            slots = store(scan.client, scan.md5s, scan.submittedAt);
+        const std::string id = scanIdFor(scans);
+        auto whole = store_->loadScan(id);
+        auto outline = store_->loadScanOutline(id);
+        auto page = store_->loadScanPage(id, {});
+        ASSERT_TRUE(whole && outline && page);
+        EXPECT_EQ(whole->machinesInAll, phase.machinesInAll);
+        EXPECT_EQ(outline->machinesInAll, phase.machinesInAll);
+        for (const Seen& seen : phase.seen) {
+            auto slot = std::find_if(slots.begin(), slots.end(), [&](const Slot& s) { return s.md5 == seen.md5; });
+            ASSERT_NE(slot, slots.end());
+            const service::Prevalence& p = whole->files.at(slot->fileId).prevalence;
+            EXPECT_EQ(p.machines, seen.machines) << seen.md5;
+            EXPECT_EQ(p.firstSeen, seen.firstSeen) << seen.md5;
+            EXPECT_EQ(service::isRare(p, whole->machinesInAll), seen.rare) << seen.md5;
+            const service::Prevalence& paged = page->files.at(slot->fileId).prevalence;
+            EXPECT_EQ(std::tie(paged.machines, paged.firstSeen), std::tie(p.machines, p.firstSeen)) << seen.md5;
+        }
+    }
+}
+
 TEST_P(StoreTest, AnAddressWindowAdmitsItsLimitAndSaysWhenItEnds)
 {
     struct Attempt {
@@ -692,9 +771,14 @@ TEST_P(StoreTest, AFreshDatabaseHoldsTheSchemaEarlierReleasesMade)
     const std::vector<std::string> sqlite = {
         "CREATE TABLE address_windows(\n    client_ip    TEXT PRIMARY KEY,\n    window_start INTEGER NOT NULL,\n"
         "    scans        INTEGER NOT NULL)",
+        "CREATE TABLE file_machines(\n    file_id    INTEGER NOT NULL,\n    client     TEXT NOT NULL,\n"
+        "    first_seen TEXT NOT NULL,\n    last_seen  TEXT NOT NULL,\n    PRIMARY KEY(file_id, client))",
+        "CREATE INDEX file_machines_by_age ON file_machines(last_seen)",
         "CREATE TABLE files(\n    file_id  INTEGER PRIMARY KEY AUTOINCREMENT,\n    md5      TEXT UNIQUE,\n"
         "    complete INTEGER NOT NULL DEFAULT 0,\n"
         "    facts    TEXT NOT NULL DEFAULT '{}', disputed TEXT NOT NULL DEFAULT '{}')",
+        "CREATE TABLE machines(\n    client    TEXT PRIMARY KEY,\n    last_seen TEXT NOT NULL)",
+        "CREATE INDEX machines_by_age ON machines(last_seen)",
         "CREATE TABLE processes(\n    scan_id  TEXT NOT NULL,\n    position INTEGER NOT NULL,\n"
         "    process_values TEXT NOT NULL,\n    modules  TEXT NOT NULL,\n    PRIMARY KEY(scan_id, position))",
         "CREATE TABLE scan_files(\n    scan_id TEXT NOT NULL,\n    file_id INTEGER NOT NULL,\n"
@@ -713,6 +797,7 @@ TEST_P(StoreTest, AFreshDatabaseHoldsTheSchemaEarlierReleasesMade)
     };
     const std::vector<std::string> postgres = {
         "address_windows.scans bigint",         "address_windows.window_start bigint",
+        "file_machines.file_id bigint",
         "files.complete integer",               "files.file_id bigint",
         "processes.position integer",           "scan_files.file_id bigint",
         "scan_slots.file_id bigint",            "scan_slots.position integer",
@@ -777,7 +862,7 @@ INSERT INTO processes VALUES('oldscanxxxxxxxxxxxxxxx', 0, '{"wmi.ProcessId":"4"}
     sqlite3_stmt* stmt = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(check.get(), "PRAGMA user_version", -1, &stmt, nullptr), SQLITE_OK);
     ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(stmt, 0), 2);
+    EXPECT_EQ(sqlite3_column_int(stmt, 0), 3);
     sqlite3_finalize(stmt);
 }
 
