@@ -29,6 +29,7 @@ struct RecordView {
     std::size_t position = 0;
     const StoredProcess* record = nullptr;
     const StoredFile* file = nullptr;
+    std::int64_t machinesInAll = 0;
 
     std::string value(std::string_view key) const { return valueOf(record->process.values, key); }
     std::string fact(std::string_view key) const { return file ? valueOf(file->facts, key) : std::string(); }
@@ -38,6 +39,9 @@ struct RecordView {
     bool isProcess() const { return !value("wmi.ProcessId").empty() || !record->process.modules.empty(); }
     bool known() const { return file && file->known; }
     std::int64_t fileId() const { return record->slot.fileId; }
+    std::int64_t machines() const { return file ? file->prevalence.machines : 0; }
+    std::string firstSeen() const { return file ? file->prevalence.firstSeen : std::string(); }
+    bool rare() const { return file && isRare(file->prevalence, machinesInAll); }
 
     std::string imageName() const
     {
@@ -126,6 +130,8 @@ td.digest { font-size:11px; color:#3b4a5a; }
 .tag { display:inline-block; padding:1px 7px; border-radius:10px; font-size:12px; font-weight:600; }
 .tag.known { background:#dcfae6; color:var(--ok); }
 .tag.unknown { background:#fef0c7; color:var(--warn); }
+.tag.rare { background:#fee4e2; color:#b42318; }
+.seen { display:block; font-size:12px; color:var(--muted); }
 details.differs summary { color:var(--warn); font-size:12px; }
 details.differs ul { margin:4px 0 0; padding-left:18px; font-size:12px; }
 form.delete { margin:28px 0 0; padding:12px 14px; background:#fff; border:1px solid var(--line); border-radius:8px; }
@@ -181,6 +187,19 @@ void differingMarker(std::string& html, const StoredFile* file)
         html += "</li>";
     }
     html += "</ul></details>";
+}
+
+// "seen on 3 of 40 machines, first 2026-12-01", and a rare tag where the
+// file is rare; nothing for a file no machine is counted for.
+void prevalenceMarker(std::string& html, const RecordView& r)
+{
+    if (r.machines() == 0)
+        return;
+    if (r.rare())
+        html += " <span class=\"tag rare\">rare</span>";
+    html += "<span class=\"seen\">seen on " + std::to_string(r.machines()) + " of " +
+            std::to_string(r.machinesInAll) + (r.machinesInAll == 1 ? " machine" : " machines") + ", first " +
+            escapeHtml(r.firstSeen().substr(0, 10)) + "</span>";
 }
 
 void cell(std::string& html, std::string_view text, std::string_view cls = "")
@@ -430,6 +449,7 @@ private:
             view.record = &page_.processes[k];
             auto file = page_.files.find(view.fileId());
             view.file = file == page_.files.end() ? nullptr : &file->second;
+            view.machinesInAll = outline_.machinesInAll;
             each(view);
         }
         pages_.first += page_.processes.size();
@@ -514,6 +534,7 @@ private:
         html += "<td class=\"mono digest\">" + escapeHtml(r.fact("hash.md5")) + "<br>" +
                 escapeHtml(r.fact("hash.sha1")) + "</td>";
         html += r.known() ? "<td><span class=\"tag known\">known</span>" : "<td><span class=\"tag unknown\">unknown</span>";
+        prevalenceMarker(html, r);
         differingMarker(html, r.file);
         html += "</td>";
         std::string startupText = startupMethodLabel(r.value("ref.startupMethod"));
@@ -584,7 +605,11 @@ private:
         else
             json += "{}";
         json += ",\"fileId\":" + std::to_string(r.fileId());
+        json += ",\"firstSeen\":";
+        appendJsonString(json, r.firstSeen());
         json += r.known() ? ",\"known\":true" : ",\"known\":false";
+        json += ",\"machines\":" + std::to_string(r.machines());
+        json += ",\"machinesInAll\":" + std::to_string(r.machinesInAll);
         json += ",\"modules\":[";
         bool first = true;
         for (const auto& m : r.record->process.modules) {
@@ -603,6 +628,7 @@ private:
         appendJsonString(json, r.fullPath());
         json += ",\"position\":" + std::to_string(r.position);
         json += r.isProcess() ? ",\"process\":true" : ",\"process\":false";
+        json += r.rare() ? ",\"rare\":true" : ",\"rare\":false";
         json += ",\"values\":";
         appendJsonValues(json, r.record->process.values);
         json += "}";
@@ -626,7 +652,8 @@ private:
     void head(std::string& csv) override
     {
         csv += "position,pid,parent_pid,image,path,generalised_path,company,product,description,version,md5,sha1,"
-               "size,known,startup_method,network_usage,network_ports,memory_usage,modules\r\n";
+               "size,known,startup_method,network_usage,network_ports,memory_usage,modules,machines,machines_in_all,"
+               "first_seen,rare\r\n";
     }
 
     void record(std::string& csv, const RecordView& r) override
@@ -641,7 +668,9 @@ private:
             r.fact("handle.filesize"),        r.known() ? "known" : "unknown",
             r.value("ref.startupMethod"),     r.value("ref.networkUsage"),
             r.value("net.NetworkPorts"),      r.value("ref.memoryUsage"),
-            std::to_string(r.record->process.modules.size())};
+            std::to_string(r.record->process.modules.size()),
+            std::to_string(r.machines()),     std::to_string(r.machinesInAll),
+            r.firstSeen(),                    r.rare() ? "rare" : ""};
         bool first = true;
         for (const std::string& text : cells) {
             if (!first)

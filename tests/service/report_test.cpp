@@ -95,4 +95,32 @@ TEST_F(ServiceTest, ModulePathsOfOneReportStayWithinABudget)
     EXPECT_EQ(listed[1023]["path"], "file " + std::to_string(last)) << "past the budget, the file id alone";
 }
 
+TEST_F(ServiceTest, ExportsSayOnHowManyMachinesEachFileWasSeen)
+{
+    ClientScan first = hostileScan(), second = hostileScan();
+    first.scanRecord["ClientId"] = u"machine1";
+    second.scanRecord["ClientId"] = u"machine2";
+    second.records.resize(1);
+    ASSERT_TRUE(store(first));
+    ASSERT_TRUE(store(second));
+
+    auto json = exportJson(first.scanId());
+    ASSERT_EQ(json["records"].size(), 2u);
+    const auto& shared = json["records"][0];
+    const auto& own = json["records"][1];
+    EXPECT_EQ(shared["machines"], 2);
+    EXPECT_EQ(shared["machinesInAll"], 2);
+    EXPECT_EQ(shared["rare"], false);
+    EXPECT_EQ(own["machines"], 1);
+    EXPECT_EQ(own["rare"], true);
+    EXPECT_EQ(own["firstSeen"].get<std::string>().size(), std::string("2026-12-01 00:00:00").size());
+
+    auto csv = get("/scan/" + first.scanId() + ".csv");
+    ASSERT_TRUE(csv);
+    auto rows = parseCsv(csv->body);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(std::vector(rows[2].end() - 4, rows[2].end()),
+              (std::vector<std::string>{"1", "2", own["firstSeen"].get<std::string>(), "rare"}));
+}
+
 }  // namespace zorvane::testing
