@@ -689,8 +689,9 @@ TEST_P(StoreTest, PrevalenceCountsEachMachineOnceWithinTheWindow)
         const std::string id = scanIdFor(++scans);
         auto slots = store_->initialiseScan(headerAt(id, at), md5s);
         EXPECT_TRUE(slots);
-        if (slots)
+        if (slots) {
             EXPECT_EQ(statusOf(store_->storeSubmission(submissionFor(id, *slots, client), at)), kStored);
+        }
         return slots ? *slots : std::vector<Slot>{};
     };
     for (const Phase& phase : kPhases) {
