@@ -128,6 +128,17 @@ std::optional<std::int64_t> integer(const PGresult* result, int row, int column)
     return value;
 }
 
+// A slot from the columns file_id, unknown, md5 starting at `column`;
+// nothing when either number does not read.
+std::optional<Slot> slotAt(const PGresult* result, int row, int column)
+{
+    auto id = integer(result, row, column);
+    auto unknown = integer(result, row, column + 1);
+    if (!id || !unknown)
+        return std::nullopt;
+    return Slot{*id, *unknown != 0, text(result, row, column + 2)};
+}
+
 std::int64_t affectedRows(const PGresult* result)
 {
     const char* count = PQcmdTuples(const_cast<PGresult*>(result));
@@ -827,11 +838,10 @@ private:
         if (!slots)
             return s.failure();
         for (int row = 0; row < PQntuples(slots.get()); ++row) {
-            auto id = integer(slots.get(), row, 0);
-            auto unknown = integer(slots.get(), row, 1);
-            if (!id || !unknown)
+            auto slot = slotAt(slots.get(), row, 0);
+            if (!slot)
                 return s.failure();
-            result.slots.push_back(Slot{*id, *unknown != 0, text(slots.get(), row, 2)});
+            result.slots.push_back(std::move(*slot));
         }
         return result;
     }
@@ -980,12 +990,10 @@ private:
         for (int row = 0; row < PQntuples(records.get()); ++row) {
             if (!processes.empty() && modules >= request.maxModules)
                 break;
-            auto id = integer(records.get(), row, 2);
-            auto unknown = integer(records.get(), row, 3);
-            if (!id || !unknown)
+            auto slot = slotAt(records.get(), row, 2);
+            if (!slot)
                 return s.failure();
-            Slot slot{*id, *unknown != 0, text(records.get(), row, 4)};
-            processes.push_back(storedProcess(records.get(), row, 0, std::move(slot)));
+            processes.push_back(storedProcess(records.get(), row, 0, std::move(*slot)));
             modules += processes.back().process.modules.size();
         }
         return processes;
