@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <thread>
 
