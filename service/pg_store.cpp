@@ -971,7 +971,7 @@ private:
             return s.failure();
         return ScanOutline{ScanHeader{scanId, text(row.get(), 0, 0), text(row.get(), 0, 1), true},
                            text(row.get(), 0, 2), valuesFromJson(text(row.get(), 0, 3)),
-                           static_cast<std::size_t>(*records), *machines};
+                           static_cast<std::size_t>(*records), *machines, std::nullopt};
     }
 
     // The records of one page: from request.first on, at most maxRecords,

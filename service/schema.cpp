@@ -66,6 +66,10 @@ constexpr Column kScansColumns[] = {
     {"scan_values", ColumnType::Text, ""},
 };
 constexpr Table kScans{"scans", kScansColumns, "", 12};
+// Which machine sent a submitted scan (Submission::client), and what
+// changed since that machine's previous scan (JSON, or empty).
+constexpr Column kScansClient{"client", ColumnType::Text, ""};
+constexpr Column kScansChanges{"changes", ColumnType::Text, ""};
 
 constexpr Column kScanSlotsColumns[] = {
     {"scan_id", ColumnType::Text, "NOT NULL"},
@@ -189,7 +193,15 @@ constexpr Change kThirdStep[] = {
     statement("CREATE INDEX machines_by_age ON machines(last_seen)"),
 };
 
-constexpr std::span<const Change> kSteps[kSchemaSteps] = {kFirstStep, kSecondStep, kThirdStep};
+// Each scan remembers its machine, to be compared with that machine's
+// previous scan.
+constexpr Change kFourthStep[] = {
+    addColumn(kScans, kScansClient),
+    addColumn(kScans, kScansChanges),
+    statement("CREATE INDEX scans_by_client ON scans(client, submitted_at)"),
+};
+
+constexpr std::span<const Change> kSteps[kSchemaSteps] = {kFirstStep, kSecondStep, kThirdStep, kFourthStep};
 
 // "name TYPE constraints", the name padded to `width`.
 std::string columnDefinition(SqlDialect dialect, const Column& column, std::size_t width)

@@ -10,7 +10,7 @@ namespace zorvane::service {
 
 enum class SqlDialect { Sqlite, Postgres };
 
-inline constexpr int kSchemaSteps = 3;
+inline constexpr int kSchemaSteps = 4;
 
 // The script of step `step` (0 for the first) as `dialect` runs it. SQLite
 // keeps the text of every CREATE TABLE and ALTER TABLE it ran, so the text

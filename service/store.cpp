@@ -27,6 +27,9 @@ Rejection alreadySubmitted()
 
 bool isRare(const Prevalence& prevalence, std::int64_t machinesInAll)
 {
+    // With one machine in all, every file is on one machine: nothing to rank.
+    if (machinesInAll < 2)
+        return false;
     return prevalence.machines == 1 || (prevalence.machines > 0 && prevalence.machines * 100 <= machinesInAll);
 }
 
@@ -44,7 +47,7 @@ Expected<ScanOutline> ScanStore::loadScanOutline(std::string_view scanId)
     if (!scan)
         return reject(scan.error());
     return ScanOutline{std::move(scan->header), std::move(scan->submittedAt), std::move(scan->scanValues),
-                       scan->processes.size(), scan->machinesInAll};
+                       scan->processes.size(), scan->machinesInAll, std::nullopt};
 }
 
 Expected<ScanPage> ScanStore::loadScanPage(std::string_view scanId, const PageRequest& request)

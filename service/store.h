@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "service/change.h"
 #include "service/rejection.h"
 
 namespace zorvane::service {
@@ -75,8 +76,18 @@ struct Prevalence {
     std::string firstSeen;  // UTC "YYYY-MM-DD HH:MM:SS"
 };
 
-// A file seen on one machine only, or on at most 1 % of `machinesInAll`.
+// A file seen on one machine only, or on at most 1 % of `machinesInAll`,
+// once there is more than one machine to compare with.
 bool isRare(const Prevalence& prevalence, std::int64_t machinesInAll);
+
+// An entry of an operator's known-file set that a file matches: by SHA-1
+// where the entry has one, else by MD5.
+struct SetMatch {
+    std::string set;      // the set's name
+    bool bad = false;     // the set was imported as known bad
+    std::string product;  // the product the entry names, or empty
+    std::string name;     // the file name the entry names, or empty
+};
 
 struct StoredFile {
     // The file's SHA-1 and size were confirmed by enough distinct clients,
@@ -89,6 +100,8 @@ struct StoredFile {
     // Values of the corroborating clients that differ from `facts`.
     Disputes differing;
     Prevalence prevalence;
+    // Every set entry the file matches, bad sets first, then by set name.
+    std::vector<SetMatch> sets;
 };
 
 struct StoredProcess {
@@ -136,6 +149,8 @@ struct ScanOutline {
     Values scanValues;
     std::size_t records = 0;
     std::int64_t machinesInAll = 0;
+    // What changed since the same machine's previous scan, when it had one.
+    std::optional<ScanChange> change;
 };
 
 // Which records one page holds: from position `first` on, at most
@@ -148,6 +163,9 @@ struct PageRequest {
     // Whether the page names the records of its module files (a reader that
     // only counts does without).
     bool moduleRecords = true;
+    // When not empty: exactly these positions, ascending, instead of
+    // `first` and `maxRecords` (a report in another order than the scan's).
+    std::vector<std::size_t> positions;
 };
 
 // Consecutive records of a submitted scan with the files they name, so that
