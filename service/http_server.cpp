@@ -6,6 +6,8 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -76,6 +78,15 @@ std::optional<std::string_view> HttpRequest::header(std::string_view name) const
     return std::nullopt;
 }
 
+std::optional<std::string_view> HttpRequest::queryValue(std::string_view name) const
+{
+    for (const auto& [key, value] : query) {
+        if (key == name)
+            return std::string_view(value);
+    }
+    return std::nullopt;
+}
+
 bool HttpRequest::announcesBody() const
 {
     if (header("Transfer-Encoding"))
@@ -103,6 +114,10 @@ struct HttpServer::Connection {
     std::atomic<std::int64_t> since{0};
     std::atomic<std::uint64_t> bytes{0};
     std::atomic<int> cut{NotCut};
+    // A streamed reply is being produced (a report reads the store): that
+    // time is the server's, not the reader's, so the rate is not checked
+    // meanwhile and the time is left out of it afterwards.
+    std::atomic<bool> producing{false};
     // Whether a request's access line has told of the cut.
     std::atomic<bool> cutLogged{false};
 
@@ -275,17 +290,21 @@ struct Callbacks {
                (head && head->header_size > server->options_.maxHeaderBytes);
     }
 
+    // The headers and the query's arguments (the head's size bounds both).
     static void readHeaders(MHD_Connection* mhd, HttpRequest& request)
     {
-        MHD_get_connection_values_n(
-            mhd, MHD_HEADER_KIND,
-            [](void* into, MHD_ValueKind, const char* key, std::size_t keySize, const char* value,
-               std::size_t valueSize) {
-                static_cast<HttpRequest*>(into)->headers.emplace_back(std::string(key, keySize),
-                                                                      std::string(value ? value : "", valueSize));
-                return MHD_YES;
-            },
-            &request);
+        for (auto [kind, into] : {std::pair{MHD_HEADER_KIND, &request.headers},
+                                  std::pair{MHD_GET_ARGUMENT_KIND, &request.query}}) {
+            MHD_get_connection_values_n(
+                mhd, kind,
+                [](void* list, MHD_ValueKind, const char* key, std::size_t keySize, const char* value,
+                   std::size_t valueSize) {
+                    static_cast<std::vector<std::pair<std::string, std::string>>*>(list)->emplace_back(
+                        std::string(key, keySize), std::string(value ? value : "", value ? valueSize : 0));
+                    return MHD_YES;
+                },
+                into);
+        }
     }
 
     // The first call of a request: its line and headers are in.
@@ -372,6 +391,22 @@ struct Callbacks {
     static ssize_t readStream(void* cls, std::uint64_t, char* into, std::size_t max)
     {
         auto* state = static_cast<StreamState*>(cls);
+        struct Producing {
+            HttpServer::Connection* connection;
+            std::int64_t start = nowNanoseconds();
+            explicit Producing(HttpServer::Connection* c) : connection(c)
+            {
+                if (connection)
+                    connection->producing = true;
+            }
+            ~Producing()
+            {
+                if (!connection)
+                    return;
+                connection->since += nowNanoseconds() - start;
+                connection->producing = false;
+            }
+        } producing(state->offset == state->buffer.size() ? state->exchange->connection : nullptr);
         while (state->offset == state->buffer.size()) {
             state->offset = 0;
             if (state->buffer.capacity() > 4 * kStreamBlock)
@@ -557,6 +592,17 @@ void HttpServer::watch()
     }
 }
 
+namespace {
+
+// Whether bytes sent on a socket wait for its peer to take them.
+bool unsentBytesWait(int fd)
+{
+    int unsent = 0;
+    return ::ioctl(fd, SIOCOUTQ, &unsent) != 0 || unsent > 0;
+}
+
+}  // namespace
+
 void HttpServer::cutSlowConnections()
 {
     const std::int64_t now = nowNanoseconds();
@@ -574,6 +620,11 @@ void HttpServer::cutSlowConnections()
             break;
         case Connection::Body:
         case Connection::Streaming:
+            // A reader that took all that was sent is not the slow one: the
+            // reply is being produced, for this connection or for another
+            // one that its event-loop thread serves.
+            if (c->phase == Connection::Streaming && (c->producing || !unsentBytesWait(c->fd)))
+                break;
             if (rate > 0 && elapsed > grace && static_cast<double>(c->bytes) < rate * (elapsed - grace))
                 why = c->phase == Connection::Body ? Connection::BodySlow : Connection::ReplySlow;
             break;

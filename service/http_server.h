@@ -72,11 +72,16 @@ struct HttpRequest {
     std::string peer;
     std::string client;
     std::vector<std::pair<std::string, std::string>> headers;
+    // The query's arguments, percent-decoded, in order; an argument
+    // without "=" has an empty value.
+    std::vector<std::pair<std::string, std::string>> query;
     std::string body;
 
     // Every value of a header, in order; names compare case-insensitively.
     std::vector<std::string_view> headerValues(std::string_view name) const;
     std::optional<std::string_view> header(std::string_view name) const;
+    // The first value of a query argument; names compare exactly.
+    std::optional<std::string_view> queryValue(std::string_view name) const;
     // Whether the head announces a body (a length above 0, or a transfer
     // coding).
     bool announcesBody() const;
