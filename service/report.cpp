@@ -1,8 +1,12 @@
 #include "service/report.h"
 
+#include <array>
 #include <cstdlib>
+#include <initializer_list>
 #include <map>
 #include <vector>
+
+#include "service/status.h"
 
 namespace zorvane::service {
 
@@ -30,6 +34,12 @@ struct RecordView {
     const StoredProcess* record = nullptr;
     const StoredFile* file = nullptr;
     std::int64_t machinesInAll = 0;
+    // The status of the record's file, and of the process it is (the most
+    // urgent of its own file and its modules' files).
+    FileStatus status = FileStatus::Unknown;
+    FileStatus processStatus = FileStatus::Unknown;
+    // The machine never sent the file before this scan.
+    bool isNew = false;
 
     std::string value(std::string_view key) const { return valueOf(record->process.values, key); }
     std::string fact(std::string_view key) const { return file ? valueOf(file->facts, key) : std::string(); }
@@ -103,41 +113,56 @@ std::string pageHead(std::string_view title)
 :root { --ink:#1d2733; --muted:#5b6b7c; --line:#dde3ea; --accent:#1f6feb; --warn:#b54708; --ok:#067647; --bg:#f5f7fa; }
 * { box-sizing: border-box; }
 body { margin:0; font:14px/1.45 system-ui, -apple-system, "Segoe UI", Roboto, sans-serif; color:var(--ink); background:var(--bg); }
-header { background:#0f2747; color:#fff; padding:14px 28px; display:flex; align-items:baseline; gap:16px; }
+header { background:#0f2747; color:#fff; padding:14px 28px; display:flex; flex-wrap:wrap; align-items:baseline; gap:16px; }
 header .brand { font-weight:700; font-size:20px; letter-spacing:.5px; }
 header .sub { color:#b8c7dc; }
 main { padding:20px 28px 40px; max-width:1600px; margin:0 auto; }
-h1 { font-size:22px; margin:4px 0 16px; }
+h1 { font-size:22px; margin:4px 0 16px; overflow-wrap:anywhere; }
 h2 { font-size:16px; margin:28px 0 10px; }
 .cards { display:grid; grid-template-columns:repeat(auto-fill, minmax(210px, 1fr)); gap:12px; }
 .card { background:#fff; border:1px solid var(--line); border-radius:8px; padding:12px 14px; }
 .card .label { color:var(--muted); font-size:12px; text-transform:uppercase; letter-spacing:.4px; }
-.card .value { font-size:16px; font-weight:600; margin-top:2px; word-break:break-word; }
-.toolbar { display:flex; gap:12px; align-items:center; margin:8px 0; }
-.toolbar input { flex:0 1 360px; padding:7px 10px; border:1px solid var(--line); border-radius:6px; font:inherit; }
+.card .value { font-size:16px; font-weight:600; margin-top:2px; overflow-wrap:anywhere; }
+nav.statuses { display:grid; grid-template-columns:repeat(auto-fill, minmax(150px, 1fr)); gap:8px; margin:0 0 16px; }
+nav.statuses a { display:block; background:#fff; border:1px solid var(--line); border-radius:8px; padding:8px 10px; color:var(--ink); text-decoration:none; }
+nav.statuses a[aria-current] { border-color:var(--accent); box-shadow:0 0 0 2px #c7dbfb; }
+nav.statuses a.none { opacity:.55; }
+nav.statuses .n { display:block; font-size:12px; color:var(--muted); margin-top:4px; }
+.toolbar { display:flex; flex-wrap:wrap; gap:12px; align-items:center; margin:8px 0; }
+.toolbar input { flex:0 1 360px; min-width:0; padding:7px 10px; border:1px solid var(--line); border-radius:6px; font:inherit; }
 .toolbar .count { color:var(--muted); }
-table { border-collapse:collapse; width:100%; background:#fff; border:1px solid var(--line); }
-th, td { padding:6px 8px; border-bottom:1px solid var(--line); text-align:left; vertical-align:top; }
-th { background:#eef2f7; position:sticky; top:0; cursor:pointer; white-space:nowrap; user-select:none; }
+table { border-collapse:collapse; width:100%; table-layout:fixed; background:#fff; }
+th, td { padding:6px 8px; text-align:left; vertical-align:top; overflow-wrap:anywhere; }
+tr.row td { border-top:1px solid var(--line); }
+th { background:#eef2f7; position:sticky; top:0; cursor:pointer; user-select:none; z-index:1; }
 th[aria-sort="ascending"]::after { content:" \25B2"; font-size:10px; }
 th[aria-sort="descending"]::after { content:" \25BC"; font-size:10px; }
-tr:hover td { background:#f8fafc; }
-td.mono, .mono { font-family:ui-monospace, "Cascadia Mono", Consolas, monospace; font-size:12px; }
-td.path { min-width:150px; max-width:320px; overflow-wrap:anywhere; }
-td.digest { font-size:11px; color:#3b4a5a; }
-.table-wrap { overflow-x:auto; border:1px solid var(--line); border-radius:8px; }
-.table-wrap table { border:0; }
-.tag { display:inline-block; padding:1px 7px; border-radius:10px; font-size:12px; font-weight:600; }
-.tag.known { background:#dcfae6; color:var(--ok); }
-.tag.unknown { background:#fef0c7; color:var(--warn); }
+tbody.proc:hover td { background:#f8fafc; }
+tr.more td { padding-top:0; }
+.mono { font-family:ui-monospace, "Cascadia Mono", Consolas, monospace; font-size:12px; }
+.sub { display:block; font-size:12px; color:var(--muted); }
+.table-wrap { border:1px solid var(--line); border-radius:8px; }
+.tag { display:inline-block; padding:1px 7px; border-radius:10px; font-size:12px; font-weight:600; white-space:nowrap; background:#eef2f7; color:var(--muted); }
+.tag.known-bad { background:#b42318; color:#fff; }
 .tag.rare { background:#fee4e2; color:#b42318; }
+.tag.new { background:#ebe9fe; color:#5925dc; }
+.tag.unknown { background:#fef0c7; color:var(--warn); }
+.tag.common { background:#eef2f7; color:#344054; }
+.tag.known-good { background:#dcfae6; color:var(--ok); }
 .seen { display:block; font-size:12px; color:var(--muted); }
 details.differs summary { color:var(--warn); font-size:12px; }
 details.differs ul { margin:4px 0 0; padding-left:18px; font-size:12px; }
+dl.facts { display:grid; grid-template-columns:max-content minmax(0, 1fr); gap:2px 12px; margin:6px 0; font-size:13px; }
+dl.facts dt { color:var(--muted); }
+dl.facts dd { margin:0; overflow-wrap:anywhere; }
+ol.modules { margin:6px 0 0; padding-left:28px; max-height:420px; overflow:auto; }
+ol.modules li { padding:2px 0; overflow-wrap:anywhere; }
+ol.modules .seen { display:inline; margin-left:6px; }
+section.change ul { margin:6px 0 0; padding-left:22px; max-height:260px; overflow:auto; overflow-wrap:anywhere; }
+section.change details { background:#fff; border:1px solid var(--line); border-radius:8px; padding:8px 12px; margin:6px 0; }
 form.delete { margin:28px 0 0; padding:12px 14px; background:#fff; border:1px solid var(--line); border-radius:8px; }
 form.delete button { margin-left:12px; }
 details summary { cursor:pointer; color:var(--accent); }
-details ol { margin:6px 0 0; padding-left:22px; max-height:260px; overflow:auto; }
 footer { color:var(--muted); padding:20px 28px; font-size:12px; }
 a { color:var(--accent); }
 .legal { background:#fff; border:1px solid var(--line); border-radius:8px; padding:8px 28px 20px; max-width:860px; }
@@ -189,17 +214,33 @@ void differingMarker(std::string& html, const StoredFile* file)
     html += "</ul></details>";
 }
 
-// "seen on 3 of 40 machines, first 2026-12-01", and a rare tag where the
-// file is rare; nothing for a file no machine is counted for.
-void prevalenceMarker(std::string& html, const RecordView& r)
+// "seen on 3 of 40 machines, first 2026-12-01"; empty for a file no
+// machine is counted for.
+std::string seenText(std::int64_t machines, std::int64_t machinesInAll, std::string_view firstSeen)
 {
-    if (r.machines() == 0)
-        return;
-    if (r.rare())
-        html += " <span class=\"tag rare\">rare</span>";
-    html += "<span class=\"seen\">seen on " + std::to_string(r.machines()) + " of " +
-            std::to_string(r.machinesInAll) + (r.machinesInAll == 1 ? " machine" : " machines") + ", first " +
-            escapeHtml(r.firstSeen().substr(0, 10)) + "</span>";
+    if (machines == 0)
+        return "";
+    return "seen on " + std::to_string(machines) + " of " + std::to_string(machinesInAll) +
+           (machinesInAll == 1 ? " machine" : " machines") + ", first " + std::string(firstSeen.substr(0, 10));
+}
+
+void statusTag(std::string& html, FileStatus status)
+{
+    html += "<span class=\"tag ";
+    html += statusSlug(status);
+    html += "\">";
+    html += statusName(status);
+    html += "</span>";
+}
+
+// "Set (product, name)" of a set match.
+std::string setText(const SetMatch& match)
+{
+    std::string text = match.set;
+    std::string detail = match.product;
+    if (!match.name.empty())
+        detail += (detail.empty() ? "" : ", ") + match.name;
+    return detail.empty() ? text : text + " (" + detail + ")";
 }
 
 void cell(std::string& html, std::string_view text, std::string_view cls = "")
@@ -209,38 +250,58 @@ void cell(std::string& html, std::string_view text, std::string_view cls = "")
     html += "</td>";
 }
 
-// Sorting keeps each row whole (its modules ride along) and compares
-// numerically when both cells are numbers; filtering matches any cell text.
+// Each process is a tbody of its row and the row that expands into its
+// modules; sorting and filtering move and hide whole tbodies. Sorting
+// compares numerically when both cells are numbers. The status links
+// filter in place when the page holds every process.
 constexpr const char* kTableScript = R"js(
 (function () {
   var table = document.getElementById('processes');
-  var body = table.tBodies[0];
   var filter = document.getElementById('filter');
   var count = document.getElementById('shown');
+  var groups = Array.prototype.filter.call(table.tBodies, function (b) { return b.classList.contains('proc'); });
+  var status = table.getAttribute('data-only') || '';
   function update() {
     var needle = filter.value.toLowerCase(), shown = 0;
-    Array.prototype.forEach.call(body.rows, function (row) {
-      var hit = row.textContent.toLowerCase().indexOf(needle) >= 0;
-      row.hidden = !hit; if (hit) shown++;
+    groups.forEach(function (group) {
+      var hit = (!status || group.getAttribute('data-status') === status) &&
+                group.textContent.toLowerCase().indexOf(needle) >= 0;
+      group.hidden = !hit; if (hit) shown++;
     });
-    count.textContent = shown + ' of ' + body.rows.length + ' shown';
+    count.textContent = shown + ' of ' + groups.length + ' shown';
   }
   filter.addEventListener('input', update);
-  Array.prototype.forEach.call(table.tHead.rows[0].cells, function (th, index) {
+  var links = document.querySelectorAll('nav.statuses a');
+  if (!table.hasAttribute('data-only') && window.history && history.replaceState) {
+    Array.prototype.forEach.call(links, function (link) {
+      link.addEventListener('click', function (event) {
+        event.preventDefault();
+        status = link.getAttribute('data-status') || '';
+        Array.prototype.forEach.call(links, function (l) { l.removeAttribute('aria-current'); });
+        link.setAttribute('aria-current', 'page');
+        history.replaceState(null, '', link.href);
+        update();
+      });
+    });
+  }
+  var heads = table.tHead.rows[0].cells;
+  Array.prototype.forEach.call(heads, function (th, index) {
     th.addEventListener('click', function () {
       var ascending = th.getAttribute('aria-sort') !== 'ascending';
-      Array.prototype.forEach.call(table.tHead.rows[0].cells, function (h) { h.removeAttribute('aria-sort'); });
+      Array.prototype.forEach.call(heads, function (h) { h.removeAttribute('aria-sort'); });
       th.setAttribute('aria-sort', ascending ? 'ascending' : 'descending');
-      var rows = Array.prototype.slice.call(body.rows);
-      rows.sort(function (a, b) {
-        var x = a.cells[index].getAttribute('data-sort') || a.cells[index].textContent;
-        var y = b.cells[index].getAttribute('data-sort') || b.cells[index].textContent;
+      function key(group) {
+        var c = group.rows[0].cells[index];
+        return c.getAttribute('data-sort') || c.textContent;
+      }
+      groups.sort(function (a, b) {
+        var x = key(a), y = key(b);
         var nx = parseFloat(x), ny = parseFloat(y), r;
         if (!isNaN(nx) && !isNaN(ny) && String(nx) === x.trim() && String(ny) === y.trim()) r = nx - ny;
         else r = x.localeCompare(y);
         return ascending ? r : -r;
       });
-      rows.forEach(function (row) { body.appendChild(row); });
+      groups.forEach(function (group) { table.appendChild(group); });
     });
   });
   update();
@@ -264,9 +325,18 @@ std::string csvCell(std::string_view text)
     return out;
 }
 
-// What the page's cards count, over all records of a scan.
+constexpr std::size_t kStatuses = std::size(kStatusesInRank);
+
+std::size_t rankOf(FileStatus status)
+{
+    return static_cast<std::size_t>(status);
+}
+
+// What the page's summary counts, over all records of a scan.
 struct Summary {
     std::size_t records = 0, processes = 0, unknownFiles = 0, listening = 0, startup = 0, services = 0;
+    // Records by their file's status, and processes by theirs, by rank.
+    std::array<std::size_t, kStatuses> files{}, processesByStatus{};
 
     void add(const RecordView& r)
     {
@@ -276,6 +346,7 @@ struct Summary {
         listening += r.isProcess() && r.listensWidely() ? 1 : 0;
         startup += r.isStartupEntry() ? 1 : 0;
         services += r.isService() ? 1 : 0;
+        ++files[rankOf(r.status)];
     }
 };
 
@@ -356,33 +427,53 @@ void appendJsonValues(std::string& out, const Values& values)
     out.push_back('}');
 }
 
+// What a module row shows of its file, learnt in the pass over all records
+// before the report is written.
+struct FileMark {
+    FileStatus status = FileStatus::Unknown;
+    std::int64_t machines = 0;
+    std::string firstSeen;  // the date
+    std::string set;        // the first set match, as setText() has it
+};
+
 // A report read from the store page by page and written as it goes. A
 // subclass writes the parts of one format; this base pages through the
 // records, joins each with its file and names the modules.
+//
+// A first pass over every record, without module paths, gives each file its
+// status and each process the most urgent status of its file and its
+// modules' files (every module file is a record of the same scan), and
+// counts what the summary shows. It keeps a mark per file and the module
+// ids of the processes until they are resolved, so it holds no more than
+// the scan's record and module caps allow.
 class PagedReport : public ReportWriter {
 public:
     PagedReport(ScanStore& store, ScanOutline outline, PageRequest pages)
-        : store_(store), outline_(std::move(outline)), pages_(pages)
+        : store_(store), outline_(std::move(outline)), pages_(std::move(pages))
     {
         pages_.first = 0;
+        pages_.positions.clear();
     }
 
     bool next(std::string& out) override
     {
         switch (stage_) {
-        case Stage::Summary:
-            if (!needsSummary() || done()) {
+        case Stage::Census:
+            if (pages_.first >= outline_.records) {
+                finishCensus();
                 stage_ = Stage::Head;
-                pages_.first = 0;
                 return next(out);
             }
-            return forEachOfNextPage(false, [&](const RecordView& r) { summary_.add(r); });
+            if (!forEachOfNextPage(false, [&](const RecordView& r) { countRecord(r); }))
+                return false;
+            out += whileCounting();
+            return true;
         case Stage::Head:
             head(out);
             stage_ = Stage::Records;
             return true;
         case Stage::Records:
-            if (done()) {
+            if (recordsDone()) {
                 foot(out);
                 stage_ = Stage::Done;
                 return true;
@@ -397,15 +488,29 @@ public:
     bool failed() const override { return failed_; }
 
 protected:
-    // Whether head() shows what the whole scan holds, which takes a pass
-    // over its records before the first byte.
-    virtual bool needsSummary() const { return false; }
     virtual void head(std::string& out) = 0;
     virtual void record(std::string& out, const RecordView& r) = 0;
     virtual void foot(std::string& out) = 0;
+    // What a format learns of each record in the first pass.
+    virtual void census(const RecordView&) {}
+    // What the report sends for each page of the first pass, before its
+    // head: text that changes nothing where the format allows it, so that a
+    // first pass slowed by other readers of the store does not leave the
+    // connection idle.
+    virtual std::string_view whileCounting() const { return ""; }
+    // The positions of the records to write, in order; none: every record,
+    // in scan order. Asked once the first pass is done.
+    virtual std::optional<std::vector<std::size_t>> order() const { return std::nullopt; }
 
     const ScanOutline& outline() const { return outline_; }
     const Summary& summary() const { return summary_; }
+    // The positions of the processes of one status, ascending.
+    const std::vector<std::size_t>& processesOf(FileStatus status) const { return byStatus_[rankOf(status)]; }
+    const FileMark* markOf(std::int64_t fileId) const
+    {
+        auto it = marks_.find(fileId);
+        return it == marks_.end() ? nullptr : &it->second;
+    }
 
     // A module id only has to name a file of the scan, so one accepted
     // upload can list a long path many times. The paths that module lists
@@ -426,18 +531,76 @@ protected:
     }
 
 private:
-    enum class Stage { Summary, Head, Records, Done };
+    enum class Stage { Census, Head, Records, Done };
 
-    bool done() const { return pages_.first >= outline_.records; }
+    struct ProcessModules {
+        std::size_t position = 0;
+        FileStatus own = FileStatus::Unknown;
+        std::size_t modulesEnd = 0;  // its module ids end here in moduleIds_
+    };
+
+    void countRecord(const RecordView& r)
+    {
+        summary_.add(r);
+        if (!marks_.contains(r.fileId())) {
+            FileMark& mark = marks_[r.fileId()];
+            mark.status = r.status;
+            mark.machines = r.machines();
+            mark.firstSeen = r.firstSeen().substr(0, 10);
+            if (r.file && !r.file->sets.empty())
+                mark.set = setText(r.file->sets.front());
+        }
+        if (r.isProcess()) {
+            for (const auto& m : r.record->process.modules) {
+                if (m)
+                    moduleIds_.push_back(*m);
+            }
+            processes_.push_back({r.position, r.status, moduleIds_.size()});
+        }
+        census(r);
+    }
+
+    void finishCensus()
+    {
+        processStatus_.assign(outline_.records, FileStatus::Unknown);
+        std::size_t begin = 0;
+        for (const ProcessModules& p : processes_) {
+            FileStatus status = p.own;
+            for (std::size_t k = begin; k < p.modulesEnd; ++k) {
+                const FileMark* mark = markOf(moduleIds_[k]);
+                status = moreUrgent(status, mark ? mark->status : FileStatus::Unknown);
+            }
+            begin = p.modulesEnd;
+            if (p.position < processStatus_.size())
+                processStatus_[p.position] = status;
+            ++summary_.processesByStatus[rankOf(status)];
+            byStatus_[rankOf(status)].push_back(p.position);
+        }
+        processes_ = {};
+        moduleIds_ = {};
+        order_ = order();
+        pages_.first = 0;
+    }
+
+    bool recordsDone() const { return order_ ? next_ >= order_->size() : pages_.first >= outline_.records; }
 
     // Reads the next page and hands its records to `each`; false (and
-    // failed) when the store gives none although records are left.
+    // failed) when the store gives none although records are left. In an
+    // order of its own, a page takes the next ascending run of positions.
     template <typename Each>
     bool forEachOfNextPage(bool moduleRecords, Each each)
     {
         pages_.moduleRecords = moduleRecords;
+        pages_.positions.clear();
+        if (order_) {
+            for (std::size_t i = next_; i < order_->size() && pages_.positions.size() < pages_.maxRecords; ++i) {
+                if (i > next_ && (*order_)[i] <= (*order_)[i - 1])
+                    break;
+                pages_.positions.push_back((*order_)[i]);
+            }
+        }
         auto page = store_.loadScanPage(outline_.header.scanId, pages_);
-        if (!page || page->processes.empty()) {
+        if (!page || page->processes.empty() || (order_ && page->processes.size() > pages_.positions.size())) {
             failed_ = true;
             stage_ = Stage::Done;
             return false;
@@ -445,14 +608,21 @@ private:
         page_ = std::move(*page);
         for (std::size_t k = 0; k < page_.processes.size(); ++k) {
             RecordView view;
-            view.position = pages_.first + k;
+            view.position = order_ ? pages_.positions[k] : pages_.first + k;
             view.record = &page_.processes[k];
             auto file = page_.files.find(view.fileId());
             view.file = file == page_.files.end() ? nullptr : &file->second;
             view.machinesInAll = outline_.machinesInAll;
+            view.isNew = outline_.change && outline_.change->isNewFile(view.fileId());
+            view.status = fileStatus(view.file, view.isNew, view.machinesInAll);
+            view.processStatus =
+                view.position < processStatus_.size() ? processStatus_[view.position] : view.status;
             each(view);
         }
-        pages_.first += page_.processes.size();
+        if (order_)
+            next_ += page_.processes.size();
+        else
+            pages_.first += page_.processes.size();
         page_ = ScanPage();
         return true;
     }
@@ -461,18 +631,62 @@ private:
     const ScanOutline outline_;
     PageRequest pages_;
     ScanPage page_;
-    Stage stage_ = Stage::Summary;
+    Stage stage_ = Stage::Census;
     Summary summary_;
+    std::map<std::int64_t, FileMark> marks_;
+    std::vector<ProcessModules> processes_;
+    std::vector<std::int64_t> moduleIds_;
+    std::vector<FileStatus> processStatus_;
+    std::array<std::vector<std::size_t>, kStatuses> byStatus_;
+    std::optional<std::vector<std::size_t>> order_;
+    std::size_t next_ = 0;  // into order_
     std::size_t modulePathBytes_ = 0;
     bool failed_ = false;
 };
 
+// Long lists of a page (the changes since the previous scan) show their
+// items up to this many bytes of text, then say how many more there are.
+constexpr std::size_t kChangeListBudget = 256u << 10;
+// A list of more items than this starts collapsed.
+constexpr std::size_t kOpenListItems = 8;
+
 class PageReport final : public PagedReport {
 public:
-    using PagedReport::PagedReport;
+    PageReport(ScanStore& store, ScanOutline outline, PageRequest pages, std::optional<FileStatus> only)
+        : PagedReport(store, std::move(outline), std::move(pages)), only_(only)
+    {
+    }
 
 private:
-    bool needsSummary() const override { return true; }
+    static constexpr int kColumns = 9;
+
+    // White space before the document type is no part of the document.
+    std::string_view whileCounting() const override { return "\n"; }
+
+    void census(const RecordView& r) override
+    {
+        // The paths of the files new to this machine, by which the changes
+        // list them.
+        if (!r.isNew || newFilePaths_.contains(r.fileId()))
+            return;
+        std::string path = r.fullPath();
+        if (newFilePathBytes_ + path.size() > kChangeListBudget)
+            return;
+        newFilePathBytes_ += path.size();
+        newFilePaths_.emplace(r.fileId(), std::move(path));
+    }
+
+    // The processes of the one status asked for, or of each in rank order;
+    // within a status, in scan order.
+    std::optional<std::vector<std::size_t>> order() const override
+    {
+        std::vector<std::size_t> positions;
+        for (FileStatus status : kStatusesInRank) {
+            if (!only_ || *only_ == status)
+                positions.insert(positions.end(), processesOf(status).begin(), processesOf(status).end());
+        }
+        return positions;
+    }
 
     void head(std::string& html) override
     {
@@ -492,6 +706,7 @@ private:
         const Summary& counts = summary();
         html += pageHead("Zorvane report " + scan.header.scanTime);
         html += "<h1>Processes of the scan of " + escapeHtml(scan.header.scanTime) + " UTC</h1>\n";
+        statusLinks(html);
         html += "<div class=\"cards\">\n";
         card(html, "Operating system", os);
         card(html, "Processor", valueOf(s, "Processor"));
@@ -499,91 +714,299 @@ private:
         card(html, "Scan time (UTC)", scan.header.scanTime);
         card(html, "Processes", std::to_string(counts.processes));
         card(html, "Files", std::to_string(counts.records));
-        card(html, "Unknown files", std::to_string(counts.unknownFiles));
         card(html, "Listening on all interfaces or the internet", std::to_string(counts.listening));
         card(html, "Startup entries", std::to_string(counts.startup));
         card(html, "Services", std::to_string(counts.services));
         html += "</div>\n";
+        changes(html);
 
-        html += "<h2>Processes</h2>\n<div class=\"toolbar\"><input id=\"filter\" type=\"search\" "
-                "placeholder=\"Filter processes\" aria-label=\"Filter processes\"><span class=\"count\" "
-                "id=\"shown\"></span><a href=\"" +
-                escapeHtml(scan.header.scanId) + ".json\">JSON</a><a href=\"" + escapeHtml(scan.header.scanId) +
-                ".csv\">CSV</a></div>\n";
-        html += "<div class=\"table-wrap\"><table id=\"processes\"><thead><tr>";
-        for (const char* h : {"Image", "PID", "Parent", "Path", "Company", "Product", "Description", "Version",
-                              "MD5 / SHA-1", "Status", "Startup", "Network", "Ports", "Memory", "Modules"})
+        const std::string id = escapeHtml(scan.header.scanId);
+        html += "<h2>Processes";
+        if (only_)
+            html += std::string(": ") + std::string(statusName(*only_)) + " (<a href=\"" + id + "\">show all</a>)";
+        html += "</h2>\n<div class=\"toolbar\"><input id=\"filter\" type=\"search\" placeholder=\"Filter processes\" "
+                "aria-label=\"Filter processes\"><span class=\"count\" id=\"shown\"></span><a href=\"" +
+                id + ".json\">JSON</a><a href=\"" + id + ".csv\">CSV</a></div>\n";
+        html += "<div class=\"table-wrap\"><table id=\"processes\"";
+        if (only_)
+            html += std::string(" data-only=\"") + std::string(statusSlug(*only_)) + "\"";
+        html += "><colgroup>";
+        for (const char* width : {"10%", "12%", "6%", "20%", "20%", "10%", "10%", "6%", "6%"})
+            html += std::string("<col style=\"width:") + width + "\">";
+        html += "</colgroup><thead><tr>";
+        for (const char* h : {"Status", "Image", "PID", "Path", "Product", "Startup", "Network", "Memory", "Modules"})
             html += std::string("<th scope=\"col\">") + h + "</th>";
-        html += "</tr></thead>\n<tbody>\n";
+        html += "</tr></thead>\n";
+        if (processesShown() == 0)
+            html += "<tbody><tr><td colspan=\"" + std::to_string(kColumns) + "\">No process has this status.</td></tr></tbody>\n";
+    }
+
+    std::size_t processesShown() const
+    {
+        std::size_t shown = 0;
+        for (FileStatus status : kStatusesInRank)
+            shown += !only_ || *only_ == status ? processesOf(status).size() : 0;
+        return shown;
+    }
+
+    // The count of each status, each a link to the processes of that
+    // status alone.
+    void statusLinks(std::string& html)
+    {
+        const Summary& counts = summary();
+        const std::string id = escapeHtml(outline().header.scanId);
+        html += "<nav class=\"statuses\" aria-label=\"Processes by status\"><a href=\"" + id + "\"" +
+                (only_ ? "" : " aria-current=\"page\"") + "><strong>All</strong><span class=\"n\">" +
+                std::to_string(counts.processes) + " processes, " + std::to_string(counts.records) +
+                " files</span></a>";
+        for (FileStatus status : kStatusesInRank) {
+            const std::string slug(statusSlug(status));
+            const std::size_t processes = counts.processesByStatus[rankOf(status)];
+            const std::size_t files = counts.files[rankOf(status)];
+            html += "<a href=\"" + id + "?status=" + slug + "\" data-status=\"" + slug + "\"";
+            html += processes + files == 0 ? " class=\"none\"" : "";
+            html += only_ == status ? " aria-current=\"page\">" : ">";
+            statusTag(html, status);
+            html += "<span class=\"n\">" + std::to_string(processes) + (processes == 1 ? " process, " : " processes, ") +
+                    std::to_string(files) + (files == 1 ? " file" : " files") + "</span></a>";
+        }
+        html += "</nav>\n";
+    }
+
+    // One list of the changes, collapsed when long, its items' text
+    // bounded by kChangeListBudget.
+    template <typename Item>
+    void changeList(std::string& html, std::string_view title, std::size_t count, Item item)
+    {
+        html += count > kOpenListItems || count == 0 ? "<details>" : "<details open>";
+        html += "<summary>" + escapeHtml(title) + " (" + std::to_string(count) + ")</summary><ul class=\"mono\">";
+        std::size_t bytes = 0, k = 0;
+        for (; k < count; ++k) {
+            std::string text = item(k);
+            if (bytes + text.size() > kChangeListBudget)
+                break;
+            bytes += text.size();
+            html += "<li>" + escapeHtml(text) + "</li>";
+        }
+        if (k < count)
+            html += "<li>\xE2\x80\xA6 and " + std::to_string(count - k) + " more</li>";
+        html += "</ul></details>\n";
+    }
+
+    void changes(std::string& html)
+    {
+        if (!outline().change)
+            return;
+        const ScanChange& c = *outline().change;
+        html += "<section class=\"change\"><h2>Changes since the previous scan</h2>\n<p>";
+        const std::string when =
+            c.previousSubmittedAt.empty() ? "" : ", submitted " + escapeHtml(c.previousSubmittedAt) + " UTC";
+        if (c.previousKept)
+            html += "<a href=\"" + escapeHtml(c.previousScanId) + "\">The previous scan of this machine</a>" + when;
+        else
+            html += "The previous scan of this machine" + when + ", is no longer kept";
+        html += ".</p>\n";
+        auto fromList = [](const std::vector<std::string>& list) {
+            return [&list](std::size_t k) { return list[k]; };
+        };
+        changeList(html, "Processes started", c.started.size(), fromList(c.started));
+        changeList(html, "Processes gone", c.gone.size(), fromList(c.gone));
+        changeList(html, "Files new to this machine", c.newFiles.size(), [&](std::size_t k) {
+            auto it = newFilePaths_.find(c.newFiles[k]);
+            return it == newFilePaths_.end() ? "file " + std::to_string(c.newFiles[k]) : it->second;
+        });
+        changeList(html, "Digests changed at the same path", c.digestChanged.size(), [&](std::size_t k) {
+            const DigestChange& d = c.digestChanged[k];
+            return d.path + ": " + d.before + " \xE2\x86\x92 " + d.after;
+        });
+        changeList(html, "New startup entries", c.newStartup.size(), fromList(c.newStartup));
+        changeList(html, "New listening ports", c.newPorts.size(), fromList(c.newPorts));
+        html += "</section>\n";
     }
 
     void record(std::string& html, const RecordView& r) override
     {
         if (!r.isProcess())
             return;
-        html += "<tr>";
+        html += "<tbody class=\"proc\" data-status=\"" + std::string(statusSlug(r.processStatus)) +
+                "\"><tr class=\"row\"><td data-sort=\"" + std::to_string(rankOf(r.processStatus)) + "\">";
+        statusTag(html, r.processStatus);
+        if (r.processStatus != r.status)
+            html += "<span class=\"seen\">image: " + std::string(statusName(r.status)) + "</span>";
+        html += "<span class=\"seen\">" + escapeHtml(seenText(r.machines(), r.machinesInAll, r.firstSeen())) +
+                "</span>";
+        differingMarker(html, r.file);
+        html += "</td>";
         cell(html, r.imageName());
         cell(html, r.value("wmi.ProcessId"));
-        cell(html, r.value("wmi.ParentProcessId"));
         std::string lpath = r.value("path.lpath");
-        cell(html, lpath.empty() ? r.value("path.path") : lpath, "path mono");
-        cell(html, r.fact("ver.CompanyName"));
-        cell(html, r.fact("ver.ProductName"));
-        cell(html, r.fact("ver.FileDescription"));
-        cell(html, r.fact("ver.FileVersion"));
-        html += "<td class=\"mono digest\">" + escapeHtml(r.fact("hash.md5")) + "<br>" +
-                escapeHtml(r.fact("hash.sha1")) + "</td>";
-        html += r.known() ? "<td><span class=\"tag known\">known</span>" : "<td><span class=\"tag unknown\">unknown</span>";
-        prevalenceMarker(html, r);
-        differingMarker(html, r.file);
+        cell(html, lpath.empty() ? r.value("path.path") : lpath, "mono");
+        html += "<td>" + escapeHtml(r.fact("ver.ProductName"));
+        for (const char* key : {"ver.CompanyName", "ver.FileDescription", "ver.FileVersion"}) {
+            std::string text = r.fact(key);
+            if (!text.empty())
+                html += "<span class=\"sub\">" + escapeHtml(text) + "</span>";
+        }
         html += "</td>";
         std::string startupText = startupMethodLabel(r.value("ref.startupMethod"));
         std::string service = r.value("reg.DisplayName");
         if (!service.empty())
             startupText += (startupText.empty() ? "" : ": ") + service;
         cell(html, startupText);
-        cell(html, networkUsageLabel(r.value("ref.networkUsage")));
-        cell(html, r.value("net.NetworkPorts"), "mono");
+        html += "<td>" + escapeHtml(networkUsageLabel(r.value("ref.networkUsage"))) + "<span class=\"sub mono\">" +
+                escapeHtml(r.value("net.NetworkPorts")) + "</span></td>";
         std::string share = r.value("ref.memoryUsage");
         html += "<td data-sort=\"" + escapeHtml(share) + "\">" + escapeHtml(memoryPercent(share)) + "</td>";
         const auto& modules = r.record->process.modules;
-        html += "<td data-sort=\"" + std::to_string(modules.size()) + "\">";
-        if (modules.empty()) {
-            html += "0";
-        } else {
-            html += "<details><summary>" + std::to_string(modules.size()) + "</summary><ol class=\"mono\">";
-            for (const auto& m : modules)
-                html += "<li>" + escapeHtml(moduleName(m)) + "</li>";
-            html += "</ol></details>";
+        html += "<td data-sort=\"" + std::to_string(modules.size()) + "\">" + std::to_string(modules.size()) +
+                "</td></tr>\n";
+        expansion(html, r);
+        html += "</tbody>\n";
+    }
+
+    // The row under a process that opens into its digests and modules.
+    void expansion(std::string& html, const RecordView& r)
+    {
+        const auto& modules = r.record->process.modules;
+        html += "<tr class=\"more\"><td colspan=\"" + std::to_string(kColumns) + "\"><details><summary>" +
+                std::to_string(modules.size()) + (modules.size() == 1 ? " module" : " modules") +
+                ", digests and prevalence</summary><dl class=\"facts\">";
+        auto fact = [&](std::string_view label, std::string_view text, bool mono = false) {
+            if (text.empty())
+                return;
+            html += "<dt>" + std::string(label) + "</dt><dd" + (mono ? " class=\"mono\">" : ">") + escapeHtml(text) +
+                    "</dd>";
+        };
+        fact("Full path", r.fullPath(), true);
+        fact("Parent PID", r.value("wmi.ParentProcessId"));
+        html += "<dt>Image</dt><dd>";
+        statusTag(html, r.status);
+        html += " " + escapeHtml(seenText(r.machines(), r.machinesInAll, r.firstSeen())) + "</dd>";
+        for (const SetMatch& match : r.file ? r.file->sets : std::vector<SetMatch>{})
+            fact(match.bad ? "Known bad set" : "Known good set", setText(match));
+        fact("MD5", r.fact("hash.md5"), true);
+        fact("SHA-1", r.fact("hash.sha1"), true);
+        fact("Size", r.fact("handle.filesize"));
+        html += "</dl>";
+        if (!modules.empty()) {
+            html += "<ol class=\"modules\">";
+            for (const auto& m : modules) {
+                html += "<li>";
+                const FileMark* mark = m ? markOf(*m) : nullptr;
+                if (mark) {
+                    statusTag(html, mark->status);
+                    html += " ";
+                }
+                html += "<span class=\"mono\">" + escapeHtml(moduleName(m)) + "</span>";
+                if (mark && mark->machines > 0)
+                    html += "<span class=\"seen\">" +
+                            escapeHtml(seenText(mark->machines, r.machinesInAll, mark->firstSeen)) + "</span>";
+                if (mark && !mark->set.empty())
+                    html += "<span class=\"seen\">" + escapeHtml(mark->set) + "</span>";
+                html += "</li>";
+            }
+            html += "</ol>";
         }
-        html += "</td></tr>\n";
+        html += "</details></td></tr>\n";
     }
 
     void foot(std::string& html) override
     {
-        html += "</tbody></table></div>\n<script>" + std::string(kTableScript) + "</script>\n";
+        html += "</table></div>\n<script>" + std::string(kTableScript) + "</script>\n";
         html += "<form class=\"delete\" method=\"post\" action=\"" + escapeHtml(outline().header.scanId) +
                 "/delete\"><label><input type=\"checkbox\" name=\"confirm\" value=\"yes\" required> "
                 "Delete this report and the facts its scan sent, for good</label>"
                 "<button type=\"submit\">Delete report</button></form>\n";
         html += pageFoot();
     }
+
+    const std::optional<FileStatus> only_;
+    std::map<std::int64_t, std::string> newFilePaths_;
+    std::size_t newFilePathBytes_ = 0;
 };
 
-// Keys in name order, as a JSON object's reader may expect them sorted;
-// "records" comes before "summary", which counts them as they go.
+// An object of string members, in the order given.
+void appendJsonObject(std::string& json,
+                      std::initializer_list<std::pair<std::string_view, std::string_view>> members)
+{
+    json += "{";
+    for (const auto& [name, text] : members) {
+        json += json.back() == '{' ? "" : ",";
+        appendJsonString(json, name);
+        json += ":";
+        appendJsonString(json, text);
+    }
+    json += "}";
+}
+
+void appendJsonStrings(std::string& json, const std::vector<std::string>& texts)
+{
+    json += "[";
+    for (std::size_t k = 0; k < texts.size(); ++k) {
+        json += k ? "," : "";
+        appendJsonString(json, texts[k]);
+    }
+    json += "]";
+}
+
+// The change since the previous scan; the previous scan's id only while it
+// is kept, as a report's id is the key to it.
+void appendJsonChange(std::string& json, const std::optional<ScanChange>& change)
+{
+    if (!change) {
+        json += "null";
+        return;
+    }
+    json += "{\"digestChanged\":[";
+    for (const DigestChange& d : change->digestChanged) {
+        json += json.back() == '[' ? "" : ",";
+        appendJsonObject(json, {{"after", d.after}, {"before", d.before}, {"path", d.path}});
+    }
+    json += "],\"gone\":";
+    appendJsonStrings(json, change->gone);
+    json += ",\"newFiles\":[";
+    for (std::size_t k = 0; k < change->newFiles.size(); ++k)
+        json += (k ? "," : "") + std::to_string(change->newFiles[k]);
+    json += "],\"newPorts\":";
+    appendJsonStrings(json, change->newPorts);
+    json += ",\"newStartup\":";
+    appendJsonStrings(json, change->newStartup);
+    if (change->previousKept) {
+        json += ",\"previousScanId\":";
+        appendJsonString(json, change->previousScanId);
+    }
+    json += ",\"previousSubmittedAt\":";
+    appendJsonString(json, change->previousSubmittedAt);
+    json += ",\"started\":";
+    appendJsonStrings(json, change->started);
+    json += "}";
+}
+
+// The machine's ClientId links the scans of one machine; a report's id is
+// the only key to it, so the exports leave it out.
+Values exportedScanValues(Values values)
+{
+    values.erase("ClientId");
+    return values;
+}
+
+// Keys in name order, as a JSON object's reader may expect them sorted.
 class JsonReport final : public PagedReport {
 public:
     using PagedReport::PagedReport;
 
 private:
+    std::string_view whileCounting() const override { return "\n"; }
+
     void head(std::string& json) override
     {
         const ScanOutline& scan = outline();
-        json += "{\"clientIp\":";
+        json += "{\"change\":";
+        appendJsonChange(json, scan.change);
+        json += ",\n\"clientIp\":";
         appendJsonString(json, scan.header.clientIp);
         json += ",\n\"scan\":";
-        appendJsonValues(json, scan.scanValues);
+        appendJsonValues(json, exportedScanValues(scan.scanValues));
         json += ",\n\"scanId\":";
         appendJsonString(json, scan.header.scanId);
         json += ",\n\"scanTime\":";
@@ -595,9 +1018,8 @@ private:
 
     void record(std::string& json, const RecordView& r) override
     {
-        counts_.add(r);
         // Values of the corroborating clients that differ from "file".
-        json += counts_.records > 1 ? ",\n{\"differing\":" : "\n{\"differing\":";
+        json += written_++ ? ",\n{\"differing\":" : "\n{\"differing\":";
         json += disputesToJson(r.file ? r.file->differing : Disputes{});
         json += ",\"file\":";
         if (r.file)
@@ -623,12 +1045,24 @@ private:
             appendJsonString(json, moduleName(m));
             json += "}";
         }
-        json += r.file && r.file->own ? "],\"ownFacts\":true" : "],\"ownFacts\":false";
+        json += r.isNew ? "],\"new\":true" : "],\"new\":false";
+        json += r.file && r.file->own ? ",\"ownFacts\":true" : ",\"ownFacts\":false";
         json += ",\"path\":";
         appendJsonString(json, r.fullPath());
         json += ",\"position\":" + std::to_string(r.position);
         json += r.isProcess() ? ",\"process\":true" : ",\"process\":false";
+        json += ",\"processStatus\":";
+        json += r.isProcess() ? "\"" + std::string(statusSlug(r.processStatus)) + "\"" : std::string("null");
         json += r.rare() ? ",\"rare\":true" : ",\"rare\":false";
+        json += ",\"sets\":[";
+        for (const SetMatch& match : r.file ? r.file->sets : std::vector<SetMatch>{}) {
+            json += json.back() == '[' ? "" : ",";
+            appendJsonObject(json, {{"kind", match.bad ? "bad" : "good"},
+                                    {"name", match.name},
+                                    {"product", match.product},
+                                    {"set", match.set}});
+        }
+        json += "],\"status\":\"" + std::string(statusSlug(r.status)) + "\"";
         json += ",\"values\":";
         appendJsonValues(json, r.record->process.values);
         json += "}";
@@ -636,14 +1070,32 @@ private:
 
     void foot(std::string& json) override
     {
-        json += "\n],\n\"summary\":{\"processes\":" + std::to_string(counts_.processes) +
-                ",\"records\":" + std::to_string(counts_.records) +
-                ",\"unknownFiles\":" + std::to_string(counts_.unknownFiles) + "}}\n";
+        const Summary& counts = summary();
+        json += "\n],\n\"summary\":{\"processes\":" + std::to_string(counts.processes) +
+                ",\"records\":" + std::to_string(counts.records) + ",\"statuses\":{";
+        for (FileStatus status : kStatusesInRank) {
+            json += rankOf(status) ? ",\"" : "\"";
+            json += std::string(statusSlug(status)) +
+                    "\":{\"files\":" + std::to_string(counts.files[rankOf(status)]) +
+                    ",\"processes\":" + std::to_string(counts.processesByStatus[rankOf(status)]) + "}";
+        }
+        json += "},\"unknownFiles\":" + std::to_string(counts.unknownFiles) + "}}\n";
     }
 
-    Summary counts_;
+    std::size_t written_ = 0;
 };
 
+// "good: set (product, name)" of every set match, "; " between them.
+std::string setsCell(const StoredFile* file)
+{
+    std::string text;
+    for (const SetMatch& match : file ? file->sets : std::vector<SetMatch>{})
+        text += (text.empty() ? "" : "; ") + std::string(match.bad ? "bad: " : "good: ") + setText(match);
+    return text;
+}
+
+// New columns go at the end, so that a reader of the older columns keeps
+// finding them where they were.
 class CsvReport final : public PagedReport {
 public:
     using PagedReport::PagedReport;
@@ -653,7 +1105,7 @@ private:
     {
         csv += "position,pid,parent_pid,image,path,generalised_path,company,product,description,version,md5,sha1,"
                "size,known,startup_method,network_usage,network_ports,memory_usage,modules,machines,machines_in_all,"
-               "first_seen,rare\r\n";
+               "first_seen,rare,status,process_status,new,sets\r\n";
     }
 
     void record(std::string& csv, const RecordView& r) override
@@ -670,7 +1122,10 @@ private:
             r.value("net.NetworkPorts"),      r.value("ref.memoryUsage"),
             std::to_string(r.record->process.modules.size()),
             std::to_string(r.machines()),     std::to_string(r.machinesInAll),
-            r.firstSeen(),                    r.rare() ? "rare" : ""};
+            r.firstSeen(),                    r.rare() ? "rare" : "",
+            std::string(statusSlug(r.status)),
+            r.isProcess() ? std::string(statusSlug(r.processStatus)) : "",
+            r.isNew ? "new" : "",             setsCell(r.file)};
         bool first = true;
         for (const std::string& text : cells) {
             if (!first)
@@ -687,11 +1142,11 @@ private:
 }  // namespace
 
 std::unique_ptr<ReportWriter> openReport(ScanStore& store, ScanOutline outline, ReportFormat format,
-                                         PageRequest pages)
+                                         PageRequest pages, std::optional<FileStatus> only)
 {
     switch (format) {
     case ReportFormat::Page:
-        return std::make_unique<PageReport>(store, std::move(outline), pages);
+        return std::make_unique<PageReport>(store, std::move(outline), pages, only);
     case ReportFormat::Json:
         return std::make_unique<JsonReport>(store, std::move(outline), pages);
     case ReportFormat::Csv:

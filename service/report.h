@@ -6,9 +6,11 @@
 // memory.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "service/status.h"
 #include "service/store.h"
 
 namespace zorvane::service {
@@ -30,10 +32,12 @@ public:
 };
 
 // The report of the submitted scan that `outline` describes, read from
-// `store` in pages of `pages` (whose `first` is ignored). The store must
-// outlive the writer.
+// `store` in pages of `pages` (whose `first` and `positions` are ignored).
+// The page lists the processes by status in rank order, then in scan
+// order, and only those of status `only` when it is given; the exports hold
+// every record in scan order. The store must outlive the writer.
 std::unique_ptr<ReportWriter> openReport(ScanStore& store, ScanOutline outline, ReportFormat format,
-                                         PageRequest pages = {});
+                                         PageRequest pages = {}, std::optional<FileStatus> only = std::nullopt);
 
 std::string renderAgreementPage();
 std::string renderMessagePage(std::string_view title, std::string_view message);

@@ -562,8 +562,12 @@ HttpReply Service::routeRead(const HttpRequest& request)
     }
     if (const std::string* page = staticPage(request.path))
         return pageReply(200, *page);
-    if (auto target = reportTarget(request.path))
-        return report(target->id, target->format);
+    if (auto target = reportTarget(request.path)) {
+        // ?status=<slug> shows the processes of one status; a value that
+        // names no status shows them all, as the page without it does.
+        auto only = request.queryValue("status").and_then(statusFromSlug);
+        return report(target->id, target->format, only);
+    }
     return textReply(404, "not found\n");
 }
 
@@ -623,7 +627,7 @@ Expected<> Service::takeRenderPermit()
 
 // A report page, or its JSON or CSV export, written as it is sent, page by
 // page from the store.
-HttpReply Service::report(const std::string& id, ReportFormat format)
+HttpReply Service::report(const std::string& id, ReportFormat format, std::optional<FileStatus> only)
 {
     auto outline = isScanIdSyntax(id) ? store_.loadScanOutline(id) : reject(noSuchReport());
     if (!outline && outline.error().status == kNotFound)
@@ -633,7 +637,8 @@ HttpReply Service::report(const std::string& id, ReportFormat format)
     if (auto permit = takeRenderPermit(); !permit)
         return rejectionReply(permit.error());
     HttpReply reply;
-    reply.stream = std::make_unique<ReportStream>(openReport(store_, std::move(*outline), format), renders_);
+    reply.stream = std::make_unique<ReportStream>(openReport(store_, std::move(*outline), format, {}, only),
+                                                renders_);
     describeReport(reply, format, id);
     return reply;
 }

@@ -116,7 +116,9 @@ private:
     // The routes of requests without a body: the static pages and reports.
     HttpReply routeRead(const HttpRequest& request);
     const std::string* staticPage(const std::string& path) const;
-    HttpReply report(const std::string& id, ReportFormat format);
+    // The page of a report, with the processes of status `only` alone when
+    // it is given, or its JSON or CSV export.
+    HttpReply report(const std::string& id, ReportFormat format, std::optional<FileStatus> only);
     Expected<> takeRenderPermit();
 
     // The exchanges: the initialise reply, or the submitted scan's report

@@ -125,6 +125,11 @@ TEST_F(ServiceTest, MarkupInEveryColumnIsEscapedOnThePageAndIntactInTheExports)
         const nlohmann::json& holder = column.line == Line::Scan      ? json["scan"]
                                        : column.line == Line::Static ? json["records"][0]["file"]
                                                                      : json["records"][0]["values"];
+        if (std::string_view(column.key) == "ClientId") {
+            // It links the scans of one machine; a report's id is its only key.
+            EXPECT_FALSE(holder.contains(column.key)) << what;
+            continue;
+        }
         ASSERT_TRUE(holder.contains(column.key)) << what;
         EXPECT_EQ(holder[column.key].get<std::string>(), expected) << what;
 
