@@ -637,9 +637,9 @@ private:
                    {submission.scanId, rows.positionArray, rows.valueArray, rows.moduleArray}))
             return s.failure();
         // Before the machine is counted: which files it never sent before.
-        if (comparesScans(submission.client) && !compareWithPrevious(s, submission))
+        if (options_.rank && comparesScans(submission.client) && !compareWithPrevious(s, submission))
             return s.failure();
-        if (!countMachine(s, submission, submittedAt))
+        if (options_.rank && !countMachine(s, submission, submittedAt))
             return s.failure();
         return {};
     }
@@ -906,8 +906,8 @@ private:
     // where it sent some, else the corroborated ones (see fileInReport).
     // noSuchReport() when one of them is missing: no report rather than
     // half a one.
-    static Expected<std::map<std::int64_t, StoredFile>> filesOfScan(Session& s, const std::string& scanId,
-                                                                    const std::set<std::int64_t>& ids)
+    Expected<std::map<std::int64_t, StoredFile>> filesOfScan(Session& s, const std::string& scanId,
+                                                             const std::set<std::int64_t>& ids) const
     {
         std::map<std::int64_t, StoredFile> files;
         if (ids.empty())
@@ -940,6 +940,8 @@ private:
         }
         if (files.size() != ids.size())
             return reject(noSuchReport());
+        if (!options_.rank)
+            return files;
         auto seen = s.run("SELECT file_id, count(*), min(first_seen) FROM file_machines "
                           "WHERE file_id = ANY($1::bigint[]) GROUP BY file_id",
                           {idArray});
@@ -967,7 +969,7 @@ private:
         return p;
     }
 
-    static Expected<StoredScan> loadScanIn(Session& s, const std::string& scanId)
+    Expected<StoredScan> loadScanIn(Session& s, const std::string& scanId) const
     {
         auto initialised = findScanIn(s, scanId);
         if (!initialised)
@@ -1104,7 +1106,7 @@ private:
         return records;
     }
 
-    static Expected<ScanPage> loadScanPageIn(Session& s, const std::string& scanId, const PageRequest& request)
+    Expected<ScanPage> loadScanPageIn(Session& s, const std::string& scanId, const PageRequest& request) const
     {
         auto submitted = s.run("SELECT 1 FROM scans WHERE scan_id = $1 AND submitted_at IS NOT NULL", {scanId});
         if (!submitted)

@@ -344,9 +344,9 @@ private:
                 return databaseFailure();
         }
         // Before the machine is counted: which files it never sent before.
-        if (comparesScans(submission.client) && !compareWithPreviousLocked(submission))
+        if (options_.rank && comparesScans(submission.client) && !compareWithPreviousLocked(submission))
             return databaseFailure();
-        if (!countMachineLocked(submission, submittedAt))
+        if (options_.rank && !countMachineLocked(submission, submittedAt))
             return databaseFailure();
         if (!tx.commit())
             return databaseFailure();
@@ -716,8 +716,10 @@ private:
     }
 
     // Reads one file's prevalence with `seen` (kPrevalenceSql).
-    static bool prevalenceLocked(Statement& seen, std::int64_t fileId, Prevalence& prevalence)
+    bool prevalenceLocked(Statement& seen, std::int64_t fileId, Prevalence& prevalence) const
     {
+        if (!options_.rank)
+            return true;
         seen.reset();
         seen.bind(1, fileId);
         if (seen.step() != SQLITE_ROW)

@@ -139,6 +139,10 @@ struct StoreOptions {
     // Distinct clients that must send the same SHA-1 and size for a digest
     // before initialise replies call it known.
     int corroborations = 3;
+    // Whether the store keeps and reads what ranks a report's files: how
+    // many machines saw each, the change since a machine's last scan, and
+    // matches in known-file sets. Off only to measure what they cost.
+    bool rank = true;
     // Storage failures, with the database's own words; empty: not logged.
     LogSink log;
 };
