@@ -637,16 +637,60 @@ private:
                    {submission.scanId, rows.positionArray, rows.valueArray, rows.moduleArray}))
             return s.failure();
         // Before the machine is counted: which files it never sent before.
-        if (options_.rank && comparesScans(submission.client) && !compareWithPrevious(s, submission))
-            return s.failure();
-        if (options_.rank && !countMachine(s, submission, submittedAt))
+        if (options_.rank && !rank(s, submission, submittedAt))
             return s.failure();
         return {};
     }
 
+    // Counts the submission's machine among the machines of every file of
+    // the scan that has a digest, and for the files it never sent before in
+    // their counts (the rows the count inserted, not updated, so that two
+    // scans of one machine at once count it once); compares the scan with
+    // the machine's previous one; and counts the machine itself. Rows are
+    // written in file order, so that two scans wait for each other rather
+    // than deadlock.
+    static bool rank(Session& s, const Submission& submission, std::string_view submittedAt)
+    {
+        const std::string at(submittedAt);
+        auto fresh = s.run("WITH counted AS ("
+                           "INSERT INTO file_machines(file_id, client, first_seen, last_seen) "
+                           "SELECT DISTINCT file_id, $2, $3, $3 FROM scan_slots WHERE scan_id = $1 AND md5 <> '' "
+                           "ORDER BY file_id "
+                           "ON CONFLICT(file_id, client) DO UPDATE SET "
+                           "first_seen = LEAST(file_machines.first_seen, excluded.first_seen), "
+                           "last_seen = GREATEST(file_machines.last_seen, excluded.last_seen) "
+                           "RETURNING file_id, xmax = 0 AS inserted) "
+                           "SELECT file_id FROM counted WHERE inserted ORDER BY file_id",
+                           {submission.scanId, submission.client, at});
+        if (!fresh)
+            return false;
+        ArrayLiteral array;
+        std::vector<std::int64_t> newFiles;
+        for (int row = 0; row < PQntuples(fresh.get()); ++row) {
+            auto id = integer(fresh.get(), row, 0);
+            if (!id)
+                return false;
+            newFiles.push_back(*id);
+            array.add(*id);
+        }
+        if (!newFiles.empty() &&
+            !s.run("INSERT INTO file_counts(file_id, machines, first_seen) "
+                   "SELECT id, 1, $2 FROM unnest($1::bigint[]) AS t(id) ORDER BY id "
+                   "ON CONFLICT(file_id) DO UPDATE SET machines = file_counts.machines + 1, "
+                   "first_seen = LEAST(file_counts.first_seen, excluded.first_seen)",
+                   {array.take(), at}))
+            return false;
+        if (comparesScans(submission.client) && !compareWithPrevious(s, submission, std::move(newFiles)))
+            return false;
+        return static_cast<bool>(
+            s.run("INSERT INTO machines(client, last_seen) VALUES($1, $2) "
+                  "ON CONFLICT(client) DO UPDATE SET last_seen = GREATEST(machines.last_seen, excluded.last_seen)",
+                  {submission.client, at}));
+    }
+
     // Keeps with the scan what changed since its machine's previous
     // submitted scan, if it has one.
-    static bool compareWithPrevious(Session& s, const Submission& submission)
+    static bool compareWithPrevious(Session& s, const Submission& submission, std::vector<std::int64_t> newFiles)
     {
         auto previous = s.run("SELECT scan_id, submitted_at FROM scans WHERE client = $1 AND scan_id <> $2 "
                               "AND submitted_at IS NOT NULL ORDER BY submitted_at DESC, scan_id DESC LIMIT 1",
@@ -657,25 +701,17 @@ private:
             return true;
         const std::string previousId = text(previous.get(), 0, 0);
         auto before = recordFacts(s, previousId);
-        auto after = recordFacts(s, submission.scanId);
-        if (!before || !after)
+        auto digests = s.run("SELECT md5 FROM scan_slots WHERE scan_id = $1 ORDER BY position", {submission.scanId});
+        if (!before || !digests || PQntuples(digests.get()) != static_cast<int>(submission.processes.size()))
             return false;
-        ScanChange change = compareScans(*before, *after);
+        std::vector<RecordFacts> after;
+        for (const SubmittedProcess& p : submission.processes)
+            after.push_back(recordFactsOf(p.values, !p.modules.empty(),
+                                          text(digests.get(), static_cast<int>(after.size()), 0)));
+        ScanChange change = compareScans(*before, after);
         change.previousScanId = previousId;
         change.previousSubmittedAt = text(previous.get(), 0, 1);
-
-        auto fresh = s.run("SELECT DISTINCT file_id FROM scan_slots sl WHERE scan_id = $1 AND md5 <> '' AND NOT EXISTS "
-                           "(SELECT 1 FROM file_machines f WHERE f.file_id = sl.file_id AND f.client = $2) "
-                           "ORDER BY file_id",
-                           {submission.scanId, submission.client});
-        if (!fresh)
-            return false;
-        for (int row = 0; row < PQntuples(fresh.get()); ++row) {
-            auto id = integer(fresh.get(), row, 0);
-            if (!id)
-                return false;
-            change.newFiles.push_back(*id);
-        }
+        change.newFiles = std::move(newFiles);
         return static_cast<bool>(
             s.run("UPDATE scans SET changes = $1 WHERE scan_id = $2", {changeToJson(change), submission.scanId}));
     }
@@ -694,25 +730,6 @@ private:
             facts.push_back(recordFactsOf(valuesFromJson(text(rows.get(), row, 0)), text(rows.get(), row, 1) == "t",
                                           text(rows.get(), row, 2)));
         return facts;
-    }
-
-    // Counts the submission's client among the machines of every file of
-    // the scan that has a digest, and among the machines in all. Rows are
-    // written in file order, so that two scans of one machine wait for
-    // each other rather than deadlock.
-    static bool countMachine(Session& s, const Submission& submission, std::string_view submittedAt)
-    {
-        const std::vector<Param> params{submission.scanId, submission.client, std::string(submittedAt)};
-        return s.run("INSERT INTO file_machines(file_id, client, first_seen, last_seen) "
-                     "SELECT DISTINCT file_id, $2, $3, $3 FROM scan_slots WHERE scan_id = $1 AND md5 <> '' "
-                     "ORDER BY file_id "
-                     "ON CONFLICT(file_id, client) DO UPDATE SET "
-                     "first_seen = LEAST(file_machines.first_seen, excluded.first_seen), "
-                     "last_seen = GREATEST(file_machines.last_seen, excluded.last_seen)",
-                     params) &&
-               s.run("INSERT INTO machines(client, last_seen) VALUES($1, $2) "
-                     "ON CONFLICT(client) DO UPDATE SET last_seen = GREATEST(machines.last_seen, excluded.last_seen)",
-                     {submission.client, std::string(submittedAt)});
     }
 
     // Keeps the submission's facts as its own and makes known each file
@@ -818,8 +835,18 @@ private:
                                    {limits.initialisedBefore, limits.submittedBefore});
         if (!removed)
             return removed;
+        // Each file the unseen machines saw gets its count and first sight
+        // from the machines that stay, before they go.
         for (const char* sql :
-             {"DELETE FROM file_machines WHERE last_seen < $1", "DELETE FROM machines WHERE last_seen < $1"}) {
+             {"UPDATE file_counts SET "
+              "machines = (SELECT count(*) FROM file_machines f WHERE f.file_id = file_counts.file_id "
+              "AND f.last_seen >= $1), "
+              "first_seen = coalesce((SELECT min(f.first_seen) FROM file_machines f "
+              "WHERE f.file_id = file_counts.file_id AND f.last_seen >= $1), '') "
+              "WHERE file_id IN (SELECT file_id FROM file_machines WHERE last_seen < $1)",
+              "DELETE FROM file_machines WHERE last_seen < $1",
+              "DELETE FROM file_counts WHERE machines = 0 AND $1::text IS NOT NULL",
+              "DELETE FROM machines WHERE last_seen < $1"}) {
             if (!s.run(sql, {limits.submittedBefore}))
                 return s.failure();
         }
@@ -942,8 +969,7 @@ private:
             return reject(noSuchReport());
         if (!options_.rank)
             return files;
-        auto seen = s.run("SELECT file_id, count(*), min(first_seen) FROM file_machines "
-                          "WHERE file_id = ANY($1::bigint[]) GROUP BY file_id",
+        auto seen = s.run("SELECT file_id, machines, first_seen FROM file_counts WHERE file_id = ANY($1::bigint[])",
                           {idArray});
         if (!seen)
             return s.failure();

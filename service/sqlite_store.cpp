@@ -153,9 +153,20 @@ Expected<> firstRow(Statement& statement, Rejection absent)
     return databaseFailure();
 }
 
-// The machines of one file and its first sight, from its rows alone.
-constexpr const char* kPrevalenceSql =
-    "SELECT count(*), coalesce(min(first_seen), '') FROM file_machines WHERE file_id = ?";
+// A file's stored state: corroborated or not, the facts agreed on and
+// disputed, and on how many machines it was seen, first when.
+constexpr const char* kFileSql =
+    "SELECT f.complete, f.facts, f.disputed, coalesce(c.machines, 0), coalesce(c.first_seen, '') "
+    "FROM files f LEFT JOIN file_counts c ON c.file_id = f.file_id WHERE f.file_id = ?";
+
+// Before the purge drops the machines not seen since ?1: each file they
+// saw gets its count and first sight from the machines that stay.
+constexpr const char* kRecountUnseenSql =
+    "UPDATE file_counts SET "
+    "machines = (SELECT count(*) FROM file_machines f WHERE f.file_id = file_counts.file_id AND f.last_seen >= ?1), "
+    "first_seen = coalesce((SELECT min(f.first_seen) FROM file_machines f WHERE f.file_id = file_counts.file_id "
+    "AND f.last_seen >= ?1), '') "
+    "WHERE file_id IN (SELECT file_id FROM file_machines WHERE last_seen < ?1)";
 
 class SqliteStore final : public ScanStore {
 public:
@@ -343,10 +354,7 @@ private:
             if (!corroborateLocked(file.fileId))
                 return databaseFailure();
         }
-        // Before the machine is counted: which files it never sent before.
-        if (options_.rank && comparesScans(submission.client) && !compareWithPreviousLocked(submission))
-            return databaseFailure();
-        if (options_.rank && !countMachineLocked(submission, submittedAt))
+        if (options_.rank && !rankLocked(submission, submittedAt))
             return databaseFailure();
         if (!tx.commit())
             return databaseFailure();
@@ -410,9 +418,39 @@ private:
                machine.bind(1, submission.client).bind(2, submittedAt).run();
     }
 
+    // Counts the submission's machine for the files it never sent before
+    // (each file's count and first sight, kept on its row so that a report
+    // reads them with the file), compares the scan with the machine's
+    // previous one, and counts the machine itself.
+    bool rankLocked(const Submission& submission, std::string_view submittedAt)
+    {
+        Statement fresh(db_,
+                        "SELECT DISTINCT file_id FROM scan_slots s WHERE scan_id = ?1 AND md5 <> '' AND NOT EXISTS "
+                        "(SELECT 1 FROM file_machines f WHERE f.file_id = s.file_id AND f.client = ?2) ORDER BY file_id");
+        fresh.bind(1, submission.scanId).bind(2, submission.client);
+        std::vector<std::int64_t> newFiles;
+        int rc;
+        while ((rc = fresh.step()) == SQLITE_ROW)
+            newFiles.push_back(fresh.integer(0));
+        if (rc != SQLITE_DONE)
+            return false;
+        Statement count(db_,
+                        "INSERT INTO file_counts(file_id, machines, first_seen) VALUES(?1, 1, ?2) "
+                        "ON CONFLICT(file_id) DO UPDATE SET machines = machines + 1, "
+                        "first_seen = min(first_seen, excluded.first_seen)");
+        for (std::int64_t id : newFiles) {
+            count.reset();
+            if (!count.bind(1, id).bind(2, submittedAt).run())
+                return false;
+        }
+        if (comparesScans(submission.client) && !compareWithPreviousLocked(submission, std::move(newFiles)))
+            return false;
+        return countMachineLocked(submission, submittedAt);
+    }
+
     // Keeps with the scan what changed since its machine's previous
     // submitted scan, if it has one.
-    bool compareWithPreviousLocked(const Submission& submission)
+    bool compareWithPreviousLocked(const Submission& submission, std::vector<std::int64_t> newFiles)
     {
         Statement previous(db_,
                            "SELECT scan_id, submitted_at FROM scans WHERE client = ?1 AND scan_id <> ?2 "
@@ -425,21 +463,20 @@ private:
             return false;
         const std::string previousId = previous.text(0);
         auto before = recordFactsLocked(previousId);
-        auto after = recordFactsLocked(submission.scanId);
-        if (!before || !after)
+        if (!before)
             return false;
-        ScanChange change = compareScans(*before, *after);
+        Statement digests(db_, "SELECT md5 FROM scan_slots WHERE scan_id = ? ORDER BY position");
+        digests.bind(1, submission.scanId);
+        std::vector<RecordFacts> after;
+        for (const SubmittedProcess& p : submission.processes) {
+            if (digests.step() != SQLITE_ROW)
+                return false;
+            after.push_back(recordFactsOf(p.values, !p.modules.empty(), digests.text(0)));
+        }
+        ScanChange change = compareScans(*before, after);
         change.previousScanId = previousId;
         change.previousSubmittedAt = previous.text(1);
-
-        Statement fresh(db_,
-                        "SELECT DISTINCT file_id FROM scan_slots s WHERE scan_id = ?1 AND md5 <> '' AND NOT EXISTS "
-                        "(SELECT 1 FROM file_machines f WHERE f.file_id = s.file_id AND f.client = ?2) ORDER BY file_id");
-        fresh.bind(1, submission.scanId).bind(2, submission.client);
-        while ((rc = fresh.step()) == SQLITE_ROW)
-            change.newFiles.push_back(fresh.integer(0));
-        if (rc != SQLITE_DONE)
-            return false;
+        change.newFiles = std::move(newFiles);
         Statement keep(db_, "UPDATE scans SET changes = ? WHERE scan_id = ?");
         return keep.bind(1, changeToJson(change)).bind(2, submission.scanId).run();
     }
@@ -560,8 +597,9 @@ private:
             if (!removeScanLocked(id))
                 return databaseFailure();
         }
-        for (const char* sql : {"DELETE FROM file_machines WHERE last_seen < ?",
-                                "DELETE FROM machines WHERE last_seen < ?"}) {
+        for (const char* sql : {kRecountUnseenSql, "DELETE FROM file_machines WHERE last_seen < ?1",
+                                "DELETE FROM file_counts WHERE machines = 0 AND ?1 IS NOT NULL",
+                                "DELETE FROM machines WHERE last_seen < ?1"}) {
             Statement unseen(db_, sql);
             if (!unseen.bind(1, limits.submittedBefore).run())
                 return databaseFailure();
@@ -690,9 +728,8 @@ private:
     // The file of every record of the page as the scan shows it.
     Expected<> pageFilesLocked(std::string_view scanId, ScanPage& page)
     {
-        Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
+        Statement file(db_, kFileSql);
         Statement ownFacts(db_, "SELECT facts FROM scan_files WHERE scan_id = ? AND file_id = ?");
-        Statement seen(db_, kPrevalenceSql);
         for (const StoredProcess& p : page.processes) {
             if (page.files.count(p.slot.fileId))
                 continue;
@@ -705,28 +742,20 @@ private:
             std::optional<Values> own;
             if (ownFacts.step() == SQLITE_ROW)
                 own = valuesFromJson(ownFacts.text(0));
-            const Values stored = valuesFromJson(file.text(1));
-            StoredFile& shown = page.files[p.slot.fileId];
-            shown = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)), own ? &*own : nullptr,
-                                 stored);
-            if (!prevalenceLocked(seen, p.slot.fileId, shown.prevalence))
-                return databaseFailure();
+            page.files[p.slot.fileId] = shownFile(file, own ? &*own : nullptr);
         }
         return {};
     }
 
-    // Reads one file's prevalence with `seen` (kPrevalenceSql).
-    bool prevalenceLocked(Statement& seen, std::int64_t fileId, Prevalence& prevalence) const
+    // A file as a scan shows it, from a row of kFileSql and the scan's own
+    // facts, if it sent any.
+    StoredFile shownFile(Statement& file, const Values* own) const
     {
-        if (!options_.rank)
-            return true;
-        seen.reset();
-        seen.bind(1, fileId);
-        if (seen.step() != SQLITE_ROW)
-            return false;
-        prevalence.machines = seen.integer(0);
-        prevalence.firstSeen = seen.text(1);
-        return true;
+        const Values stored = valuesFromJson(file.text(1));
+        StoredFile shown = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)), own, stored);
+        if (options_.rank)
+            shown.prevalence = Prevalence{file.integer(3), file.text(4)};
+        return shown;
     }
 
     // For every file that a module of the page names, the path values of
@@ -837,8 +866,7 @@ private:
         if (rc != SQLITE_DONE)
             return databaseFailure();
 
-        Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
-        Statement seen(db_, kPrevalenceSql);
+        Statement file(db_, kFileSql);
         auto loadFile = [&](std::int64_t id) {
             if (scan.files.count(id))
                 return true;
@@ -846,12 +874,9 @@ private:
             file.bind(1, id);
             if (file.step() != SQLITE_ROW)
                 return false;
-            auto stored = valuesFromJson(file.text(1));
             auto mine = own.find(id);
-            StoredFile& shown = scan.files[id];
-            shown = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)),
-                                 mine == own.end() ? nullptr : &mine->second, stored);
-            return prevalenceLocked(seen, id, shown.prevalence);
+            scan.files[id] = shownFile(file, mine == own.end() ? nullptr : &mine->second);
+            return true;
         };
         for (const StoredProcess& p : scan.processes) {
             if (!loadFile(p.slot.fileId))

@@ -821,6 +821,8 @@ TEST_P(StoreTest, AFreshDatabaseHoldsTheSchemaEarlierReleasesMade)
     const std::vector<std::string> sqlite = {
         "CREATE TABLE address_windows(\n    client_ip    TEXT PRIMARY KEY,\n    window_start INTEGER NOT NULL,\n"
         "    scans        INTEGER NOT NULL)",
+        "CREATE TABLE file_counts(\n    file_id    INTEGER PRIMARY KEY,\n    machines   INTEGER NOT NULL,\n"
+        "    first_seen TEXT NOT NULL)",
         "CREATE TABLE file_machines(\n    file_id    INTEGER NOT NULL,\n    client     TEXT NOT NULL,\n"
         "    first_seen TEXT NOT NULL,\n    last_seen  TEXT NOT NULL,\n    PRIMARY KEY(file_id, client))",
         "CREATE INDEX file_machines_by_age ON file_machines(last_seen)",
@@ -848,6 +850,7 @@ TEST_P(StoreTest, AFreshDatabaseHoldsTheSchemaEarlierReleasesMade)
     };
     const std::vector<std::string> postgres = {
         "address_windows.scans bigint",         "address_windows.window_start bigint",
+        "file_counts.file_id bigint",           "file_counts.machines bigint",
         "file_machines.file_id bigint",
         "files.complete integer",               "files.file_id bigint",
         "processes.position integer",           "scan_files.file_id bigint",
