@@ -17,6 +17,9 @@
 // baseline then still opens `--db`, which should be the store those services
 // use. HTTP clients spread their scans over the addresses round-robin.
 //
+// Also in-process, in the same rounds: the same scans over a store that keeps
+// no ranking counts, against the ranked store (goal at least 0.8).
+//
 // The last lines: the ratio HTTP at the highest client count / in-process
 // (goal at least 0.8) and p99 / median scan latency there (goal at most 5).
 
@@ -55,6 +58,7 @@ constexpr std::size_t kPoolFiles = 1200;       // files every machine may have
 constexpr std::size_t kNewPerScan = 12;        // files no other scan has
 constexpr std::size_t kUndigestedPerScan = 3;  // unreadable files, sent with the placeholder digest
 constexpr std::size_t kTemplates = 24;         // distinct machine compositions
+constexpr std::size_t kMachines = 1000;        // distinct ClientIds
 constexpr const char* kInitialisePath = "/corvelle/initialisescan";
 
 struct Options {
@@ -232,7 +236,9 @@ public:
         scanRecord[keys::kVersion] = u"5.1.2600";
         scanRecord[keys::kCSDVersion] = u"Service Pack 3";
         scanRecord[keys::kProcessor] = u"x86 Family 6 Model 15 Stepping 13";
-        scanRecord[keys::kClientId] = widenLatin1(md5Text(0xC11E0000u, unique));
+        // Machines scan again and again: each scan after a machine's first
+        // is compared with its previous one.
+        scanRecord[keys::kClientId] = widenLatin1(md5Text(0xC11E0000u, unique % kMachines));
 
         auto session = target.open(scanNumber);
         protocol::FormFields fields;
@@ -451,6 +457,17 @@ int main(int argc, char** argv)
     serviceOptions.scansPerAddress = 0;
     service::Service baselineService(**baselineStore, serviceOptions, discardLog);
     InProcessTarget inProcess(baselineService);
+    // The same, over a store that keeps no ranking counts (how many machines
+    // saw each file, the change since a machine's last scan).
+    service::StoreOptions unrankedOptions;
+    unrankedOptions.rank = false;
+    auto unrankedStore = service::openScanStore(options.db, unrankedOptions);
+    if (!unrankedStore) {
+        std::fprintf(stderr, "ingest_bench: %s\n", unrankedStore.error().reason.c_str());
+        return 1;
+    }
+    service::Service unrankedService(**unrankedStore, serviceOptions, discardLog);
+    InProcessTarget unranked(unrankedService);
 
     std::vector<std::unique_ptr<Instance>> instances;
     std::vector<std::string> urls = options.urls;
@@ -486,6 +503,7 @@ int main(int argc, char** argv)
 
     const std::size_t most = options.clients.back();
     std::vector<double> inProcessRates;
+    std::vector<double> rankedRates, unrankedRates;  // one thread each
     std::vector<double> inProcessCpu, httpCpu;  // per scan; the load of other processes does not move these
     std::vector<std::vector<double>> httpRates(options.clients.size());
     std::vector<double> latencies;  // at the highest client count, all rounds
@@ -494,12 +512,15 @@ int main(int argc, char** argv)
     for (std::size_t round = 0; round < options.rounds; ++round) {
         // In-process with one thread and with the most clients; the better is the baseline.
         PassResult one = runPass(workload, inProcess, 1, options.scans);
+        PassResult plain = runPass(workload, unranked, 1, options.scans);
         PassResult many = runPass(workload, inProcess, most, options.scans);
-        if (!one.ok || !many.ok)
+        if (!one.ok || !plain.ok || !many.ok)
             return 1;
+        rankedRates.push_back(one.scansPerSecond);
+        unrankedRates.push_back(plain.scansPerSecond);
         inProcessRates.push_back(std::max(one.scansPerSecond, many.scansPerSecond));
         inProcessCpu.push_back(one.cpuPerScan);
-        measuredScans += 2 * options.scans;
+        measuredScans += 3 * options.scans;
         for (std::size_t c = 0; c < options.clients.size(); ++c) {
             PassResult pass = runPass(workload, http, options.clients[c], options.scans);
             if (!pass.ok)
@@ -532,6 +553,9 @@ int main(int argc, char** argv)
                         (1024.0 * 1024.0));
     else
         std::printf("database growth: not measured (%s is not a file)\n", options.db.c_str());
+    std::printf("ranking: in-process ingest with the ranking counts %.1f scans/s, without %.1f: ratio %.2f "
+                "(goal >= 0.8)\n",
+                median(rankedRates), median(unrankedRates), median(rankedRates) / median(unrankedRates));
     std::printf("ratio p99/median latency at %zu clients: %.2f (goal <= 5)\n", most, p99 / p50);
     std::printf("ratio HTTP(%zu)/in-process: %.2f (goal >= 0.8)\n", most, median(httpRates.back()) / baseline);
 

@@ -128,6 +128,16 @@ constexpr Column kMachinesColumns[] = {
 };
 constexpr Table kMachines{"machines", kMachinesColumns, "", 9};
 
+// On how many machines each file was seen and the first time: file_machines
+// counted, kept up at each submit and purge, so that a report reads one row
+// per file.
+constexpr Column kFileCountsColumns[] = {
+    {"file_id", ColumnType::Int64, "PRIMARY KEY"},
+    {"machines", ColumnType::Int64, "NOT NULL"},
+    {"first_seen", ColumnType::Text, "NOT NULL"},
+};
+constexpr Table kFileCounts{"file_counts", kFileCountsColumns, "", 10};
+
 struct Change {
     enum Kind {
         CreateTable,
@@ -194,11 +204,14 @@ constexpr Change kThirdStep[] = {
 };
 
 // Each scan remembers its machine, to be compared with that machine's
-// previous scan.
+// previous scan; each file keeps its machine count.
 constexpr Change kFourthStep[] = {
     addColumn(kScans, kScansClient),
     addColumn(kScans, kScansChanges),
     statement("CREATE INDEX scans_by_client ON scans(client, submitted_at)"),
+    create(kFileCounts),
+    statement("INSERT INTO file_counts(file_id, machines, first_seen) "
+              "SELECT file_id, count(*), min(first_seen) FROM file_machines GROUP BY file_id"),
 };
 
 constexpr std::span<const Change> kSteps[kSchemaSteps] = {kFirstStep, kSecondStep, kThirdStep, kFourthStep};

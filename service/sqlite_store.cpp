@@ -153,9 +153,20 @@ Expected<> firstRow(Statement& statement, Rejection absent)
     return databaseFailure();
 }
 
-// The machines of one file and its first sight, from its rows alone.
-constexpr const char* kPrevalenceSql =
-    "SELECT count(*), coalesce(min(first_seen), '') FROM file_machines WHERE file_id = ?";
+// A file's stored state: corroborated or not, the facts agreed on and
+// disputed, and on how many machines it was seen, first when.
+constexpr const char* kFileSql =
+    "SELECT f.complete, f.facts, f.disputed, coalesce(c.machines, 0), coalesce(c.first_seen, '') "
+    "FROM files f LEFT JOIN file_counts c ON c.file_id = f.file_id WHERE f.file_id = ?";
+
+// Before the purge drops the machines not seen since ?1: each file they
+// saw gets its count and first sight from the machines that stay.
+constexpr const char* kRecountUnseenSql =
+    "UPDATE file_counts SET "
+    "machines = (SELECT count(*) FROM file_machines f WHERE f.file_id = file_counts.file_id AND f.last_seen >= ?1), "
+    "first_seen = coalesce((SELECT min(f.first_seen) FROM file_machines f WHERE f.file_id = file_counts.file_id "
+    "AND f.last_seen >= ?1), '') "
+    "WHERE file_id IN (SELECT file_id FROM file_machines WHERE last_seen < ?1)";
 
 class SqliteStore final : public ScanStore {
 public:
@@ -324,9 +335,13 @@ private:
         if (!tx.began())
             return databaseFailure();
         Statement markScan(db_,
-                           "UPDATE scans SET submitted_at = ?, scan_values = ? "
+                           "UPDATE scans SET submitted_at = ?, scan_values = ?, client = ? "
                            "WHERE scan_id = ? AND submitted_at IS NULL");
-        if (!markScan.bind(1, submittedAt).bind(2, valuesToJson(submission.scanValues)).bind(3, submission.scanId).run())
+        if (!markScan.bind(1, submittedAt)
+                 .bind(2, valuesToJson(submission.scanValues))
+                 .bind(3, submission.client)
+                 .bind(4, submission.scanId)
+                 .run())
             return databaseFailure();
         if (sqlite3_changes(db_) != 1) {
             auto existing = findScanLocked(submission.scanId);
@@ -339,7 +354,7 @@ private:
             if (!corroborateLocked(file.fileId))
                 return databaseFailure();
         }
-        if (!countMachineLocked(submission, submittedAt))
+        if (options_.rank && !rankLocked(submission, submittedAt))
             return databaseFailure();
         if (!tx.commit())
             return databaseFailure();
@@ -401,6 +416,85 @@ private:
                           "ON CONFLICT(client) DO UPDATE SET last_seen = max(last_seen, excluded.last_seen)");
         return files.bind(1, submission.scanId).bind(2, submission.client).bind(3, submittedAt).run() &&
                machine.bind(1, submission.client).bind(2, submittedAt).run();
+    }
+
+    // Counts the submission's machine for the files it never sent before
+    // (each file's count and first sight, kept on its row so that a report
+    // reads them with the file), compares the scan with the machine's
+    // previous one, and counts the machine itself.
+    bool rankLocked(const Submission& submission, std::string_view submittedAt)
+    {
+        Statement fresh(db_,
+                        "SELECT DISTINCT file_id FROM scan_slots s WHERE scan_id = ?1 AND md5 <> '' AND NOT EXISTS "
+                        "(SELECT 1 FROM file_machines f WHERE f.file_id = s.file_id AND f.client = ?2) ORDER BY file_id");
+        fresh.bind(1, submission.scanId).bind(2, submission.client);
+        std::vector<std::int64_t> newFiles;
+        int rc;
+        while ((rc = fresh.step()) == SQLITE_ROW)
+            newFiles.push_back(fresh.integer(0));
+        if (rc != SQLITE_DONE)
+            return false;
+        Statement count(db_,
+                        "INSERT INTO file_counts(file_id, machines, first_seen) VALUES(?1, 1, ?2) "
+                        "ON CONFLICT(file_id) DO UPDATE SET machines = machines + 1, "
+                        "first_seen = min(first_seen, excluded.first_seen)");
+        for (std::int64_t id : newFiles) {
+            count.reset();
+            if (!count.bind(1, id).bind(2, submittedAt).run())
+                return false;
+        }
+        if (comparesScans(submission.client) && !compareWithPreviousLocked(submission, std::move(newFiles)))
+            return false;
+        return countMachineLocked(submission, submittedAt);
+    }
+
+    // Keeps with the scan what changed since its machine's previous
+    // submitted scan, if it has one.
+    bool compareWithPreviousLocked(const Submission& submission, std::vector<std::int64_t> newFiles)
+    {
+        Statement previous(db_,
+                           "SELECT scan_id, submitted_at FROM scans WHERE client = ?1 AND scan_id <> ?2 "
+                           "AND submitted_at IS NOT NULL ORDER BY submitted_at DESC, scan_id DESC LIMIT 1");
+        previous.bind(1, submission.client).bind(2, submission.scanId);
+        int rc = previous.step();
+        if (rc == SQLITE_DONE)
+            return true;
+        if (rc != SQLITE_ROW)
+            return false;
+        const std::string previousId = previous.text(0);
+        auto before = recordFactsLocked(previousId);
+        if (!before)
+            return false;
+        Statement digests(db_, "SELECT md5 FROM scan_slots WHERE scan_id = ? ORDER BY position");
+        digests.bind(1, submission.scanId);
+        std::vector<RecordFacts> after;
+        for (const SubmittedProcess& p : submission.processes) {
+            if (digests.step() != SQLITE_ROW)
+                return false;
+            after.push_back(recordFactsOf(p.values, !p.modules.empty(), digests.text(0)));
+        }
+        ScanChange change = compareScans(*before, after);
+        change.previousScanId = previousId;
+        change.previousSubmittedAt = previous.text(1);
+        change.newFiles = std::move(newFiles);
+        Statement keep(db_, "UPDATE scans SET changes = ? WHERE scan_id = ?");
+        return keep.bind(1, changeToJson(change)).bind(2, submission.scanId).run();
+    }
+
+    // What comparing scans needs of each record of a stored scan.
+    std::optional<std::vector<RecordFacts>> recordFactsLocked(const std::string& scanId)
+    {
+        Statement records(db_,
+                          "SELECT p.process_values, p.modules <> '[]', s.md5 FROM processes p JOIN scan_slots s "
+                          "ON s.scan_id = p.scan_id AND s.position = p.position WHERE p.scan_id = ? ORDER BY p.position");
+        records.bind(1, scanId);
+        std::vector<RecordFacts> facts;
+        int rc;
+        while ((rc = records.step()) == SQLITE_ROW)
+            facts.push_back(recordFactsOf(valuesFromJson(records.text(0)), records.integer(1) != 0, records.text(2)));
+        if (rc != SQLITE_DONE)
+            return std::nullopt;
+        return facts;
     }
 
     // Makes the file known when enough distinct clients sent one SHA-1 and
@@ -503,8 +597,9 @@ private:
             if (!removeScanLocked(id))
                 return databaseFailure();
         }
-        for (const char* sql : {"DELETE FROM file_machines WHERE last_seen < ?",
-                                "DELETE FROM machines WHERE last_seen < ?"}) {
+        for (const char* sql : {kRecountUnseenSql, "DELETE FROM file_machines WHERE last_seen < ?1",
+                                "DELETE FROM file_counts WHERE machines = 0 AND ?1 IS NOT NULL",
+                                "DELETE FROM machines WHERE last_seen < ?1"}) {
             Statement unseen(db_, sql);
             if (!unseen.bind(1, limits.submittedBefore).run())
                 return databaseFailure();
@@ -543,8 +638,8 @@ private:
     {
         Statement scan(db_,
                        "SELECT scan_time, client_ip, submitted_at, scan_values, "
-                       "(SELECT count(*) FROM processes WHERE scan_id = ?1), (SELECT count(*) FROM machines) "
-                       "FROM scans WHERE scan_id = ?1 AND submitted_at IS NOT NULL");
+                       "(SELECT count(*) FROM processes WHERE scan_id = ?1), (SELECT count(*) FROM machines), "
+                       "coalesce(changes, '') FROM scans WHERE scan_id = ?1 AND submitted_at IS NOT NULL");
         scan.bind(1, scanId);
         if (auto found = firstRow(scan, noSuchReport()); !found)
             return reject(found.error());
@@ -554,12 +649,33 @@ private:
         outline.scanValues = valuesFromJson(scan.text(3));
         outline.records = static_cast<std::size_t>(scan.integer(4));
         outline.machinesInAll = scan.integer(5);
+        if (std::string changes = scan.text(6); !changes.empty()) {
+            outline.change = changeFromJson(changes);
+            if (outline.change) {
+                auto kept = submittedLocked(outline.change->previousScanId);
+                if (!kept && kept.error().status != kNotFound)
+                    return reject(kept.error());
+                outline.change->previousKept = kept.has_value();
+            }
+        }
         return outline;
+    }
+
+    // A record from a row of process_values, modules, file_id, unknown, md5.
+    static StoredProcess recordOf(Statement& row)
+    {
+        StoredProcess p;
+        p.slot = Slot{row.integer(2), row.integer(3) != 0, row.text(4)};
+        p.process.values = valuesFromJson(row.text(0));
+        p.process.modules = modulesFromJson(row.text(1));
+        return p;
     }
 
     // The records of one page, from request.first on.
     Expected<std::vector<StoredProcess>> pageRecordsLocked(std::string_view scanId, const PageRequest& request)
     {
+        if (!request.positions.empty())
+            return recordsAtLocked(scanId, request.positions);
         Statement records(db_,
                           "SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
                           "FROM processes p JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position "
@@ -570,15 +686,34 @@ private:
         int rc = SQLITE_ROW;
         while (processes.size() < request.maxRecords && (processes.empty() || modules < request.maxModules) &&
                (rc = records.step()) == SQLITE_ROW) {
-            StoredProcess p;
-            p.slot = Slot{records.integer(2), records.integer(3) != 0, records.text(4)};
-            p.process.values = valuesFromJson(records.text(0));
-            p.process.modules = modulesFromJson(records.text(1));
-            modules += p.process.modules.size();
-            processes.push_back(std::move(p));
+            processes.push_back(recordOf(records));
+            modules += processes.back().process.modules.size();
         }
         if (rc != SQLITE_ROW && rc != SQLITE_DONE)
             return databaseFailure();
+        return processes;
+    }
+
+    // The records at `positions`, in that order; a position past the last
+    // record gives none.
+    Expected<std::vector<StoredProcess>> recordsAtLocked(std::string_view scanId,
+                                                         const std::vector<std::size_t>& positions)
+    {
+        Statement record(db_,
+                         "SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
+                         "FROM processes p JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position "
+                         "WHERE p.scan_id = ? AND p.position = ?");
+        std::vector<StoredProcess> processes;
+        for (std::size_t position : positions) {
+            record.reset();
+            record.bind(1, scanId).bind(2, static_cast<std::int64_t>(position));
+            int rc = record.step();
+            if (rc == SQLITE_DONE)
+                continue;
+            if (rc != SQLITE_ROW)
+                return databaseFailure();
+            processes.push_back(recordOf(record));
+        }
         return processes;
     }
 
@@ -593,9 +728,8 @@ private:
     // The file of every record of the page as the scan shows it.
     Expected<> pageFilesLocked(std::string_view scanId, ScanPage& page)
     {
-        Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
+        Statement file(db_, kFileSql);
         Statement ownFacts(db_, "SELECT facts FROM scan_files WHERE scan_id = ? AND file_id = ?");
-        Statement seen(db_, kPrevalenceSql);
         for (const StoredProcess& p : page.processes) {
             if (page.files.count(p.slot.fileId))
                 continue;
@@ -608,26 +742,20 @@ private:
             std::optional<Values> own;
             if (ownFacts.step() == SQLITE_ROW)
                 own = valuesFromJson(ownFacts.text(0));
-            const Values stored = valuesFromJson(file.text(1));
-            StoredFile& shown = page.files[p.slot.fileId];
-            shown = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)), own ? &*own : nullptr,
-                                 stored);
-            if (!prevalenceLocked(seen, p.slot.fileId, shown.prevalence))
-                return databaseFailure();
+            page.files[p.slot.fileId] = shownFile(file, own ? &*own : nullptr);
         }
         return {};
     }
 
-    // Reads one file's prevalence with `seen` (kPrevalenceSql).
-    static bool prevalenceLocked(Statement& seen, std::int64_t fileId, Prevalence& prevalence)
+    // A file as a scan shows it, from a row of kFileSql and the scan's own
+    // facts, if it sent any.
+    StoredFile shownFile(Statement& file, const Values* own) const
     {
-        seen.reset();
-        seen.bind(1, fileId);
-        if (seen.step() != SQLITE_ROW)
-            return false;
-        prevalence.machines = seen.integer(0);
-        prevalence.firstSeen = seen.text(1);
-        return true;
+        const Values stored = valuesFromJson(file.text(1));
+        StoredFile shown = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)), own, stored);
+        if (options_.rank)
+            shown.prevalence = Prevalence{file.integer(3), file.text(4)};
+        return shown;
     }
 
     // For every file that a module of the page names, the path values of
@@ -738,8 +866,7 @@ private:
         if (rc != SQLITE_DONE)
             return databaseFailure();
 
-        Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
-        Statement seen(db_, kPrevalenceSql);
+        Statement file(db_, kFileSql);
         auto loadFile = [&](std::int64_t id) {
             if (scan.files.count(id))
                 return true;
@@ -747,12 +874,9 @@ private:
             file.bind(1, id);
             if (file.step() != SQLITE_ROW)
                 return false;
-            auto stored = valuesFromJson(file.text(1));
             auto mine = own.find(id);
-            StoredFile& shown = scan.files[id];
-            shown = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)),
-                                 mine == own.end() ? nullptr : &mine->second, stored);
-            return prevalenceLocked(seen, id, shown.prevalence);
+            scan.files[id] = shownFile(file, mine == own.end() ? nullptr : &mine->second);
+            return true;
         };
         for (const StoredProcess& p : scan.processes) {
             if (!loadFile(p.slot.fileId))
