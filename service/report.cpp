@@ -134,7 +134,7 @@ nav.statuses .n { display:block; font-size:12px; color:var(--muted); margin-top:
 table { border-collapse:collapse; width:100%; table-layout:fixed; background:#fff; }
 th, td { padding:6px 8px; text-align:left; vertical-align:top; overflow-wrap:anywhere; }
 tr.row td { border-top:1px solid var(--line); }
-th { background:#eef2f7; position:sticky; top:0; cursor:pointer; user-select:none; z-index:1; }
+th { background:#eef2f7; position:sticky; top:0; cursor:pointer; user-select:none; z-index:1; overflow-wrap:normal; }
 th[aria-sort="ascending"]::after { content:" \25B2"; font-size:10px; }
 th[aria-sort="descending"]::after { content:" \25BC"; font-size:10px; }
 tbody.proc:hover td { background:#f8fafc; }
@@ -731,7 +731,7 @@ private:
         if (only_)
             html += std::string(" data-only=\"") + std::string(statusSlug(*only_)) + "\"";
         html += "><colgroup>";
-        for (const char* width : {"10%", "12%", "6%", "20%", "20%", "10%", "10%", "6%", "6%"})
+        for (const char* width : {"10%", "12%", "6%", "19%", "19%", "10%", "10%", "7%", "7%"})
             html += std::string("<col style=\"width:") + width + "\">";
         html += "</colgroup><thead><tr>";
         for (const char* h : {"Status", "Image", "PID", "Path", "Product", "Startup", "Network", "Memory", "Modules"})
