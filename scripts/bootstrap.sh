@@ -13,7 +13,7 @@ packages=(
   libcpp-httplib-dev libmicrohttpd-dev nlohmann-json3-dev libcli11-dev
   wine wine64 xvfb xauth x11-utils xdotool imagemagick fonts-liberation
   postgresql libpq-dev nginx-light
-  python3 curl ca-certificates procps time chromium util-linux
+  python3 curl ca-certificates procps time chromium chromium-driver util-linux
 )
 
 here="$(cd "$(dirname "$0")" && pwd)"

@@ -3,10 +3,10 @@
 # 32-bit programs, else zorvane64.exe under wine64) scans Wine's own processes and
 # talks to the real zorvane-service on loopback; then the stored scan is
 # checked against Wine (process ids, WMI caption) and against the files in
-# the Wine prefix (md5sum, sha1sum, stat), and the results page is loaded
-# in headless Chromium. Artefacts (service log, JSON export, screenshot) stay
-# in build/e2e/. Exits 77 (skipped) only when that client is not built; a
-# client that completes no exchange is a failure.
+# the Wine prefix (md5sum, sha1sum, stat), and the results page is checked
+# in headless Chromium at two window sizes. Artefacts (service log, JSON
+# export, screenshots) stay in build/e2e/. Exits 77 (skipped) only when that
+# client is not built; a client that completes no exchange is a failure.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -71,15 +71,10 @@ curl -fsS "$address" -o "$out/report.html"
 python3 tests/e2e/check_scan.py --report "$out/report.json" --processes "$out/wine-processes.txt" \
   --caption "$out/wmic-caption.txt" --prefix "$WINEPREFIX" --client "$CLIENT_EXE"
 
-# The page as a browser renders it, and a screenshot as an artefact.
-profile=$(mktemp -d)
-chromium_flags=(--headless --no-sandbox --disable-gpu --disable-quic --no-first-run
-  --disable-background-networking --disable-component-update --disable-sync
-  "--user-data-dir=$profile" --window-size=1400,1000)
-timeout 120 chromium "${chromium_flags[@]}" --dump-dom "$address" >"$out/report-dom.html" 2>"$out/chromium.log"
-timeout 120 chromium "${chromium_flags[@]}" "--screenshot=$root/$out/report.png" "$address" \
-  >>"$out/chromium.log" 2>&1
-rm -rf "$profile"
+# The page in headless Chromium at 1366x768 and 1920x1080: no sideways
+# scrolling, the status summary, a process that opens into its modules;
+# screenshots and the rendered page stay as artefacts.
+python3 tests/e2e/browser_check.py "$address" "$out"
 python3 tests/e2e/check_page.py --dom "$out/report-dom.html" --report "$out/report.json" \
-  --screenshot "$out/report.png"
+  --screenshot "$out/report-1366x768.png"
 echo "e2e: passed; artefacts in $out/"
