@@ -159,7 +159,8 @@ ol.modules { margin:6px 0 0; padding-left:28px; max-height:420px; overflow:auto;
 ol.modules li { padding:2px 0; overflow-wrap:anywhere; }
 ol.modules .seen { display:inline; margin-left:6px; }
 section.change ul { margin:6px 0 0; padding-left:22px; max-height:260px; overflow:auto; overflow-wrap:anywhere; }
-section.change details { background:#fff; border:1px solid var(--line); border-radius:8px; padding:8px 12px; margin:6px 0; }
+section.change .lists { display:grid; grid-template-columns:repeat(auto-fill, minmax(min(100%, 420px), 1fr)); gap:8px; align-items:start; }
+section.change details { background:#fff; border:1px solid var(--line); border-radius:8px; padding:8px 12px; min-width:0; }
 form.delete { margin:28px 0 0; padding:12px 14px; background:#fff; border:1px solid var(--line); border-radius:8px; }
 form.delete button { margin-left:12px; }
 details summary { cursor:pointer; color:var(--accent); }
@@ -774,11 +775,16 @@ private:
     }
 
     // One list of the changes, collapsed when long, its items' text
-    // bounded by kChangeListBudget.
+    // bounded by kChangeListBudget; an empty one only adds its title to
+    // `none`.
     template <typename Item>
-    void changeList(std::string& html, std::string_view title, std::size_t count, Item item)
+    void changeList(std::string& html, std::string& none, std::string_view title, std::size_t count, Item item)
     {
-        html += count > kOpenListItems || count == 0 ? "<details>" : "<details open>";
+        if (count == 0) {
+            none += (none.empty() ? "" : ", ") + std::string(title);
+            return;
+        }
+        html += count > kOpenListItems ? "<details>" : "<details open>";
         html += "<summary>" + escapeHtml(title) + " (" + std::to_string(count) + ")</summary><ul class=\"mono\">";
         std::size_t bytes = 0, k = 0;
         for (; k < count; ++k) {
@@ -809,18 +815,23 @@ private:
         auto fromList = [](const std::vector<std::string>& list) {
             return [&list](std::size_t k) { return list[k]; };
         };
-        changeList(html, "Processes started", c.started.size(), fromList(c.started));
-        changeList(html, "Processes gone", c.gone.size(), fromList(c.gone));
-        changeList(html, "Files new to this machine", c.newFiles.size(), [&](std::size_t k) {
+        std::string none;
+        html += "<div class=\"lists\">";
+        changeList(html, none, "Processes started", c.started.size(), fromList(c.started));
+        changeList(html, none, "Processes gone", c.gone.size(), fromList(c.gone));
+        changeList(html, none, "Files new to this machine", c.newFiles.size(), [&](std::size_t k) {
             auto it = newFilePaths_.find(c.newFiles[k]);
             return it == newFilePaths_.end() ? "file " + std::to_string(c.newFiles[k]) : it->second;
         });
-        changeList(html, "Digests changed at the same path", c.digestChanged.size(), [&](std::size_t k) {
+        changeList(html, none, "Digests changed at the same path", c.digestChanged.size(), [&](std::size_t k) {
             const DigestChange& d = c.digestChanged[k];
             return d.path + ": " + d.before + " \xE2\x86\x92 " + d.after;
         });
-        changeList(html, "New startup entries", c.newStartup.size(), fromList(c.newStartup));
-        changeList(html, "New listening ports", c.newPorts.size(), fromList(c.newPorts));
+        changeList(html, none, "New startup entries", c.newStartup.size(), fromList(c.newStartup));
+        changeList(html, none, "New listening ports", c.newPorts.size(), fromList(c.newPorts));
+        html += "</div>\n";
+        if (!none.empty())
+            html += "<p class=\"sub\">None: " + none + ".</p>\n";
         html += "</section>\n";
     }
 

@@ -184,6 +184,7 @@ def check_size(driver, address, width, height, out, failures):
             failures.append("%s: an open process makes the page scroll sideways (%d px, viewport %d)"
                             % (label, opened["scrollWidth"], opened["innerWidth"]))
 
+    driver.script("window.scrollTo(0, 0);")
     shot = os.path.join(out, "report-%s.png" % label)
     with open(shot, "wb") as f:
         f.write(base64.b64decode(driver.do("GET", "/screenshot")))
