@@ -739,7 +739,8 @@ private:
             html += std::string("<th scope=\"col\">") + h + "</th>";
         html += "</tr></thead>\n";
         if (processesShown() == 0)
-            html += "<tbody><tr><td colspan=\"" + std::to_string(kColumns) + "\">No process has this status.</td></tr></tbody>\n";
+            html += "<tbody><tr><td colspan=\"" + std::to_string(kColumns) +
+                    "\">No process has this status.</td></tr></tbody>\n";
     }
 
     std::size_t processesShown() const
@@ -768,8 +769,9 @@ private:
             html += processes + files == 0 ? " class=\"none\"" : "";
             html += only_ == status ? " aria-current=\"page\">" : ">";
             statusTag(html, status);
-            html += "<span class=\"n\">" + std::to_string(processes) + (processes == 1 ? " process, " : " processes, ") +
-                    std::to_string(files) + (files == 1 ? " file" : " files") + "</span></a>";
+            html += "<span class=\"n\">" + std::to_string(processes) +
+                    (processes == 1 ? " process, " : " processes, ") + std::to_string(files) +
+                    (files == 1 ? " file" : " files") + "</span></a>";
         }
         html += "</nav>\n";
     }
