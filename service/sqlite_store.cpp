@@ -157,6 +157,77 @@ Expected<> firstRow(Statement& statement, Rejection absent)
 constexpr const char* kPrevalenceSql =
     "SELECT count(*), coalesce(min(first_seen), '') FROM file_machines WHERE file_id = ?";
 
+// The database's clock as the stored times read, and an hour before it.
+#define ZORVANE_SQLITE_NOW "strftime('%Y-%m-%d %H:%M:%S', 'now')"
+#define ZORVANE_SQLITE_HOUR_AGO "strftime('%Y-%m-%d %H:%M:%S', 'now', '-1 hour')"
+
+// The entries of the live sets that files match: per set, a few entries
+// by SHA-1 and a few by MD5, each an index look-up; with no live set,
+// nothing is looked up.
+class SetMatcher {
+public:
+    explicit SetMatcher(sqlite3* db) : db_(db) {}
+
+    // Reads which sets are live; false when that fails.
+    bool open()
+    {
+        Statement live(db_, "SELECT set_id, name, kind = 'bad' FROM hash_sets WHERE state = 'live'");
+        int rc;
+        while ((rc = live.step()) == SQLITE_ROW)
+            sets_.push_back(LiveSet{live.integer(0), live.text(1), live.integer(2) != 0});
+        if (rc != SQLITE_DONE)
+            return false;
+        if (sets_.empty())
+            return true;
+        bySha1_ = std::make_unique<Statement>(
+            db_, "SELECT product, name FROM hash_set_rows WHERE sha1 = ? AND set_id = ? LIMIT ?");
+        byMd5_ = std::make_unique<Statement>(
+            db_, "SELECT product, name FROM hash_set_rows WHERE md5 = ? AND sha1 IS NULL AND set_id = ? LIMIT ?");
+        return bySha1_->ok() && byMd5_->ok();
+    }
+
+    // Fills file.sets; `md5` is the file's digest, or empty.
+    bool match(const std::string& md5, StoredFile& file)
+    {
+        if (sets_.empty())
+            return true;
+        const std::string sha1 = matchingSha1(file.facts);
+        for (const LiveSet& set : sets_) {
+            for (auto [lookup, digest] : {std::pair{bySha1_.get(), &sha1}, std::pair{byMd5_.get(), &md5}}) {
+                if (digest->empty())
+                    continue;
+                lookup->reset();
+                lookup->bind(1, *digest).bind(2, set.id).bind(3, static_cast<std::int64_t>(kMaxSetMatches));
+                int rc;
+                while ((rc = lookup->step()) == SQLITE_ROW)
+                    file.sets.push_back(SetMatch{set.name, set.bad, lookup->text(0), lookup->text(1)});
+                if (rc != SQLITE_DONE)
+                    return false;
+            }
+        }
+        orderSetMatches(file.sets);
+        return true;
+    }
+
+private:
+    struct LiveSet {
+        std::int64_t id;
+        std::string name;
+        bool bad;
+    };
+    sqlite3* db_;
+    std::vector<LiveSet> sets_;
+    std::unique_ptr<Statement> bySha1_;
+    std::unique_ptr<Statement> byMd5_;
+};
+
+// A set as listSets and publishSet answer it, from the columns name, kind,
+// imported_at and row_count.
+HashSetInfo setInfo(const Statement& row)
+{
+    return HashSetInfo{row.text(0), row.text(1) == "bad", row.text(2), row.integer(3)};
+}
+
 class SqliteStore final : public ScanStore {
 public:
     SqliteStore(Database db, StoreOptions options) : database_(std::move(db)), options_(std::move(options)) {}
@@ -216,7 +287,155 @@ public:
         return finish(operations::kPurge, purgeLocked(limits));
     }
 
+    Expected<std::vector<HashSetInfo>> listSets() override
+    {
+        auto lock = operation();
+        Statement sets(db_,
+                       "SELECT name, kind, imported_at, row_count FROM hash_sets WHERE state = 'live' ORDER BY name");
+        std::vector<HashSetInfo> result;
+        int rc;
+        while ((rc = sets.step()) == SQLITE_ROW)
+            result.push_back(setInfo(sets));
+        if (rc != SQLITE_DONE)
+            return finish(operations::kListSets, Expected<std::vector<HashSetInfo>>(databaseFailure()));
+        return result;
+    }
+
+protected:
+    Expected<std::int64_t> createSet(std::string_view name, bool bad) override
+    {
+        auto lock = operation();
+        return finish(operations::kImportSet, inWrite([&]() -> Expected<std::int64_t> {
+                          Statement stale(db_, "UPDATE hash_sets SET state = 'removing' WHERE state = 'importing' "
+                                               "AND imported_at < " ZORVANE_SQLITE_HOUR_AGO);
+                          Statement create(db_, "INSERT INTO hash_sets(name, kind, state, imported_at) "
+                                                "VALUES(?, ?, 'importing', " ZORVANE_SQLITE_NOW ")");
+                          if (!stale.run() || !create.bind(1, name).bind(2, bad ? "bad" : "good").run())
+                              return databaseFailure();
+                          return sqlite3_last_insert_rowid(db_);
+                      }));
+    }
+
+    Expected<> addSetEntries(std::int64_t setId, std::int64_t firstSeq, const std::vector<SetEntry>& entries) override
+    {
+        auto lock = operation();
+        return finish(operations::kImportSet, inWrite([&]() -> Expected<> {
+                          Statement insert(db_, "INSERT INTO hash_set_rows(set_id, seq, sha1, md5, name, product) "
+                                                "VALUES(?, ?, ?, ?, ?, ?)");
+                          std::int64_t seq = firstSeq;
+                          for (const SetEntry& entry : entries) {
+                              insert.reset();
+                              insert.bind(1, setId).bind(2, seq++).bind(5, entry.name).bind(6, entry.product);
+                              bindDigest(insert, 3, entry.sha1);
+                              bindDigest(insert, 4, entry.md5);
+                              if (!insert.run())
+                                  return databaseFailure();
+                          }
+                          Statement touch(db_, "UPDATE hash_sets SET row_count = ?, imported_at = " ZORVANE_SQLITE_NOW
+                                               " WHERE set_id = ? AND state = 'importing'");
+                          if (!touch.bind(1, seq).bind(2, setId).run())
+                              return databaseFailure();
+                          if (sqlite3_changes(db_) != 1)
+                              return reject(kUnavailable, "the import is no longer under way");
+                          return {};
+                      }));
+    }
+
+    Expected<HashSetInfo> publishSet(std::int64_t setId) override
+    {
+        auto lock = operation();
+        return finish(operations::kImportSet, inWrite([&]() -> Expected<HashSetInfo> {
+                          Statement replace(db_, "UPDATE hash_sets SET state = 'removing' WHERE state = 'live' AND name = "
+                                                 "(SELECT name FROM hash_sets WHERE set_id = ?1 AND state = 'importing')");
+                          Statement publish(db_, "UPDATE hash_sets SET state = 'live', imported_at = " ZORVANE_SQLITE_NOW
+                                                 " WHERE set_id = ? AND state = 'importing' "
+                                                 "RETURNING name, kind, imported_at, row_count");
+                          if (!replace.bind(1, setId).run())
+                              return databaseFailure();
+                          const int rc = publish.bind(1, setId).step();
+                          if (rc == SQLITE_DONE)
+                              return reject(kUnavailable, "the import is no longer under way");
+                          if (rc != SQLITE_ROW)
+                              return databaseFailure();
+                          HashSetInfo info = setInfo(publish);
+                          if (!publish.run())
+                              return databaseFailure();
+                          return info;
+                      }));
+    }
+
+    Expected<> retireImport(std::int64_t setId) override
+    {
+        auto lock = operation();
+        Statement retire(db_, "UPDATE hash_sets SET state = 'removing' WHERE set_id = ? AND state = 'importing'");
+        return finish(operations::kImportSet, retire.bind(1, setId).run() ? Expected<>() : databaseFailure());
+    }
+
+    Expected<bool> retireLiveSet(std::string_view name) override
+    {
+        auto lock = operation();
+        Statement retire(db_, "UPDATE hash_sets SET state = 'removing' WHERE name = ? AND state = 'live'");
+        if (!retire.bind(1, name).run())
+            return finish(operations::kRemoveSet, Expected<bool>(databaseFailure()));
+        return sqlite3_changes(db_) > 0;
+    }
+
+    Expected<std::vector<std::pair<std::int64_t, std::int64_t>>> retiredSets() override
+    {
+        auto lock = operation();
+        Statement retired(db_, "SELECT set_id, row_count FROM hash_sets WHERE state = 'removing'");
+        std::vector<std::pair<std::int64_t, std::int64_t>> sets;
+        int rc;
+        while ((rc = retired.step()) == SQLITE_ROW)
+            sets.emplace_back(retired.integer(0), retired.integer(1));
+        if (rc != SQLITE_DONE)
+            return finish(operations::kRemoveSet, decltype(retiredSets())(databaseFailure()));
+        return sets;
+    }
+
+    Expected<> deleteSetEntries(std::int64_t setId, std::int64_t fromSeq, std::int64_t toSeq) override
+    {
+        auto lock = operation();
+        Statement remove(db_, "DELETE FROM hash_set_rows WHERE set_id = ? AND seq >= ? AND seq < ?");
+        return finish(operations::kRemoveSet,
+                      remove.bind(1, setId).bind(2, fromSeq).bind(3, toSeq).run() ? Expected<>() : databaseFailure());
+    }
+
+    Expected<> forgetSet(std::int64_t setId) override
+    {
+        auto lock = operation();
+        return finish(operations::kRemoveSet, inWrite([&]() -> Expected<> {
+                          Statement rows(db_, "DELETE FROM hash_set_rows WHERE set_id = ?");
+                          Statement set(db_, "DELETE FROM hash_sets WHERE set_id = ? AND state = 'removing'");
+                          if (!rows.bind(1, setId).run() || !set.bind(1, setId).run())
+                              return databaseFailure();
+                          return {};
+                      }));
+    }
+
 private:
+    static void bindDigest(Statement& statement, int index, const std::string& digest)
+    {
+        if (digest.empty())
+            statement.bindNull(index);
+        else
+            statement.bind(index, digest);
+    }
+
+    // Runs `write` in one write transaction and commits what it answers
+    // with a value.
+    template <typename Write>
+    auto inWrite(Write write) -> decltype(write())
+    {
+        Transaction tx(db_);
+        if (!tx.began())
+            return databaseFailure();
+        auto answer = write();
+        if (answer && !tx.commit())
+            return databaseFailure();
+        return answer;
+    }
+
     // Every operation runs under the store's mutex, from its first
     // statement to its log line.
     std::unique_lock<std::mutex> operation()
@@ -593,9 +812,12 @@ private:
     // The file of every record of the page as the scan shows it.
     Expected<> pageFilesLocked(std::string_view scanId, ScanPage& page)
     {
-        Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
+        Statement file(db_, "SELECT complete, facts, disputed, coalesce(md5, '') FROM files WHERE file_id = ?");
         Statement ownFacts(db_, "SELECT facts FROM scan_files WHERE scan_id = ? AND file_id = ?");
         Statement seen(db_, kPrevalenceSql);
+        SetMatcher sets(db_);
+        if (!sets.open())
+            return databaseFailure();
         for (const StoredProcess& p : page.processes) {
             if (page.files.count(p.slot.fileId))
                 continue;
@@ -612,7 +834,7 @@ private:
             StoredFile& shown = page.files[p.slot.fileId];
             shown = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)), own ? &*own : nullptr,
                                  stored);
-            if (!prevalenceLocked(seen, p.slot.fileId, shown.prevalence))
+            if (!prevalenceLocked(seen, p.slot.fileId, shown.prevalence) || !sets.match(file.text(3), shown))
                 return databaseFailure();
         }
         return {};
@@ -738,8 +960,11 @@ private:
         if (rc != SQLITE_DONE)
             return databaseFailure();
 
-        Statement file(db_, "SELECT complete, facts, disputed FROM files WHERE file_id = ?");
+        Statement file(db_, "SELECT complete, facts, disputed, coalesce(md5, '') FROM files WHERE file_id = ?");
         Statement seen(db_, kPrevalenceSql);
+        SetMatcher sets(db_);
+        if (!sets.open())
+            return databaseFailure();
         auto loadFile = [&](std::int64_t id) {
             if (scan.files.count(id))
                 return true;
@@ -752,7 +977,7 @@ private:
             StoredFile& shown = scan.files[id];
             shown = fileInReport(file.integer(0) != 0, stored, disputesFromJson(file.text(2)),
                                  mine == own.end() ? nullptr : &mine->second, stored);
-            return prevalenceLocked(seen, id, shown.prevalence);
+            return prevalenceLocked(seen, id, shown.prevalence) && sets.match(file.text(3), shown);
         };
         for (const StoredProcess& p : scan.processes) {
             if (!loadFile(p.slot.fileId))
