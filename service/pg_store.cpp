@@ -531,10 +531,10 @@ Expected<> matchSets(Session& s, std::map<std::int64_t, StoredFile>& files,
     auto rows = s.run("SELECT f.id, h.name, h.kind = 'bad', m.product, m.name "
                       "FROM hash_sets AS h CROSS JOIN unnest($1::bigint[], $2::text[], $3::text[]) AS f(id, sha1, md5) "
                       "CROSS JOIN LATERAL ("
-                      " (SELECT r.product, r.name FROM hash_set_rows AS r "
-                      "  WHERE r.sha1 = f.sha1 AND r.set_id = h.set_id LIMIT $4::integer) UNION ALL"
-                      " (SELECT r.product, r.name FROM hash_set_rows AS r "
-                      "  WHERE r.md5 = f.md5 AND r.sha1 IS NULL AND r.set_id = h.set_id LIMIT $4::integer)) AS m "
+                      " (SELECT r.product, r.name FROM hash_set_rows AS r WHERE h.row_count > h.md5_only "
+                      "  AND r.sha1 = f.sha1 AND r.set_id = h.set_id LIMIT $4::integer) UNION ALL"
+                      " (SELECT r.product, r.name FROM hash_set_rows AS r WHERE h.md5_only > 0 "
+                      "  AND r.md5 = f.md5 AND r.sha1 IS NULL AND r.set_id = h.set_id LIMIT $4::integer)) AS m "
                       "WHERE h.state = 'live'",
                       {ids.take(), sha1s.take(), digests.take(), std::to_string(kMaxSetMatches)});
     if (!rows)
@@ -674,15 +674,16 @@ protected:
         const std::vector<Param> params{std::to_string(setId), std::to_string(firstSeq), sha1s.take(), md5s.take(),
                                         names.take(), products.take()};
         const std::string count = std::to_string(firstSeq + static_cast<std::int64_t>(entries.size()));
+        const std::string withoutSha1 = std::to_string(entriesWithoutSha1(entries));
         return transact(operations::kImportSet, kBegin, [&](Session& s) -> Expected<> {
             if (!s.run("INSERT INTO hash_set_rows(set_id, seq, sha1, md5, name, product) "
                        "SELECT $1::bigint, $2::bigint + t.o - 1, NULLIF(t.h, ''), NULLIF(t.m, ''), t.n, t.p "
                        "FROM unnest($3::text[], $4::text[], $5::text[], $6::text[]) WITH ORDINALITY AS t(h, m, n, p, o)",
                        params))
                 return s.failure();
-            auto touched = s.run("UPDATE hash_sets SET row_count = $2::bigint, imported_at = " ZORVANE_PG_NOW
-                                 " WHERE set_id = $1::bigint AND state = 'importing'",
-                                 {params[0], count});
+            auto touched = s.run("UPDATE hash_sets SET row_count = $2::bigint, md5_only = md5_only + $3::bigint, "
+                                 "imported_at = " ZORVANE_PG_NOW " WHERE set_id = $1::bigint AND state = 'importing'",
+                                 {params[0], count, withoutSha1});
             if (!touched)
                 return s.failure();
             if (affectedRows(touched.get()) != 1)

@@ -141,6 +141,9 @@ constexpr Column kHashSetsColumns[] = {
     {"state", ColumnType::Text, "NOT NULL"},
     {"imported_at", ColumnType::Text, "NOT NULL"},
     {"row_count", ColumnType::Int64, "NOT NULL DEFAULT 0"},
+    // Entries without a SHA-1: a set with none is never looked up by MD5,
+    // one with nothing else never by SHA-1.
+    {"md5_only", ColumnType::Int64, "NOT NULL DEFAULT 0"},
 };
 constexpr Table kHashSets{"hash_sets", kHashSetsColumns, "", 11};
 

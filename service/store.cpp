@@ -46,6 +46,11 @@ void orderSetMatches(std::vector<SetMatch>& matches)
         matches.resize(kMaxSetMatches);
 }
 
+std::int64_t entriesWithoutSha1(const std::vector<SetEntry>& entries)
+{
+    return std::count_if(entries.begin(), entries.end(), [](const SetEntry& e) { return e.sha1.empty(); });
+}
+
 std::string matchingSha1(const Values& facts)
 {
     auto it = facts.find(kSha1Key);

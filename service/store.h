@@ -113,6 +113,9 @@ struct SetEntry {
     std::string product;
 };
 
+// How many of `entries` have no SHA-1 (and are matched by MD5).
+std::int64_t entriesWithoutSha1(const std::vector<SetEntry>& entries);
+
 // A known-file set as it is kept.
 struct HashSetInfo {
     std::string name;

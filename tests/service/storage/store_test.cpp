@@ -970,7 +970,7 @@ TEST_P(StoreTest, AFreshDatabaseHoldsTheSchemaEarlierReleasesMade)
         "CREATE INDEX hash_set_rows_by_sha1 ON hash_set_rows(sha1, set_id) WHERE sha1 IS NOT NULL",
         "CREATE TABLE hash_sets(\n    set_id      INTEGER PRIMARY KEY AUTOINCREMENT,\n    name        TEXT NOT NULL,\n"
         "    kind        TEXT NOT NULL,\n    state       TEXT NOT NULL,\n    imported_at TEXT NOT NULL,\n"
-        "    row_count   INTEGER NOT NULL DEFAULT 0)",
+        "    row_count   INTEGER NOT NULL DEFAULT 0,\n    md5_only    INTEGER NOT NULL DEFAULT 0)",
         "CREATE UNIQUE INDEX hash_sets_live ON hash_sets(name) WHERE state = 'live'",
         "CREATE TABLE machines(\n    client    TEXT PRIMARY KEY,\n    last_seen TEXT NOT NULL)",
         "CREATE INDEX machines_by_age ON machines(last_seen)",
@@ -995,7 +995,8 @@ TEST_P(StoreTest, AFreshDatabaseHoldsTheSchemaEarlierReleasesMade)
         "file_machines.file_id bigint",
         "files.complete integer",               "files.file_id bigint",
         "hash_set_rows.seq bigint",             "hash_set_rows.set_id bigint",
-        "hash_sets.row_count bigint",           "hash_sets.set_id bigint",
+        "hash_sets.md5_only bigint",            "hash_sets.row_count bigint",
+        "hash_sets.set_id bigint",
         "processes.position integer",           "scan_files.file_id bigint",
         "scan_slots.file_id bigint",            "scan_slots.position integer",
         "scan_slots.unknown integer",           "write_check.checked_at timestamp with time zone",
