@@ -256,29 +256,23 @@ std::optional<RdsColumns> rdsColumns(const CsvRow& header)
     return RdsColumns{header.size(), *sha1, *md5, *name, header.column("ProductCode")};
 }
 
-class RdsTextReader final : public HashSetReader {
+// The loop of the text formats: each line that is not passed over is a
+// row, which reads as an entry or is skipped by its line number.
+class TextSetReader : public HashSetReader {
 public:
-    RdsTextReader(std::unique_ptr<std::istream> in, ProductNames products)
-        : in_(std::move(in)), lines_(*in_), products_(std::move(products))
-    {
-    }
+    explicit TextSetReader(std::unique_ptr<std::istream> in) : in_(std::move(in)), lines_(*in_) {}
 
-    bool next(SetEntry& entry) override
+    bool next(SetEntry& entry) final
     {
+        if (!failure_.empty())
+            return false;
         std::string_view line;
         bool tooLong = false;
-        if (!columns_) {
-            if (!lines_.next(line, tooLong) || tooLong || !row_.parse(line) || !(columns_ = rdsColumns(row_))) {
-                failure_ = lines_.failed() ? "the file could not be read" : "the file does not start with the RDS header";
-                return false;
-            }
-        }
         while (lines_.next(line, tooLong)) {
-            if (!tooLong && line.empty())
+            if (!tooLong && passOver(line))
                 continue;
             ++read_;
-            if (!tooLong && row_.parse(line) && row_.size() == columns_->count &&
-                makeEntry(row_[columns_->sha1], row_[columns_->md5], row_[columns_->name], product(), entry))
+            if (!tooLong && readRow(line, entry))
                 return true;
             skipped_.note(lines_.number());
         }
@@ -287,7 +281,35 @@ public:
         return false;
     }
 
+protected:
+    // Whether `line` is no row (blank, a comment); it may trim `line`.
+    virtual bool passOver(std::string_view& line) = 0;
+    virtual bool readRow(std::string_view line, SetEntry& entry) = 0;
+
+    std::unique_ptr<std::istream> in_;
+    LineReader lines_;
+};
+
+class RdsTextReader final : public TextSetReader {
+public:
+    RdsTextReader(std::unique_ptr<std::istream> in, ProductNames products)
+        : TextSetReader(std::move(in)), products_(std::move(products))
+    {
+        std::string_view header;
+        bool tooLong = false;
+        if (!lines_.next(header, tooLong) || tooLong || !row_.parse(header) || !(columns_ = rdsColumns(row_)))
+            failure_ = lines_.failed() ? "the file could not be read" : "the file does not start with the RDS header";
+    }
+
 private:
+    bool passOver(std::string_view& line) override { return line.empty(); }
+
+    bool readRow(std::string_view line, SetEntry& entry) override
+    {
+        return row_.parse(line) && row_.size() == columns_->count &&
+               makeEntry(row_[columns_->sha1], row_[columns_->md5], row_[columns_->name], product(), entry);
+    }
+
     std::string product() const
     {
         if (!columns_->product)
@@ -296,38 +318,23 @@ private:
         return code ? products_.find(*code) : std::string();
     }
 
-    std::unique_ptr<std::istream> in_;
-    LineReader lines_;
     ProductNames products_;
     CsvRow row_;
     std::optional<RdsColumns> columns_;
 };
 
-class PlainListReader final : public HashSetReader {
+class PlainListReader final : public TextSetReader {
 public:
-    explicit PlainListReader(std::unique_ptr<std::istream> in) : in_(std::move(in)), lines_(*in_) {}
-
-    bool next(SetEntry& entry) override
-    {
-        std::string_view line;
-        bool tooLong = false;
-        while (lines_.next(line, tooLong)) {
-            line = trimmed(line);
-            if (!tooLong && (line.empty() || line.front() == '#'))
-                continue;
-            ++read_;
-            if (!tooLong && readPlainRow(line, entry))
-                return true;
-            skipped_.note(lines_.number());
-        }
-        if (lines_.failed())
-            failure_ = "reading failed after line " + std::to_string(lines_.number());
-        return false;
-    }
+    using TextSetReader::TextSetReader;
 
 private:
-    std::unique_ptr<std::istream> in_;
-    LineReader lines_;
+    bool passOver(std::string_view& line) override
+    {
+        line = trimmed(line);
+        return line.empty() || line.front() == '#';
+    }
+
+    bool readRow(std::string_view line, SetEntry& entry) override { return readPlainRow(line, entry); }
 };
 
 struct DatabaseCloser {

@@ -828,9 +828,10 @@ private:
     {
         // A second submit of the scan, here or on another instance, waits
         // for this row and then finds it submitted.
-        auto marked = s.run("UPDATE scans SET submitted_at = $1, scan_values = $2 "
+        auto marked = s.run("UPDATE scans SET submitted_at = $1, scan_values = $2, client = $4 "
                             "WHERE scan_id = $3 AND submitted_at IS NULL",
-                            {std::string(submittedAt), valuesToJson(submission.scanValues), submission.scanId});
+                            {std::string(submittedAt), valuesToJson(submission.scanValues), submission.scanId,
+                             submission.client});
         if (!marked)
             return s.failure();
         if (affectedRows(marked.get()) != 1) {
@@ -846,9 +847,64 @@ private:
                    "SELECT $1, t.p, t.v, t.m FROM unnest($2::integer[], $3::text[], $4::text[]) AS t(p, v, m)",
                    {submission.scanId, rows.positionArray, rows.valueArray, rows.moduleArray}))
             return s.failure();
-        if (!countMachine(s, submission, submittedAt))
+        // Before the machine is counted: which files it never sent before.
+        if (options_.rank && comparesScans(submission.client) && !compareWithPrevious(s, submission))
+            return s.failure();
+        if (options_.rank && !countMachine(s, submission, submittedAt))
             return s.failure();
         return {};
+    }
+
+    // Keeps with the scan what changed since its machine's previous
+    // submitted scan, if it has one.
+    static bool compareWithPrevious(Session& s, const Submission& submission)
+    {
+        auto previous = s.run("SELECT scan_id, submitted_at FROM scans WHERE client = $1 AND scan_id <> $2 "
+                              "AND submitted_at IS NOT NULL ORDER BY submitted_at DESC, scan_id DESC LIMIT 1",
+                              {submission.client, submission.scanId});
+        if (!previous)
+            return false;
+        if (PQntuples(previous.get()) == 0)
+            return true;
+        const std::string previousId = text(previous.get(), 0, 0);
+        auto before = recordFacts(s, previousId);
+        auto after = recordFacts(s, submission.scanId);
+        if (!before || !after)
+            return false;
+        ScanChange change = compareScans(*before, *after);
+        change.previousScanId = previousId;
+        change.previousSubmittedAt = text(previous.get(), 0, 1);
+
+        auto fresh = s.run("SELECT DISTINCT file_id FROM scan_slots sl WHERE scan_id = $1 AND md5 <> '' AND NOT EXISTS "
+                           "(SELECT 1 FROM file_machines f WHERE f.file_id = sl.file_id AND f.client = $2) "
+                           "ORDER BY file_id",
+                           {submission.scanId, submission.client});
+        if (!fresh)
+            return false;
+        for (int row = 0; row < PQntuples(fresh.get()); ++row) {
+            auto id = integer(fresh.get(), row, 0);
+            if (!id)
+                return false;
+            change.newFiles.push_back(*id);
+        }
+        return static_cast<bool>(
+            s.run("UPDATE scans SET changes = $1 WHERE scan_id = $2", {changeToJson(change), submission.scanId}));
+    }
+
+    // What comparing scans needs of each record of a stored scan.
+    static std::optional<std::vector<RecordFacts>> recordFacts(Session& s, const std::string& scanId)
+    {
+        auto rows = s.run("SELECT p.process_values, p.modules <> '[]', sl.md5 FROM processes p JOIN scan_slots sl "
+                          "ON sl.scan_id = p.scan_id AND sl.position = p.position WHERE p.scan_id = $1 "
+                          "ORDER BY p.position",
+                          {scanId});
+        if (!rows)
+            return std::nullopt;
+        std::vector<RecordFacts> facts;
+        for (int row = 0; row < PQntuples(rows.get()); ++row)
+            facts.push_back(recordFactsOf(valuesFromJson(text(rows.get(), row, 0)), text(rows.get(), row, 1) == "t",
+                                          text(rows.get(), row, 2)));
+        return facts;
     }
 
     // Counts the submission's client among the machines of every file of
@@ -1061,8 +1117,8 @@ private:
     // where it sent some, else the corroborated ones (see fileInReport).
     // noSuchReport() when one of them is missing: no report rather than
     // half a one.
-    static Expected<std::map<std::int64_t, StoredFile>> filesOfScan(Session& s, const std::string& scanId,
-                                                                    const std::set<std::int64_t>& ids)
+    Expected<std::map<std::int64_t, StoredFile>> filesOfScan(Session& s, const std::string& scanId,
+                                                             const std::set<std::int64_t>& ids) const
     {
         std::map<std::int64_t, StoredFile> files;
         if (ids.empty())
@@ -1098,6 +1154,8 @@ private:
         }
         if (files.size() != ids.size())
             return reject(noSuchReport());
+        if (!options_.rank)
+            return files;
         if (auto matched = matchSets(s, files, md5s); !matched)
             return reject(matched.error());
         auto seen = s.run("SELECT file_id, count(*), min(first_seen) FROM file_machines "
@@ -1127,7 +1185,7 @@ private:
         return p;
     }
 
-    static Expected<StoredScan> loadScanIn(Session& s, const std::string& scanId)
+    Expected<StoredScan> loadScanIn(Session& s, const std::string& scanId) const
     {
         auto initialised = findScanIn(s, scanId);
         if (!initialised)
@@ -1174,8 +1232,11 @@ private:
     static Expected<ScanOutline> loadOutlineIn(Session& s, const std::string& scanId)
     {
         auto row = s.run("SELECT scan_time, client_ip, submitted_at, scan_values, "
-                         "(SELECT count(*) FROM processes WHERE scan_id = $1), (SELECT count(*) FROM machines) "
-                         "FROM scans WHERE scan_id = $1 AND submitted_at IS NOT NULL",
+                         "(SELECT count(*) FROM processes WHERE scan_id = $1), (SELECT count(*) FROM machines), "
+                         "coalesce(changes, ''), "
+                         "EXISTS (SELECT 1 FROM scans p WHERE p.scan_id = o.changes::json->>'previousScanId' "
+                         "AND p.submitted_at IS NOT NULL) "
+                         "FROM scans o WHERE scan_id = $1 AND submitted_at IS NOT NULL",
                          {scanId});
         if (!row)
             return s.failure();
@@ -1185,9 +1246,15 @@ private:
         auto machines = integer(row.get(), 0, 5);
         if (!records || *records < 0 || !machines)
             return s.failure();
-        return ScanOutline{ScanHeader{scanId, text(row.get(), 0, 0), text(row.get(), 0, 1), true},
-                           text(row.get(), 0, 2), valuesFromJson(text(row.get(), 0, 3)),
-                           static_cast<std::size_t>(*records), *machines, std::nullopt};
+        ScanOutline outline{ScanHeader{scanId, text(row.get(), 0, 0), text(row.get(), 0, 1), true},
+                            text(row.get(), 0, 2), valuesFromJson(text(row.get(), 0, 3)),
+                            static_cast<std::size_t>(*records), *machines, std::nullopt};
+        if (std::string changes = text(row.get(), 0, 6); !changes.empty()) {
+            outline.change = changeFromJson(changes);
+            if (outline.change)
+                outline.change->previousKept = text(row.get(), 0, 7) == "t";
+        }
+        return outline;
     }
 
     // The records of one page: from request.first on, at most maxRecords,
@@ -1195,16 +1262,30 @@ private:
     static Expected<std::vector<StoredProcess>> pageRecords(Session& s, const std::string& scanId,
                                                             const PageRequest& request)
     {
-        auto records = s.run("SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
-                             "FROM processes p JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position "
-                             "WHERE p.scan_id = $1 AND p.position >= $2::integer ORDER BY p.position LIMIT $3::integer",
-                             {scanId, std::to_string(request.first), std::to_string(request.maxRecords)});
+        std::string positions;
+        if (!request.positions.empty()) {
+            ArrayLiteral array;
+            for (std::size_t position : request.positions)
+                array.add(static_cast<std::int64_t>(position));
+            positions = array.take();
+        }
+        // Either the given positions, in their order, or the next ones.
+        auto records = positions.empty()
+            ? s.run("SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
+                    "FROM processes p JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position "
+                    "WHERE p.scan_id = $1 AND p.position >= $2::integer ORDER BY p.position LIMIT $3::integer",
+                    {scanId, std::to_string(request.first), std::to_string(request.maxRecords)})
+            : s.run("SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
+                    "FROM unnest($2::integer[]) WITH ORDINALITY AS w(position, n) "
+                    "JOIN processes p ON p.scan_id = $1 AND p.position = w.position "
+                    "JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position ORDER BY w.n",
+                    {scanId, positions});
         if (!records)
             return s.failure();
         std::vector<StoredProcess> processes;
         std::size_t modules = 0;
         for (int row = 0; row < PQntuples(records.get()); ++row) {
-            if (!processes.empty() && modules >= request.maxModules)
+            if (positions.empty() && !processes.empty() && modules >= request.maxModules)
                 break;
             auto slot = slotAt(records.get(), row, 2);
             if (!slot)
@@ -1241,7 +1322,7 @@ private:
         return records;
     }
 
-    static Expected<ScanPage> loadScanPageIn(Session& s, const std::string& scanId, const PageRequest& request)
+    Expected<ScanPage> loadScanPageIn(Session& s, const std::string& scanId, const PageRequest& request) const
     {
         auto submitted = s.run("SELECT 1 FROM scans WHERE scan_id = $1 AND submitted_at IS NOT NULL", {scanId});
         if (!submitted)

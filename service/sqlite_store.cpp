@@ -167,11 +167,14 @@ constexpr const char* kPrevalenceSql =
 // nothing is looked up.
 class SetMatcher {
 public:
-    explicit SetMatcher(sqlite3* db) : db_(db) {}
+    // Disabled, it matches nothing (StoreOptions::rank).
+    SetMatcher(sqlite3* db, bool enabled) : db_(db), enabled_(enabled) {}
 
     // Reads which sets are live; false when that fails.
     bool open()
     {
+        if (!enabled_)
+            return true;
         Statement live(db_, "SELECT set_id, name, kind = 'bad', row_count > md5_only, md5_only > 0 FROM hash_sets "
                             "WHERE state = 'live'");
         int rc;
@@ -222,6 +225,7 @@ private:
         bool byMd5;   // it holds entries without one
     };
     sqlite3* db_;
+    const bool enabled_;
     std::vector<LiveSet> sets_;
     std::unique_ptr<Statement> bySha1_;
     std::unique_ptr<Statement> byMd5_;
@@ -550,9 +554,13 @@ private:
         if (!tx.began())
             return databaseFailure();
         Statement markScan(db_,
-                           "UPDATE scans SET submitted_at = ?, scan_values = ? "
+                           "UPDATE scans SET submitted_at = ?, scan_values = ?, client = ? "
                            "WHERE scan_id = ? AND submitted_at IS NULL");
-        if (!markScan.bind(1, submittedAt).bind(2, valuesToJson(submission.scanValues)).bind(3, submission.scanId).run())
+        if (!markScan.bind(1, submittedAt)
+                 .bind(2, valuesToJson(submission.scanValues))
+                 .bind(3, submission.client)
+                 .bind(4, submission.scanId)
+                 .run())
             return databaseFailure();
         if (sqlite3_changes(db_) != 1) {
             auto existing = findScanLocked(submission.scanId);
@@ -565,7 +573,10 @@ private:
             if (!corroborateLocked(file.fileId))
                 return databaseFailure();
         }
-        if (!countMachineLocked(submission, submittedAt))
+        // Before the machine is counted: which files it never sent before.
+        if (options_.rank && comparesScans(submission.client) && !compareWithPreviousLocked(submission))
+            return databaseFailure();
+        if (options_.rank && !countMachineLocked(submission, submittedAt))
             return databaseFailure();
         if (!tx.commit())
             return databaseFailure();
@@ -627,6 +638,56 @@ private:
                           "ON CONFLICT(client) DO UPDATE SET last_seen = max(last_seen, excluded.last_seen)");
         return files.bind(1, submission.scanId).bind(2, submission.client).bind(3, submittedAt).run() &&
                machine.bind(1, submission.client).bind(2, submittedAt).run();
+    }
+
+    // Keeps with the scan what changed since its machine's previous
+    // submitted scan, if it has one.
+    bool compareWithPreviousLocked(const Submission& submission)
+    {
+        Statement previous(db_,
+                           "SELECT scan_id, submitted_at FROM scans WHERE client = ?1 AND scan_id <> ?2 "
+                           "AND submitted_at IS NOT NULL ORDER BY submitted_at DESC, scan_id DESC LIMIT 1");
+        previous.bind(1, submission.client).bind(2, submission.scanId);
+        int rc = previous.step();
+        if (rc == SQLITE_DONE)
+            return true;
+        if (rc != SQLITE_ROW)
+            return false;
+        const std::string previousId = previous.text(0);
+        auto before = recordFactsLocked(previousId);
+        auto after = recordFactsLocked(submission.scanId);
+        if (!before || !after)
+            return false;
+        ScanChange change = compareScans(*before, *after);
+        change.previousScanId = previousId;
+        change.previousSubmittedAt = previous.text(1);
+
+        Statement fresh(db_,
+                        "SELECT DISTINCT file_id FROM scan_slots s WHERE scan_id = ?1 AND md5 <> '' AND NOT EXISTS "
+                        "(SELECT 1 FROM file_machines f WHERE f.file_id = s.file_id AND f.client = ?2) ORDER BY file_id");
+        fresh.bind(1, submission.scanId).bind(2, submission.client);
+        while ((rc = fresh.step()) == SQLITE_ROW)
+            change.newFiles.push_back(fresh.integer(0));
+        if (rc != SQLITE_DONE)
+            return false;
+        Statement keep(db_, "UPDATE scans SET changes = ? WHERE scan_id = ?");
+        return keep.bind(1, changeToJson(change)).bind(2, submission.scanId).run();
+    }
+
+    // What comparing scans needs of each record of a stored scan.
+    std::optional<std::vector<RecordFacts>> recordFactsLocked(const std::string& scanId)
+    {
+        Statement records(db_,
+                          "SELECT p.process_values, p.modules <> '[]', s.md5 FROM processes p JOIN scan_slots s "
+                          "ON s.scan_id = p.scan_id AND s.position = p.position WHERE p.scan_id = ? ORDER BY p.position");
+        records.bind(1, scanId);
+        std::vector<RecordFacts> facts;
+        int rc;
+        while ((rc = records.step()) == SQLITE_ROW)
+            facts.push_back(recordFactsOf(valuesFromJson(records.text(0)), records.integer(1) != 0, records.text(2)));
+        if (rc != SQLITE_DONE)
+            return std::nullopt;
+        return facts;
     }
 
     // Makes the file known when enough distinct clients sent one SHA-1 and
@@ -769,8 +830,8 @@ private:
     {
         Statement scan(db_,
                        "SELECT scan_time, client_ip, submitted_at, scan_values, "
-                       "(SELECT count(*) FROM processes WHERE scan_id = ?1), (SELECT count(*) FROM machines) "
-                       "FROM scans WHERE scan_id = ?1 AND submitted_at IS NOT NULL");
+                       "(SELECT count(*) FROM processes WHERE scan_id = ?1), (SELECT count(*) FROM machines), "
+                       "coalesce(changes, '') FROM scans WHERE scan_id = ?1 AND submitted_at IS NOT NULL");
         scan.bind(1, scanId);
         if (auto found = firstRow(scan, noSuchReport()); !found)
             return reject(found.error());
@@ -780,12 +841,33 @@ private:
         outline.scanValues = valuesFromJson(scan.text(3));
         outline.records = static_cast<std::size_t>(scan.integer(4));
         outline.machinesInAll = scan.integer(5);
+        if (std::string changes = scan.text(6); !changes.empty()) {
+            outline.change = changeFromJson(changes);
+            if (outline.change) {
+                auto kept = submittedLocked(outline.change->previousScanId);
+                if (!kept && kept.error().status != kNotFound)
+                    return reject(kept.error());
+                outline.change->previousKept = kept.has_value();
+            }
+        }
         return outline;
+    }
+
+    // A record from a row of process_values, modules, file_id, unknown, md5.
+    static StoredProcess recordOf(Statement& row)
+    {
+        StoredProcess p;
+        p.slot = Slot{row.integer(2), row.integer(3) != 0, row.text(4)};
+        p.process.values = valuesFromJson(row.text(0));
+        p.process.modules = modulesFromJson(row.text(1));
+        return p;
     }
 
     // The records of one page, from request.first on.
     Expected<std::vector<StoredProcess>> pageRecordsLocked(std::string_view scanId, const PageRequest& request)
     {
+        if (!request.positions.empty())
+            return recordsAtLocked(scanId, request.positions);
         Statement records(db_,
                           "SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
                           "FROM processes p JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position "
@@ -796,15 +878,34 @@ private:
         int rc = SQLITE_ROW;
         while (processes.size() < request.maxRecords && (processes.empty() || modules < request.maxModules) &&
                (rc = records.step()) == SQLITE_ROW) {
-            StoredProcess p;
-            p.slot = Slot{records.integer(2), records.integer(3) != 0, records.text(4)};
-            p.process.values = valuesFromJson(records.text(0));
-            p.process.modules = modulesFromJson(records.text(1));
-            modules += p.process.modules.size();
-            processes.push_back(std::move(p));
+            processes.push_back(recordOf(records));
+            modules += processes.back().process.modules.size();
         }
         if (rc != SQLITE_ROW && rc != SQLITE_DONE)
             return databaseFailure();
+        return processes;
+    }
+
+    // The records at `positions`, in that order; a position past the last
+    // record gives none.
+    Expected<std::vector<StoredProcess>> recordsAtLocked(std::string_view scanId,
+                                                         const std::vector<std::size_t>& positions)
+    {
+        Statement record(db_,
+                         "SELECT p.process_values, p.modules, s.file_id, s.unknown, s.md5 "
+                         "FROM processes p JOIN scan_slots s ON s.scan_id = p.scan_id AND s.position = p.position "
+                         "WHERE p.scan_id = ? AND p.position = ?");
+        std::vector<StoredProcess> processes;
+        for (std::size_t position : positions) {
+            record.reset();
+            record.bind(1, scanId).bind(2, static_cast<std::int64_t>(position));
+            int rc = record.step();
+            if (rc == SQLITE_DONE)
+                continue;
+            if (rc != SQLITE_ROW)
+                return databaseFailure();
+            processes.push_back(recordOf(record));
+        }
         return processes;
     }
 
@@ -822,7 +923,7 @@ private:
         Statement file(db_, "SELECT complete, facts, disputed, coalesce(md5, '') FROM files WHERE file_id = ?");
         Statement ownFacts(db_, "SELECT facts FROM scan_files WHERE scan_id = ? AND file_id = ?");
         Statement seen(db_, kPrevalenceSql);
-        SetMatcher sets(db_);
+        SetMatcher sets(db_, options_.rank);
         if (!sets.open())
             return databaseFailure();
         for (const StoredProcess& p : page.processes) {
@@ -848,8 +949,10 @@ private:
     }
 
     // Reads one file's prevalence with `seen` (kPrevalenceSql).
-    static bool prevalenceLocked(Statement& seen, std::int64_t fileId, Prevalence& prevalence)
+    bool prevalenceLocked(Statement& seen, std::int64_t fileId, Prevalence& prevalence) const
     {
+        if (!options_.rank)
+            return true;
         seen.reset();
         seen.bind(1, fileId);
         if (seen.step() != SQLITE_ROW)
@@ -969,7 +1072,7 @@ private:
 
         Statement file(db_, "SELECT complete, facts, disputed, coalesce(md5, '') FROM files WHERE file_id = ?");
         Statement seen(db_, kPrevalenceSql);
-        SetMatcher sets(db_);
+        SetMatcher sets(db_, options_.rank);
         if (!sets.open())
             return databaseFailure();
         auto loadFile = [&](std::int64_t id) {

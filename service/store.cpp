@@ -98,11 +98,19 @@ Expected<ScanPage> ScanStore::loadScanPage(std::string_view scanId, const PageRe
         return reject(scan.error());
     ScanPage page;
     std::size_t modules = 0;
-    for (std::size_t k = request.first; k < scan->processes.size(); ++k) {
-        if (page.processes.size() >= request.maxRecords || (!page.processes.empty() && modules >= request.maxModules))
-            break;
-        StoredProcess& p = scan->processes[k];
-        modules += p.process.modules.size();
+    std::vector<std::size_t> positions = request.positions;
+    if (positions.empty()) {
+        for (std::size_t k = request.first; k < scan->processes.size(); ++k) {
+            if (positions.size() >= request.maxRecords || (!positions.empty() && modules >= request.maxModules))
+                break;
+            positions.push_back(k);
+            modules += scan->processes[k].process.modules.size();
+        }
+    }
+    for (std::size_t k : positions) {
+        if (k >= scan->processes.size())
+            continue;
+        const StoredProcess& p = scan->processes[k];
         if (auto file = scan->files.find(p.slot.fileId); file != scan->files.end())
             page.files.insert(*file);
         if (request.moduleRecords) {
@@ -117,7 +125,7 @@ Expected<ScanPage> ScanStore::loadScanPage(std::string_view scanId, const PageRe
                 }
             }
         }
-        page.processes.push_back(std::move(p));
+        page.processes.push_back(p);
     }
     return page;
 }
@@ -254,6 +262,32 @@ Expected<> ScanStore::removeSet(std::string_view name)
     if (!*retired)
         return reject(noSuchSet());
     return purgeRetiredSets();
+}
+
+bool comparesScans(std::string_view client)
+{
+    return client.starts_with("id:");
+}
+
+RecordFacts recordFactsOf(const Values& values, bool listsModules, std::string md5)
+{
+    auto value = [&](std::string_view key) {
+        auto it = values.find(key);
+        return it == values.end() ? std::string() : it->second;
+    };
+    RecordFacts facts;
+    std::string directory = value("path.path");
+    std::string name = value("path.file");
+    facts.path = name.empty() ? directory : directory.empty() ? name : directory + "\\" + name;
+    facts.md5 = std::move(md5);
+    // As the report counts them: a record with a pid or a module list.
+    facts.process = !value("wmi.ProcessId").empty() || listsModules;
+    std::string location = value("wmi.StartupLocation");
+    if (value("ref.startupMethod") == "3" || !location.empty())
+        facts.startupEntry = location.empty() ? facts.path : facts.path + " (" + location + ")";
+    if (facts.process)
+        facts.ports = value("net.NetworkPorts");
+    return facts;
 }
 
 Values pathValues(const Values& values)

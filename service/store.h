@@ -188,6 +188,10 @@ struct StoreOptions {
     // Distinct clients that must send the same SHA-1 and size for a digest
     // before initialise replies call it known.
     int corroborations = 3;
+    // Whether the store keeps and reads what ranks a report's files: how
+    // many machines saw each, the change since a machine's last scan, and
+    // matches in known-file sets. Off only to measure what they cost.
+    bool rank = true;
     // Storage failures, with the database's own words; empty: not logged.
     LogSink log;
 };
@@ -212,8 +216,8 @@ struct PageRequest {
     // Whether the page names the records of its module files (a reader that
     // only counts does without).
     bool moduleRecords = true;
-    // When not empty: exactly these positions, ascending, instead of
-    // `first` and `maxRecords` (a report in another order than the scan's).
+    // When not empty: exactly these positions, in this order, instead of
+    // `first` and the limits (a report in another order than the scan's).
     std::vector<std::size_t> positions;
 };
 
@@ -407,6 +411,14 @@ StoredFile fileInReport(bool corroborated, const Values& agreed, const Disputes&
 // The identity that counts as one client: the scan's ClientId when it is
 // 1 to 64 letters and digits, else the address it came from.
 std::string clientIdentity(const Values& scanValues, std::string_view clientIp);
+
+// Whether scans sent by `client` (Submission::client) are known to come
+// from one machine, and so are compared with each other: a ClientId is,
+// an address alone is not (many machines may share it).
+bool comparesScans(std::string_view client);
+
+// What comparing two scans needs of a record with these values.
+RecordFacts recordFactsOf(const Values& values, bool listsModules, std::string md5);
 
 inline constexpr std::string_view kSha1Key = "hash.sha1";
 inline constexpr std::string_view kSizeKey = "handle.filesize";

@@ -13,6 +13,7 @@
 
 #include "backends.h"
 #include "service/hash_sets.h"
+#include "service/schema.h"
 
 namespace zorvane::testing {
 namespace {
@@ -241,7 +242,7 @@ TEST_P(StoreTest, PagesOfAScanAddUpToTheWholeScan)
                                  std::to_string(shape.maxModules) + " modules";
         std::size_t first = 0;
         for (int pages = 0; pages < 20; ++pages) {
-            auto page = store_->loadScanPage(id, {first, shape.maxRecords, shape.maxModules, true});
+            auto page = store_->loadScanPage(id, {first, shape.maxRecords, shape.maxModules, true, {}});
             ASSERT_TRUE(page) << what;
             if (page->processes.empty())
                 break;
@@ -269,10 +270,24 @@ TEST_P(StoreTest, PagesOfAScanAddUpToTheWholeScan)
         EXPECT_EQ(first, slots->size()) << what;
     }
 
-    auto counting = store_->loadScanPage(id, {0, 100, 100, false});
+    auto counting = store_->loadScanPage(id, {0, 100, 100, false, {}});
     ASSERT_TRUE(counting);
     EXPECT_EQ(counting->processes.size(), slots->size());
     EXPECT_TRUE(counting->moduleRecords.empty()) << "a counting read names no module records";
+
+    // Given positions come in their order, whatever the page limits; one
+    // past the last record is left out.
+    service::PageRequest byPosition{0, 1, 1, true, {}};
+    for (std::size_t k = slots->size(); k-- > 0;)
+        byPosition.positions.push_back(k);
+    byPosition.positions.push_back(slots->size() + 5);
+    auto reversed = store_->loadScanPage(id, byPosition);
+    ASSERT_TRUE(reversed);
+    ASSERT_EQ(reversed->processes.size(), slots->size());
+    for (std::size_t k = 0; k < slots->size(); ++k) {
+        EXPECT_EQ(reversed->processes[k].process.values, whole->processes[byPosition.positions[k]].process.values);
+        EXPECT_TRUE(reversed->files.contains(reversed->processes[k].slot.fileId));
+    }
 
     ASSERT_TRUE(store_->initialiseScan(header(scanIdFor(2)), {kMd5B}));
     for (const std::string& other : {scanIdFor(2), scanIdFor(9)}) {
@@ -332,7 +347,7 @@ TEST_P(StoreTest, SchemaNewerThanTheServiceIsLeftAlone)
     ASSERT_FALSE(newer);
     EXPECT_NE(newer.error().reason.find("newer than this service"), std::string::npos) << newer.error().reason;
 
-    ASSERT_TRUE(db_->run(GetParam() == BackendKind::Sqlite ? "PRAGMA user_version = 3"
+    ASSERT_TRUE(db_->run(GetParam() == BackendKind::Sqlite ? ("PRAGMA user_version = " + std::to_string(service::kSchemaSteps)).c_str()
                                                            : "DELETE FROM schema_version WHERE version = 99",
                          error))
         << error;
@@ -648,6 +663,40 @@ TEST_P(StoreTest, PurgeRemovesExpiredScansInBatchesWithWhatOnlyTheyName)
     EXPECT_EQ((*again)[2].fileId, slots[4][0].fileId);
 }
 
+// A machine's scan is compared with that machine's previous scan only;
+// files it never sent before are new; the link to the previous scan lasts
+// while that scan is kept. Scans known only by their address are never
+// compared.
+TEST_P(StoreTest, AScanIsComparedWithItsMachinesPreviousScan)
+{
+    storeScan(*store_, scanIdFor(1), {kMd5A, kMd5B}, "a");
+    storeScan(*store_, scanIdFor(2), {kMd5C}, "b");
+    auto third = storeScan(*store_, scanIdFor(3), {kMd5A, kMd5C}, "a");
+    for (int n : {4, 5}) {
+        auto slots = store_->initialiseScan(header(scanIdFor(n)), {kMd5A});
+        ASSERT_TRUE(slots);
+        Submission byAddress = submissionFor(scanIdFor(n), *slots, "x");
+        byAddress.client = "ip:127.0.0.1";
+        ASSERT_EQ(statusOf(store_->storeSubmission(byAddress, "2026-12-08 10:00:02")), kStored);
+    }
+    for (int n : {1, 2, 4, 5}) {
+        auto outline = store_->loadScanOutline(scanIdFor(n));
+        ASSERT_TRUE(outline);
+        EXPECT_FALSE(outline->change) << n;
+    }
+    auto outline = store_->loadScanOutline(scanIdFor(3));
+    ASSERT_TRUE(outline && outline->change);
+    EXPECT_EQ(outline->change->previousScanId, scanIdFor(1));
+    EXPECT_TRUE(outline->change->previousKept);
+    EXPECT_EQ(outline->change->newFiles, std::vector<std::int64_t>{third[1].fileId})
+        << "kMd5C is new to machine a, though machine b sent it";
+
+    ASSERT_EQ(statusOf(store_->deleteReport(scanIdFor(1))), kDeleted);
+    outline = store_->loadScanOutline(scanIdFor(3));
+    ASSERT_TRUE(outline && outline->change);
+    EXPECT_FALSE(outline->change->previousKept);
+}
+
 // Each phase purges (when it says so), adds machines that send kMd5C alone,
 // stores its scans, and reads the last one: every digest of it on so many
 // machines in all, first seen then, rare or not.
@@ -673,8 +722,8 @@ TEST_P(StoreTest, PrevalenceCountsEachMachineOnceWithinTheWindow)
         std::vector<Seen> seen;
     };
     const Phase kPhases[] = {
-        {"one machine", nullptr, 0, {{"a", {kMd5A, kMd5B, ""}, "2026-01-01 00:00:00"}}, 1,
-         {{kMd5A, 1, "2026-01-01 00:00:00", true}, {kMd5B, 1, "2026-01-01 00:00:00", true}, {"", 0, "", false}}},
+        {"one machine: nothing to compare with", nullptr, 0, {{"a", {kMd5A, kMd5B, ""}, "2026-01-01 00:00:00"}}, 1,
+         {{kMd5A, 1, "2026-01-01 00:00:00", false}, {kMd5B, 1, "2026-01-01 00:00:00", false}, {"", 0, "", false}}},
         {"a second machine", nullptr, 0, {{"b", {kMd5A}, "2026-02-01 00:00:00"}}, 2,
          {{kMd5A, 2, "2026-01-01 00:00:00", false}}},
         {"the same machine again", nullptr, 0, {{"a", {kMd5A, kMd5A}, "2026-03-01 00:00:00"}}, 2,
@@ -985,8 +1034,9 @@ TEST_P(StoreTest, AFreshDatabaseHoldsTheSchemaEarlierReleasesMade)
         "    PRIMARY KEY(scan_id, position))",
         "CREATE INDEX scan_slots_by_file ON scan_slots(file_id)",
         "CREATE TABLE scans(\n    scan_id      TEXT PRIMARY KEY,\n    scan_time    TEXT NOT NULL,\n"
-        "    client_ip    TEXT NOT NULL,\n    submitted_at TEXT,\n    scan_values  TEXT)",
+        "    client_ip    TEXT NOT NULL,\n    submitted_at TEXT,\n    scan_values  TEXT, client TEXT, changes TEXT)",
         "CREATE INDEX scans_by_age ON scans(submitted_at, scan_time)",
+        "CREATE INDEX scans_by_client ON scans(client, submitted_at)",
         "CREATE TABLE sqlite_sequence(name,seq)",
         "CREATE TABLE write_check(\n    id         INTEGER PRIMARY KEY,\n    checked_at TEXT NOT NULL)",
     };
@@ -1060,7 +1110,7 @@ INSERT INTO processes VALUES('oldscanxxxxxxxxxxxxxxx', 0, '{"wmi.ProcessId":"4"}
     sqlite3_stmt* stmt = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(check.get(), "PRAGMA user_version", -1, &stmt, nullptr), SQLITE_OK);
     ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(stmt, 0), 3);
+    EXPECT_EQ(sqlite3_column_int(stmt, 0), service::kSchemaSteps);
     sqlite3_finalize(stmt);
 }
 
