@@ -108,8 +108,8 @@ protected:
             std::lock_guard lock(logMutex_);
             log_.emplace_back(line);
         };
-        auto opened =
-            service::openSqliteStore((dir_ / "scans.sqlite").string(), service::StoreOptions{corroborations(), log});
+        auto opened = service::openSqliteStore((dir_ / "scans.sqlite").string(),
+                                               service::StoreOptions{.corroborations = corroborations(), .log = log});
         ASSERT_TRUE(opened) << opened.error().reason;
         store_ = std::move(*opened);
         service::ServiceOptions options;
