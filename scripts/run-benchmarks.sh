@@ -26,9 +26,11 @@ scan=build/release/bench/scan_bench
 submit=build/release/bench/submit_bench
 ingest=build/release/bench/ingest_bench
 sets=build/release/bench/import_bench
+ranking=build/release/bench/ranking_bench
 network=$win/bench/network_pass.exe
 windows_scan=$win/bench/scan_bench.exe
-for program in "$native" "$windows" "$scan" "$windows_scan" "$submit" "$ingest" "$sets" "$network" $win/bench/trivial_win32.exe \
+for program in "$native" "$windows" "$scan" "$windows_scan" "$submit" "$ingest" "$sets" "$ranking" "$network" \
+  $win/bench/trivial_win32.exe \
   $win/$CLIENT_EXE build/release/service/zorvane-service; do
   if [ ! -f "$program" ]; then
     echo "run-benchmarks: $program is missing; build it with: make release win32" >&2
@@ -47,9 +49,10 @@ network_out=$(mktemp)
 windows_scan_out=$(mktemp)
 export_out=$(mktemp)
 sets_out=$(mktemp)
+ranking_out=$(mktemp)
 cleanup() {
   rm -f "$native_out" "$windows_out" "$scan_out" "$submit_out" "$ingest_out" "$memory_out" "$network_out" "$pg_out" \
-    "$windows_scan_out" "$export_out" "$sets_out"
+    "$windows_scan_out" "$export_out" "$sets_out" "$ranking_out"
   WINEPREFIX="$PWD/$win/wineprefix" wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -71,6 +74,9 @@ echo "== native x86-64: submit encoding against zlib alone"
 echo
 echo "== native x86-64: service ingest over loopback HTTP against the same exchanges in-process"
 "$ingest" | tee "$ingest_out"
+echo
+echo "== native x86-64: a report and an ingest with the ranking counts, against the same without them"
+"$ranking" | tee "$ranking_out"
 echo
 echo "== under Wine: zorvane.exe's peak resident set during a full scan against a trivial Win32 program"
 if [ -n "${DISPLAY:-}" ]; then
@@ -109,6 +115,8 @@ tail -n 1 "$scan_out"
 tail -n 2 "$windows_scan_out"
 tail -n 1 "$submit_out"
 tail -n 2 "$ingest_out"
+grep '^ranking: in-process' "$ingest_out" || true
+tail -n 1 "$ranking_out"
 tail -n 1 "$memory_out"
 tail -n 1 "$network_out"
 tail -n 1 "$export_out"
