@@ -6,7 +6,8 @@
 # Wine through the Win32 file adapter against ReadFile and our digests), the
 # submit encoding against zlib alone, the service's ingest over loopback HTTP
 # against the same exchanges in-process, the client's peak memory under Wine
-# against a trivial Win32 program, and the network pass's handle rate. It builds nothing: run `make release
+# against a trivial Win32 program, the network pass's handle rate, and a 1,000,000-row known-file set's
+# import against parsing it alone (with a report's read with and without the set). It builds nothing: run `make release
 # win32` first (the `make bench` target does; it builds win64 as well). Every benchmark's last line is
 # its ratio; the summary at the end repeats them, with the i686 digest
 # throughput set against the native OpenSSL baseline measured in the same run.
@@ -24,9 +25,12 @@ windows=$win/bench/digest_bench.exe
 scan=build/release/bench/scan_bench
 submit=build/release/bench/submit_bench
 ingest=build/release/bench/ingest_bench
+sets=build/release/bench/import_bench
+ranking=build/release/bench/ranking_bench
 network=$win/bench/network_pass.exe
 windows_scan=$win/bench/scan_bench.exe
-for program in "$native" "$windows" "$scan" "$windows_scan" "$submit" "$ingest" "$network" $win/bench/trivial_win32.exe \
+for program in "$native" "$windows" "$scan" "$windows_scan" "$submit" "$ingest" "$sets" "$ranking" "$network" \
+  $win/bench/trivial_win32.exe \
   $win/$CLIENT_EXE build/release/service/zorvane-service; do
   if [ ! -f "$program" ]; then
     echo "run-benchmarks: $program is missing; build it with: make release win32" >&2
@@ -44,9 +48,11 @@ memory_out=$(mktemp)
 network_out=$(mktemp)
 windows_scan_out=$(mktemp)
 export_out=$(mktemp)
+sets_out=$(mktemp)
+ranking_out=$(mktemp)
 cleanup() {
   rm -f "$native_out" "$windows_out" "$scan_out" "$submit_out" "$ingest_out" "$memory_out" "$network_out" "$pg_out" \
-    "$windows_scan_out" "$export_out"
+    "$windows_scan_out" "$export_out" "$sets_out" "$ranking_out"
   WINEPREFIX="$PWD/$win/wineprefix" wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -69,6 +75,9 @@ echo
 echo "== native x86-64: service ingest over loopback HTTP against the same exchanges in-process"
 "$ingest" | tee "$ingest_out"
 echo
+echo "== native x86-64: a report and an ingest with the ranking counts, against the same without them"
+"$ranking" | tee "$ranking_out"
+echo
 echo "== under Wine: zorvane.exe's peak resident set during a full scan against a trivial Win32 program"
 if [ -n "${DISPLAY:-}" ]; then
   bench/client_memory.sh | tr -d '\r' | tee "$memory_out"
@@ -81,6 +90,9 @@ ZORVANE_NO_XVFB=1 $win/wine-run.sh "$network" | tr -d '\r' | tee "$network_out"
 echo
 echo "== native x86-64: eight JSON exports of the largest scan at once, against the service's resident size before them"
 bench/export_memory.sh | tee "$export_out"
+echo
+echo "== native x86-64: importing a 1,000,000-row RDS set into SQLite against parsing it alone"
+"$sets" | tee "$sets_out"
 echo
 echo "== native x86-64: service ingest on PostgreSQL, one service instance against two"
 bench/ingest_pg.sh --rounds 2 --scans 80 | tee "$pg_out"
@@ -103,7 +115,10 @@ tail -n 1 "$scan_out"
 tail -n 2 "$windows_scan_out"
 tail -n 1 "$submit_out"
 tail -n 2 "$ingest_out"
+grep '^ranking: in-process' "$ingest_out" || true
+tail -n 1 "$ranking_out"
 tail -n 1 "$memory_out"
 tail -n 1 "$network_out"
 tail -n 1 "$export_out"
+tail -n 2 "$sets_out"
 tail -n 1 "$pg_out"

@@ -11,8 +11,13 @@
 #include <chrono>
 #include <thread>
 
+#include <unistd.h>
+
+#include <atomic>
+
 #include <CLI/CLI.hpp>
 
+#include "service/hash_sets.h"
 #include "service/service.h"
 
 namespace {
@@ -153,6 +158,146 @@ void logSettings(const Settings& settings, const std::string& host, const zorvan
                                          : std::string("no limit of new scans per address")));
 }
 
+// What `import-hashes` sets.
+struct SetSettings {
+    std::string set;
+    std::string kind;
+    std::string file;
+    bool list = false;
+    std::string remove;
+};
+
+CLI::App* addSetCommand(CLI::App& app, Settings& settings, SetSettings& sets)
+{
+    auto* command = app.add_subcommand(
+        "import-hashes", "Import a known-file set (the reference library's RDS text files or SQLite database, or a "
+                         "list of MD5 or SHA-1 digests), list the sets, or remove one");
+    command->add_option("--db", settings.db, "The service's database, as the service takes it")->capture_default_str();
+    auto* name = command->add_option("--set", sets.set, "Name of the set to import; replaces the set of that name");
+    auto* kind = command->add_option("--kind", sets.kind, "good (known software) or bad (known malicious)")
+                     ->check(CLI::IsMember({"good", "bad"}));
+    auto* file = command->add_option("FILE", sets.file, "NSRLFile.txt, an RDS SQLite database, or a digest list");
+    auto* list = command->add_flag("--list", sets.list, "List the sets kept");
+    auto* remove = command->add_option("--remove", sets.remove, "Remove the set of this name");
+    name->needs(kind, file);
+    kind->needs(name);
+    file->needs(name);
+    list->excludes(name, remove);
+    remove->excludes(name);
+    return command;
+}
+
+// Set by SIGINT or SIGTERM during an import, which then stops between two
+// batches and keeps nothing.
+std::atomic<bool> stopImport{false};
+
+void onStopSignal(int)
+{
+    stopImport.store(true);
+}
+
+// Rows read and their rate on one line of the terminal, rewritten about
+// once a second; nothing when stderr is not a terminal.
+class ImportProgress {
+public:
+    void update(std::uint64_t rows)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!terminal_ || now - shown_ < std::chrono::seconds(1))
+            return;
+        shown_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        std::fprintf(stderr, "\r\033[K%llu rows read, %.0f rows/s", static_cast<unsigned long long>(rows),
+                     seconds > 0 ? static_cast<double>(rows) / seconds : 0.0);
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+    ~ImportProgress()
+    {
+        if (drawn_)
+            std::fputs("\r\033[K", stderr);
+    }
+
+private:
+    const bool terminal_ = ::isatty(STDERR_FILENO) == 1;
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point shown_ = start_;
+    bool drawn_ = false;
+};
+
+int failSetCommand(const std::string& reason)
+{
+    std::cerr << "zorvane-service import-hashes: " << reason << std::endl;
+    return 1;
+}
+
+int importSet(zorvane::service::ScanStore& store, const SetSettings& sets)
+{
+    namespace zs = zorvane::service;
+    auto opened = zs::openHashSet(sets.file);
+    if (!opened)
+        return failSetCommand(opened.error().reason);
+    auto& reader = *opened->reader;
+    struct sigaction stop = {};
+    stop.sa_handler = onStopSignal;
+    stop.sa_flags = SA_RESETHAND;  // a second signal ends the program at once
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+    zs::ImportOptions options;
+    options.stop = &stopImport;
+    std::optional<zs::Expected<zs::ImportSummary>> imported;
+    {
+        ImportProgress progress;
+        options.progress = [&](std::uint64_t rows) { progress.update(rows); };
+        imported = zs::importHashSet(store, reader, sets.set, sets.kind == "bad", options);
+    }
+    for (const std::string& note : reader.notes())
+        std::cerr << "zorvane-service import-hashes: " << note << std::endl;
+    if (!*imported)
+        return failSetCommand(imported->error().reason);
+    const zs::ImportSummary& summary = **imported;
+    const std::string skipped = reader.skipped().describe();
+    std::printf("imported %lld rows (%s) into the %s set \"%s\", %llu skipped%s%s%s, in %.1f s\n",
+                static_cast<long long>(summary.set.rows), std::string(zs::formatName(opened->format)).c_str(),
+                sets.kind.c_str(), summary.set.name.c_str(), static_cast<unsigned long long>(summary.skipped),
+                skipped.empty() ? "" : " (", skipped.c_str(), skipped.empty() ? "" : ")", summary.seconds);
+    return 0;
+}
+
+// import-hashes: --list, --remove NAME, or an import.
+int runSetCommand(const Settings& settings, const SetSettings& sets)
+{
+    namespace zs = zorvane::service;
+    if (!sets.list && sets.remove.empty() && sets.set.empty())
+        return failSetCommand("name --set NAME --kind good|bad FILE, --list, or --remove NAME");
+    zs::StoreOptions options = settings.store;
+    options.log = [](std::string_view line) {
+        std::cerr << "zorvane-service import-hashes: " << zs::escapedForLog(line) << std::endl;
+    };
+    auto store = zs::openScanStore(settings.db, options);
+    if (!store)
+        return failSetCommand(store.error().reason);
+    if (sets.list) {
+        auto listed = (*store)->listSets();
+        if (!listed)
+            return failSetCommand(listed.error().reason);
+        if (listed->empty())
+            std::printf("no known-file sets\n");
+        for (const zs::HashSetInfo& set : *listed)
+            std::printf("%s\t%s\t%lld rows\timported %s UTC\n", set.name.c_str(), set.bad ? "bad" : "good",
+                        static_cast<long long>(set.rows), set.importedAt.c_str());
+        return 0;
+    }
+    if (!sets.remove.empty()) {
+        if (auto removed = (*store)->removeSet(sets.remove); !removed)
+            return failSetCommand(removed.error().status == zs::kNotFound ? "no set is named " + sets.remove
+                                                                          : removed.error().reason);
+        std::printf("removed the set \"%s\"\n", sets.remove.c_str());
+        return 0;
+    }
+    return importSet(**store, sets);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -162,7 +307,11 @@ int main(int argc, char** argv)
     addPlaceOptions(app, settings);
     addRetentionOptions(app, settings);
     addHttpOptions(app, settings);
+    SetSettings sets;
+    auto* setCommand = addSetCommand(app, settings, sets);
     CLI11_PARSE(app, argc, argv);
+    if (setCommand->parsed())
+        return runSetCommand(settings, sets);
     settings.service.pendingLifetime = std::chrono::seconds(settings.pendingSeconds);
     settings.service.quotaWindow = std::chrono::seconds(settings.windowSeconds);
     settings.service.purgeInterval = std::chrono::seconds(settings.purgeSeconds);

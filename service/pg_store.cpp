@@ -495,6 +495,65 @@ struct SubmissionRows {
     std::string positionArray, valueArray, moduleArray;
 };
 
+// The database's clock as the stored times read, and an hour before it.
+#define ZORVANE_PG_NOW "to_char(now() AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS')"
+#define ZORVANE_PG_HOUR_AGO "to_char((now() - interval '1 hour') AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS')"
+
+// A set from the columns name, kind, imported_at and row_count of `row`.
+std::optional<HashSetInfo> setInfoAt(const PGresult* result, int row)
+{
+    auto rows = integer(result, row, 3);
+    if (!rows)
+        return std::nullopt;
+    return HashSetInfo{text(result, row, 0), text(result, row, 1) == "bad", text(result, row, 2), *rows};
+}
+
+// Fills the sets of `files`, whose digests are `md5s`, from the live sets
+// in one statement: per set and file, a few entries by SHA-1 and a few by
+// MD5, each an index look-up.
+Expected<> matchSets(Session& s, std::map<std::int64_t, StoredFile>& files,
+                     const std::map<std::int64_t, std::string>& md5s)
+{
+    ArrayLiteral ids, sha1s, digests;
+    bool any = false;
+    for (const auto& [id, file] : files) {
+        const std::string sha1 = matchingSha1(file.facts);
+        const auto md5 = md5s.find(id);
+        if (sha1.empty() && (md5 == md5s.end() || md5->second.empty()))
+            continue;
+        ids.add(id);
+        sha1s.add(sha1);
+        digests.add(md5 == md5s.end() ? std::string() : md5->second);
+        any = true;
+    }
+    if (!any)
+        return {};
+    auto rows = s.run("SELECT f.id, h.name, h.kind = 'bad', m.product, m.name "
+                      "FROM hash_sets AS h CROSS JOIN unnest($1::bigint[], $2::text[], $3::text[]) AS f(id, sha1, md5) "
+                      "CROSS JOIN LATERAL ("
+                      " (SELECT r.product, r.name FROM hash_set_rows AS r WHERE h.row_count > h.md5_only "
+                      "  AND r.sha1 = f.sha1 AND r.set_id = h.set_id LIMIT $4::integer) UNION ALL"
+                      " (SELECT r.product, r.name FROM hash_set_rows AS r WHERE h.md5_only > 0 "
+                      "  AND r.md5 = f.md5 AND r.sha1 IS NULL AND r.set_id = h.set_id LIMIT $4::integer)) AS m "
+                      "WHERE h.state = 'live'",
+                      {ids.take(), sha1s.take(), digests.take(), std::to_string(kMaxSetMatches)});
+    if (!rows)
+        return s.failure();
+    std::set<std::int64_t> matched;
+    for (int row = 0; row < PQntuples(rows.get()); ++row) {
+        auto id = integer(rows.get(), row, 0);
+        auto file = id ? files.find(*id) : files.end();
+        if (file == files.end())
+            return s.failure();
+        file->second.sets.push_back(SetMatch{text(rows.get(), row, 1), text(rows.get(), row, 2) == "t",
+                                             text(rows.get(), row, 3), text(rows.get(), row, 4)});
+        matched.insert(*id);
+    }
+    for (std::int64_t id : matched)
+        orderSetMatches(files[id].sets);
+    return {};
+}
+
 class PgStore final : public ScanStore {
 public:
     PgStore(const std::string& url, Connection first, std::size_t maxConnections, StoreOptions options)
@@ -568,7 +627,159 @@ public:
         return transact(operations::kPurge, kBegin, [&](Session& s) { return purgeIn(s, limits); });
     }
 
+    Expected<std::vector<HashSetInfo>> listSets() override
+    {
+        return transact(operations::kListSets, kBeginSnapshot, [&](Session& s) -> Expected<std::vector<HashSetInfo>> {
+            auto rows = s.run("SELECT name, kind, imported_at, row_count FROM hash_sets WHERE state = 'live' "
+                              "ORDER BY name");
+            if (!rows)
+                return s.failure();
+            std::vector<HashSetInfo> sets;
+            for (int row = 0; row < PQntuples(rows.get()); ++row) {
+                auto info = setInfoAt(rows.get(), row);
+                if (!info)
+                    return s.failure();
+                sets.push_back(std::move(*info));
+            }
+            return sets;
+        });
+    }
+
+protected:
+    Expected<std::int64_t> createSet(std::string_view name, bool bad) override
+    {
+        return transact(operations::kImportSet, kBegin, [&](Session& s) -> Expected<std::int64_t> {
+            auto created = s.run("UPDATE hash_sets SET state = 'removing' WHERE state = 'importing' "
+                                 "AND imported_at < " ZORVANE_PG_HOUR_AGO)
+                               ? s.run("INSERT INTO hash_sets(name, kind, state, imported_at) "
+                                       "VALUES($1, $2, 'importing', " ZORVANE_PG_NOW ") RETURNING set_id",
+                                       {std::string(name), bad ? "bad" : "good"})
+                               : nullptr;
+            auto id = created && PQntuples(created.get()) == 1 ? integer(created.get(), 0, 0) : std::nullopt;
+            if (!id)
+                return s.failure();
+            return *id;
+        });
+    }
+
+    Expected<> addSetEntries(std::int64_t setId, std::int64_t firstSeq, const std::vector<SetEntry>& entries) override
+    {
+        ArrayLiteral sha1s, md5s, names, products;
+        for (const SetEntry& entry : entries) {
+            sha1s.add(entry.sha1);
+            md5s.add(entry.md5);
+            names.add(entry.name);
+            products.add(entry.product);
+        }
+        const std::vector<Param> params{std::to_string(setId), std::to_string(firstSeq), sha1s.take(), md5s.take(),
+                                        names.take(), products.take()};
+        const std::string count = std::to_string(firstSeq + static_cast<std::int64_t>(entries.size()));
+        const std::string withoutSha1 = std::to_string(entriesWithoutSha1(entries));
+        return transact(operations::kImportSet, kBegin, [&](Session& s) -> Expected<> {
+            if (!s.run("INSERT INTO hash_set_rows(set_id, seq, sha1, md5, name, product) "
+                       "SELECT $1::bigint, $2::bigint + t.o - 1, NULLIF(t.h, ''), NULLIF(t.m, ''), t.n, t.p "
+                       "FROM unnest($3::text[], $4::text[], $5::text[], $6::text[]) WITH ORDINALITY AS t(h, m, n, p, o)",
+                       params))
+                return s.failure();
+            auto touched = s.run("UPDATE hash_sets SET row_count = $2::bigint, md5_only = md5_only + $3::bigint, "
+                                 "imported_at = " ZORVANE_PG_NOW " WHERE set_id = $1::bigint AND state = 'importing'",
+                                 {params[0], count, withoutSha1});
+            if (!touched)
+                return s.failure();
+            if (affectedRows(touched.get()) != 1)
+                return reject(kUnavailable, "the import is no longer under way");
+            return {};
+        });
+    }
+
+    Expected<HashSetInfo> publishSet(std::int64_t setId) override
+    {
+        const std::vector<Param> id{std::to_string(setId)};
+        return transact(operations::kImportSet, kBegin, [&](Session& s) -> Expected<HashSetInfo> {
+            auto published =
+                s.run("UPDATE hash_sets SET state = 'removing' WHERE state = 'live' AND name = "
+                      "(SELECT name FROM hash_sets WHERE set_id = $1::bigint AND state = 'importing')",
+                      id)
+                    ? s.run("UPDATE hash_sets SET state = 'live', imported_at = " ZORVANE_PG_NOW
+                            " WHERE set_id = $1::bigint AND state = 'importing' "
+                            "RETURNING name, kind, imported_at, row_count",
+                            id)
+                    : nullptr;
+            if (!published)
+                return s.failure();
+            if (PQntuples(published.get()) != 1)
+                return reject(kUnavailable, "the import is no longer under way");
+            auto info = setInfoAt(published.get(), 0);
+            if (!info)
+                return s.failure();
+            return *info;
+        });
+    }
+
+    Expected<> retireImport(std::int64_t setId) override
+    {
+        return runSetStatement(operations::kImportSet,
+                               "UPDATE hash_sets SET state = 'removing' WHERE set_id = $1::bigint AND state = 'importing'",
+                               {std::to_string(setId)});
+    }
+
+    Expected<bool> retireLiveSet(std::string_view name) override
+    {
+        return transact(operations::kRemoveSet, kBegin, [&](Session& s) -> Expected<bool> {
+            auto retired = s.run("UPDATE hash_sets SET state = 'removing' WHERE name = $1 AND state = 'live'",
+                                 {std::string(name)});
+            if (!retired)
+                return s.failure();
+            return affectedRows(retired.get()) > 0;
+        });
+    }
+
+    Expected<std::vector<std::pair<std::int64_t, std::int64_t>>> retiredSets() override
+    {
+        using Sets = std::vector<std::pair<std::int64_t, std::int64_t>>;
+        return transact(operations::kRemoveSet, kBegin, [&](Session& s) -> Expected<Sets> {
+            auto rows = s.run("SELECT set_id, row_count FROM hash_sets WHERE state = 'removing'");
+            if (!rows)
+                return s.failure();
+            Sets sets;
+            for (int row = 0; row < PQntuples(rows.get()); ++row) {
+                auto id = integer(rows.get(), row, 0);
+                auto count = integer(rows.get(), row, 1);
+                if (!id || !count)
+                    return s.failure();
+                sets.emplace_back(*id, *count);
+            }
+            return sets;
+        });
+    }
+
+    Expected<> deleteSetEntries(std::int64_t setId, std::int64_t fromSeq, std::int64_t toSeq) override
+    {
+        return runSetStatement(operations::kRemoveSet,
+                               "DELETE FROM hash_set_rows WHERE set_id = $1::bigint AND seq >= $2::bigint "
+                               "AND seq < $3::bigint",
+                               {std::to_string(setId), std::to_string(fromSeq), std::to_string(toSeq)});
+    }
+
+    Expected<> forgetSet(std::int64_t setId) override
+    {
+        return runSetStatement(operations::kRemoveSet,
+                               "WITH gone AS (DELETE FROM hash_set_rows WHERE set_id = $1::bigint) "
+                               "DELETE FROM hash_sets WHERE set_id = $1::bigint AND state = 'removing'",
+                               {std::to_string(setId)});
+    }
+
 private:
+    // Runs one statement of the set steps in its own transaction.
+    Expected<> runSetStatement(const StoreOperation& op, const char* sql, const std::vector<Param>& params)
+    {
+        return transact(op, kBegin, [&](Session& s) -> Expected<> {
+            if (!s.run(sql, params))
+                return s.failure();
+            return {};
+        });
+    }
+
     // Runs `work` in one transaction on a pooled connection and commits it
     // when it gives a value. A rejection (no such scan) keeps nothing. A
     // database failure keeps nothing either; a transaction that lost a
@@ -951,10 +1162,12 @@ private:
                 return s.failure();
             own[*id] = valuesFromJson(text(ownFacts.get(), row, 1));
         }
-        auto rows = s.run("SELECT file_id, complete, facts, disputed FROM files WHERE file_id = ANY($1::bigint[])",
+        auto rows = s.run("SELECT file_id, complete, facts, disputed, coalesce(md5, '') FROM files "
+                          "WHERE file_id = ANY($1::bigint[])",
                           {idArray});
         if (!rows)
             return s.failure();
+        std::map<std::int64_t, std::string> md5s;
         for (int row = 0; row < PQntuples(rows.get()); ++row) {
             auto id = integer(rows.get(), row, 0);
             auto complete = integer(rows.get(), row, 1);
@@ -964,11 +1177,14 @@ private:
             const auto mine = own.find(*id);
             files[*id] = fileInReport(*complete != 0, stored, disputesFromJson(text(rows.get(), row, 3)),
                                       mine == own.end() ? nullptr : &mine->second, stored);
+            md5s[*id] = text(rows.get(), row, 4);
         }
         if (files.size() != ids.size())
             return reject(noSuchReport());
         if (!options_.rank)
             return files;
+        if (auto matched = matchSets(s, files, md5s); !matched)
+            return reject(matched.error());
         auto seen = s.run("SELECT file_id, machines, first_seen FROM file_counts WHERE file_id = ANY($1::bigint[])",
                           {idArray});
         if (!seen)

@@ -138,6 +138,36 @@ constexpr Column kFileCountsColumns[] = {
 };
 constexpr Table kFileCounts{"file_counts", kFileCountsColumns, "", 10};
 
+// Known-file sets an operator imported, and their entries. An import
+// writes its entries in batches under a set in state 'importing', whose
+// imported_at it renews with every batch; the commit turns it 'live' and
+// the set it replaces 'removing', in one step, so that reports see one set
+// or the other. Entries of sets that are neither live nor being imported
+// are deleted in batches by range of seq.
+constexpr Column kHashSetsColumns[] = {
+    {"set_id", ColumnType::FileKey, ""},
+    {"name", ColumnType::Text, "NOT NULL"},
+    {"kind", ColumnType::Text, "NOT NULL"},
+    {"state", ColumnType::Text, "NOT NULL"},
+    {"imported_at", ColumnType::Text, "NOT NULL"},
+    {"row_count", ColumnType::Int64, "NOT NULL DEFAULT 0"},
+    // Entries without a SHA-1: a set with none is never looked up by MD5,
+    // one with nothing else never by SHA-1.
+    {"md5_only", ColumnType::Int64, "NOT NULL DEFAULT 0"},
+};
+constexpr Table kHashSets{"hash_sets", kHashSetsColumns, "", 11};
+
+// sha1 and md5 are NULL where the entry has none.
+constexpr Column kHashSetRowsColumns[] = {
+    {"set_id", ColumnType::Int64, "NOT NULL"},
+    {"seq", ColumnType::Int64, "NOT NULL"},
+    {"sha1", ColumnType::Text, ""},
+    {"md5", ColumnType::Text, ""},
+    {"name", ColumnType::Text, "NOT NULL"},
+    {"product", ColumnType::Text, "NOT NULL"},
+};
+constexpr Table kHashSetRows{"hash_set_rows", kHashSetRowsColumns, "set_id, seq", 7};
+
 struct Change {
     enum Kind {
         CreateTable,
@@ -212,6 +242,15 @@ constexpr Change kFourthStep[] = {
     create(kFileCounts),
     statement("INSERT INTO file_counts(file_id, machines, first_seen) "
               "SELECT file_id, count(*), min(first_seen) FROM file_machines GROUP BY file_id"),
+
+    // Known-file sets: one live set per name. An entry matches by SHA-1
+    // where it has one, else by MD5, so only entries without a SHA-1 are
+    // indexed by MD5; a report looks a file up in each live set.
+    create(kHashSets),
+    statement("CREATE UNIQUE INDEX hash_sets_live ON hash_sets(name) WHERE state = 'live'"),
+    create(kHashSetRows),
+    statement("CREATE INDEX hash_set_rows_by_sha1 ON hash_set_rows(sha1, set_id) WHERE sha1 IS NOT NULL"),
+    statement("CREATE INDEX hash_set_rows_by_md5 ON hash_set_rows(md5, set_id) WHERE sha1 IS NULL"),
 };
 
 constexpr std::span<const Change> kSteps[kSchemaSteps] = {kFirstStep, kSecondStep, kThirdStep, kFourthStep};

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <tuple>
 
 #include "service/schema.h"
 
@@ -154,10 +155,10 @@ Expected<> firstRow(Statement& statement, Rejection absent)
 }
 
 // A file's stored state: corroborated or not, the facts agreed on and
-// disputed, and on how many machines it was seen, first when.
+// disputed, on how many machines it was seen, first when, and its digest.
 constexpr const char* kFileSql =
-    "SELECT f.complete, f.facts, f.disputed, coalesce(c.machines, 0), coalesce(c.first_seen, '') "
-    "FROM files f LEFT JOIN file_counts c ON c.file_id = f.file_id WHERE f.file_id = ?";
+    "SELECT f.complete, f.facts, f.disputed, coalesce(c.machines, 0), coalesce(c.first_seen, ''), "
+    "coalesce(f.md5, '') FROM files f LEFT JOIN file_counts c ON c.file_id = f.file_id WHERE f.file_id = ?";
 
 // Before the purge drops the machines not seen since ?1: each file they
 // saw gets its count and first sight from the machines that stay.
@@ -167,6 +168,86 @@ constexpr const char* kRecountUnseenSql =
     "first_seen = coalesce((SELECT min(f.first_seen) FROM file_machines f WHERE f.file_id = file_counts.file_id "
     "AND f.last_seen >= ?1), '') "
     "WHERE file_id IN (SELECT file_id FROM file_machines WHERE last_seen < ?1)";
+
+// The database's clock as the stored times read, and an hour before it.
+#define ZORVANE_SQLITE_NOW "strftime('%Y-%m-%d %H:%M:%S', 'now')"
+#define ZORVANE_SQLITE_HOUR_AGO "strftime('%Y-%m-%d %H:%M:%S', 'now', '-1 hour')"
+
+// The entries of the live sets that files match: per set, a few entries
+// by SHA-1 and a few by MD5, each an index look-up; with no live set,
+// nothing is looked up.
+class SetMatcher {
+public:
+    // Disabled, it matches nothing (StoreOptions::rank).
+    SetMatcher(sqlite3* db, bool enabled) : db_(db), enabled_(enabled) {}
+
+    // Reads which sets are live; false when that fails.
+    bool open()
+    {
+        if (!enabled_)
+            return true;
+        Statement live(db_, "SELECT set_id, name, kind = 'bad', row_count > md5_only, md5_only > 0 FROM hash_sets "
+                            "WHERE state = 'live'");
+        int rc;
+        while ((rc = live.step()) == SQLITE_ROW)
+            sets_.push_back(LiveSet{live.integer(0), live.text(1), live.integer(2) != 0, live.integer(3) != 0,
+                                    live.integer(4) != 0});
+        if (rc != SQLITE_DONE)
+            return false;
+        if (sets_.empty())
+            return true;
+        bySha1_ = std::make_unique<Statement>(
+            db_, "SELECT product, name FROM hash_set_rows WHERE sha1 = ? AND set_id = ? LIMIT ?");
+        byMd5_ = std::make_unique<Statement>(
+            db_, "SELECT product, name FROM hash_set_rows WHERE md5 = ? AND sha1 IS NULL AND set_id = ? LIMIT ?");
+        return bySha1_->ok() && byMd5_->ok();
+    }
+
+    // Fills file.sets; `md5` is the file's digest, or empty.
+    bool match(const std::string& md5, StoredFile& file)
+    {
+        if (sets_.empty())
+            return true;
+        const std::string sha1 = matchingSha1(file.facts);
+        for (const LiveSet& set : sets_) {
+            for (auto [lookup, digest, holds] :
+                 {std::tuple{bySha1_.get(), &sha1, set.bySha1}, std::tuple{byMd5_.get(), &md5, set.byMd5}}) {
+                if (!holds || digest->empty())
+                    continue;
+                lookup->reset();
+                lookup->bind(1, *digest).bind(2, set.id).bind(3, static_cast<std::int64_t>(kMaxSetMatches));
+                int rc;
+                while ((rc = lookup->step()) == SQLITE_ROW)
+                    file.sets.push_back(SetMatch{set.name, set.bad, lookup->text(0), lookup->text(1)});
+                if (rc != SQLITE_DONE)
+                    return false;
+            }
+        }
+        orderSetMatches(file.sets);
+        return true;
+    }
+
+private:
+    struct LiveSet {
+        std::int64_t id;
+        std::string name;
+        bool bad;
+        bool bySha1;  // it holds entries with a SHA-1
+        bool byMd5;   // it holds entries without one
+    };
+    sqlite3* db_;
+    const bool enabled_;
+    std::vector<LiveSet> sets_;
+    std::unique_ptr<Statement> bySha1_;
+    std::unique_ptr<Statement> byMd5_;
+};
+
+// A set as listSets and publishSet answer it, from the columns name, kind,
+// imported_at and row_count.
+HashSetInfo setInfo(const Statement& row)
+{
+    return HashSetInfo{row.text(0), row.text(1) == "bad", row.text(2), row.integer(3)};
+}
 
 class SqliteStore final : public ScanStore {
 public:
@@ -227,7 +308,156 @@ public:
         return finish(operations::kPurge, purgeLocked(limits));
     }
 
+    Expected<std::vector<HashSetInfo>> listSets() override
+    {
+        auto lock = operation();
+        Statement sets(db_,
+                       "SELECT name, kind, imported_at, row_count FROM hash_sets WHERE state = 'live' ORDER BY name");
+        std::vector<HashSetInfo> result;
+        int rc;
+        while ((rc = sets.step()) == SQLITE_ROW)
+            result.push_back(setInfo(sets));
+        if (rc != SQLITE_DONE)
+            return finish(operations::kListSets, Expected<std::vector<HashSetInfo>>(databaseFailure()));
+        return result;
+    }
+
+protected:
+    Expected<std::int64_t> createSet(std::string_view name, bool bad) override
+    {
+        auto lock = operation();
+        return finish(operations::kImportSet, inWrite([&]() -> Expected<std::int64_t> {
+                          Statement stale(db_, "UPDATE hash_sets SET state = 'removing' WHERE state = 'importing' "
+                                               "AND imported_at < " ZORVANE_SQLITE_HOUR_AGO);
+                          Statement create(db_, "INSERT INTO hash_sets(name, kind, state, imported_at) "
+                                                "VALUES(?, ?, 'importing', " ZORVANE_SQLITE_NOW ")");
+                          if (!stale.run() || !create.bind(1, name).bind(2, bad ? "bad" : "good").run())
+                              return databaseFailure();
+                          return sqlite3_last_insert_rowid(db_);
+                      }));
+    }
+
+    Expected<> addSetEntries(std::int64_t setId, std::int64_t firstSeq, const std::vector<SetEntry>& entries) override
+    {
+        auto lock = operation();
+        return finish(operations::kImportSet, inWrite([&]() -> Expected<> {
+                          Statement insert(db_, "INSERT INTO hash_set_rows(set_id, seq, sha1, md5, name, product) "
+                                                "VALUES(?, ?, ?, ?, ?, ?)");
+                          std::int64_t seq = firstSeq;
+                          for (const SetEntry& entry : entries) {
+                              insert.reset();
+                              insert.bind(1, setId).bind(2, seq++).bind(5, entry.name).bind(6, entry.product);
+                              bindDigest(insert, 3, entry.sha1);
+                              bindDigest(insert, 4, entry.md5);
+                              if (!insert.run())
+                                  return databaseFailure();
+                          }
+                          Statement touch(db_, "UPDATE hash_sets SET row_count = ?, md5_only = md5_only + ?, "
+                                               "imported_at = " ZORVANE_SQLITE_NOW
+                                               " WHERE set_id = ? AND state = 'importing'");
+                          if (!touch.bind(1, seq).bind(2, entriesWithoutSha1(entries)).bind(3, setId).run())
+                              return databaseFailure();
+                          if (sqlite3_changes(db_) != 1)
+                              return reject(kUnavailable, "the import is no longer under way");
+                          return {};
+                      }));
+    }
+
+    Expected<HashSetInfo> publishSet(std::int64_t setId) override
+    {
+        auto lock = operation();
+        return finish(operations::kImportSet, inWrite([&]() -> Expected<HashSetInfo> {
+                          Statement replace(db_, "UPDATE hash_sets SET state = 'removing' WHERE state = 'live' AND name = "
+                                                 "(SELECT name FROM hash_sets WHERE set_id = ?1 AND state = 'importing')");
+                          Statement publish(db_, "UPDATE hash_sets SET state = 'live', imported_at = " ZORVANE_SQLITE_NOW
+                                                 " WHERE set_id = ? AND state = 'importing' "
+                                                 "RETURNING name, kind, imported_at, row_count");
+                          if (!replace.bind(1, setId).run())
+                              return databaseFailure();
+                          const int rc = publish.bind(1, setId).step();
+                          if (rc == SQLITE_DONE)
+                              return reject(kUnavailable, "the import is no longer under way");
+                          if (rc != SQLITE_ROW)
+                              return databaseFailure();
+                          HashSetInfo info = setInfo(publish);
+                          if (!publish.run())
+                              return databaseFailure();
+                          return info;
+                      }));
+    }
+
+    Expected<> retireImport(std::int64_t setId) override
+    {
+        auto lock = operation();
+        Statement retire(db_, "UPDATE hash_sets SET state = 'removing' WHERE set_id = ? AND state = 'importing'");
+        return finish(operations::kImportSet, retire.bind(1, setId).run() ? Expected<>() : databaseFailure());
+    }
+
+    Expected<bool> retireLiveSet(std::string_view name) override
+    {
+        auto lock = operation();
+        Statement retire(db_, "UPDATE hash_sets SET state = 'removing' WHERE name = ? AND state = 'live'");
+        if (!retire.bind(1, name).run())
+            return finish(operations::kRemoveSet, Expected<bool>(databaseFailure()));
+        return sqlite3_changes(db_) > 0;
+    }
+
+    Expected<std::vector<std::pair<std::int64_t, std::int64_t>>> retiredSets() override
+    {
+        auto lock = operation();
+        Statement retired(db_, "SELECT set_id, row_count FROM hash_sets WHERE state = 'removing'");
+        std::vector<std::pair<std::int64_t, std::int64_t>> sets;
+        int rc;
+        while ((rc = retired.step()) == SQLITE_ROW)
+            sets.emplace_back(retired.integer(0), retired.integer(1));
+        if (rc != SQLITE_DONE)
+            return finish(operations::kRemoveSet, decltype(retiredSets())(databaseFailure()));
+        return sets;
+    }
+
+    Expected<> deleteSetEntries(std::int64_t setId, std::int64_t fromSeq, std::int64_t toSeq) override
+    {
+        auto lock = operation();
+        Statement remove(db_, "DELETE FROM hash_set_rows WHERE set_id = ? AND seq >= ? AND seq < ?");
+        return finish(operations::kRemoveSet,
+                      remove.bind(1, setId).bind(2, fromSeq).bind(3, toSeq).run() ? Expected<>() : databaseFailure());
+    }
+
+    Expected<> forgetSet(std::int64_t setId) override
+    {
+        auto lock = operation();
+        return finish(operations::kRemoveSet, inWrite([&]() -> Expected<> {
+                          Statement rows(db_, "DELETE FROM hash_set_rows WHERE set_id = ?");
+                          Statement set(db_, "DELETE FROM hash_sets WHERE set_id = ? AND state = 'removing'");
+                          if (!rows.bind(1, setId).run() || !set.bind(1, setId).run())
+                              return databaseFailure();
+                          return {};
+                      }));
+    }
+
 private:
+    static void bindDigest(Statement& statement, int index, const std::string& digest)
+    {
+        if (digest.empty())
+            statement.bindNull(index);
+        else
+            statement.bind(index, digest);
+    }
+
+    // Runs `write` in one write transaction and commits what it answers
+    // with a value.
+    template <typename Write>
+    auto inWrite(Write write) -> decltype(write())
+    {
+        Transaction tx(db_);
+        if (!tx.began())
+            return databaseFailure();
+        auto answer = write();
+        if (answer && !tx.commit())
+            return databaseFailure();
+        return answer;
+    }
+
     // Every operation runs under the store's mutex, from its first
     // statement to its log line.
     std::unique_lock<std::mutex> operation()
@@ -730,6 +960,9 @@ private:
     {
         Statement file(db_, kFileSql);
         Statement ownFacts(db_, "SELECT facts FROM scan_files WHERE scan_id = ? AND file_id = ?");
+        SetMatcher sets(db_, options_.rank);
+        if (!sets.open())
+            return databaseFailure();
         for (const StoredProcess& p : page.processes) {
             if (page.files.count(p.slot.fileId))
                 continue;
@@ -742,7 +975,9 @@ private:
             std::optional<Values> own;
             if (ownFacts.step() == SQLITE_ROW)
                 own = valuesFromJson(ownFacts.text(0));
-            page.files[p.slot.fileId] = shownFile(file, own ? &*own : nullptr);
+            StoredFile& shown = page.files[p.slot.fileId] = shownFile(file, own ? &*own : nullptr);
+            if (!sets.match(file.text(5), shown))
+                return databaseFailure();
         }
         return {};
     }
@@ -867,6 +1102,9 @@ private:
             return databaseFailure();
 
         Statement file(db_, kFileSql);
+        SetMatcher sets(db_, options_.rank);
+        if (!sets.open())
+            return databaseFailure();
         auto loadFile = [&](std::int64_t id) {
             if (scan.files.count(id))
                 return true;
@@ -875,8 +1113,8 @@ private:
             if (file.step() != SQLITE_ROW)
                 return false;
             auto mine = own.find(id);
-            scan.files[id] = shownFile(file, mine == own.end() ? nullptr : &mine->second);
-            return true;
+            StoredFile& shown = scan.files[id] = shownFile(file, mine == own.end() ? nullptr : &mine->second);
+            return sets.match(file.text(5), shown);
         };
         for (const StoredProcess& p : scan.processes) {
             if (!loadFile(p.slot.fileId))
@@ -987,7 +1225,11 @@ Expected<std::unique_ptr<ScanStore>> openSqliteStore(const std::string& path, St
     if (sqlite3_db_readonly(db.get(), "main") == 1)
         return reject(kUnavailable, "cannot write " + path + ": the file is read-only to this service");
     sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
-    if (auto setup = execute(db.get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"); !setup)
+    // A page cache of 32 MiB (the default is 2): it holds the upper levels
+    // of the known-file set indexes that every report looks files up in.
+    if (auto setup =
+            execute(db.get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768;");
+        !setup)
         return reject(kUnavailable, "cannot prepare " + path + ": " + setup.error().reason);
     if (auto migrated = migrate(db.get()); !migrated)
         return reject(kUnavailable, "cannot prepare " + path + ": " + migrated.error().reason);

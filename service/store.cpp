@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -23,6 +24,46 @@ Rejection noSuchReport()
 Rejection alreadySubmitted()
 {
     return Rejection{409, "this scan was submitted already"};
+}
+
+Rejection noSuchSet()
+{
+    return Rejection{kNotFound, "no such set"};
+}
+
+void orderSetMatches(std::vector<SetMatch>& matches)
+{
+    auto key = [](const SetMatch& m) { return std::tie(m.bad, m.set, m.product, m.name); };
+    std::sort(matches.begin(), matches.end(), [&](const SetMatch& a, const SetMatch& b) {
+        if (a.bad != b.bad)
+            return a.bad;
+        return key(a) < key(b);
+    });
+    matches.erase(std::unique(matches.begin(), matches.end(),
+                              [&](const SetMatch& a, const SetMatch& b) { return key(a) == key(b); }),
+                  matches.end());
+    if (matches.size() > kMaxSetMatches)
+        matches.resize(kMaxSetMatches);
+}
+
+std::int64_t entriesWithoutSha1(const std::vector<SetEntry>& entries)
+{
+    return std::count_if(entries.begin(), entries.end(), [](const SetEntry& e) { return e.sha1.empty(); });
+}
+
+std::string matchingSha1(const Values& facts)
+{
+    auto it = facts.find(kSha1Key);
+    if (it == facts.end() || it->second.size() != 40)
+        return {};
+    std::string sha1 = it->second;
+    for (char& c : sha1) {
+        if (c >= 'A' && c <= 'F')
+            c = static_cast<char>(c - 'A' + 'a');
+        else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return {};
+    }
+    return sha1;
 }
 
 bool isRare(const Prevalence& prevalence, std::int64_t machinesInAll)
@@ -87,6 +128,140 @@ Expected<ScanPage> ScanStore::loadScanPage(std::string_view scanId, const PageRe
         page.processes.push_back(p);
     }
     return page;
+}
+
+// An import through the store's set steps; see HashSetImport.
+class StoreSetImport final : public HashSetImport {
+public:
+    StoreSetImport(ScanStore& store, std::int64_t setId) : store_(store), setId_(setId) {}
+    ~StoreSetImport() override
+    {
+        // Failures are the store's to log; what stays is removed by the
+        // next import or removal.
+        if (!published_ && store_.retireImport(setId_))
+            (void)store_.purgeRetiredSets();
+    }
+    StoreSetImport(const StoreSetImport&) = delete;
+    StoreSetImport& operator=(const StoreSetImport&) = delete;
+
+    Expected<> add(const std::vector<SetEntry>& entries) override
+    {
+        if (entries.empty())
+            return {};
+        auto added = store_.addSetEntries(setId_, stored_, entries);
+        if (added)
+            stored_ += static_cast<std::int64_t>(entries.size());
+        return added;
+    }
+
+    Expected<HashSetInfo> commit() override
+    {
+        auto info = store_.publishSet(setId_);
+        if (!info)
+            return info;
+        published_ = true;
+        (void)store_.purgeRetiredSets();
+        return info;
+    }
+
+private:
+    ScanStore& store_;
+    const std::int64_t setId_;
+    std::int64_t stored_ = 0;
+    bool published_ = false;
+};
+
+namespace {
+
+std::unexpected<Rejection> noSets()
+{
+    return reject(kUnavailable, "this store keeps no known-file sets");
+}
+
+}  // namespace
+
+Expected<std::vector<HashSetInfo>> ScanStore::listSets()
+{
+    return noSets();
+}
+
+Expected<std::int64_t> ScanStore::createSet(std::string_view, bool)
+{
+    return noSets();
+}
+
+Expected<> ScanStore::addSetEntries(std::int64_t, std::int64_t, const std::vector<SetEntry>&)
+{
+    return noSets();
+}
+
+Expected<HashSetInfo> ScanStore::publishSet(std::int64_t)
+{
+    return noSets();
+}
+
+Expected<> ScanStore::retireImport(std::int64_t)
+{
+    return noSets();
+}
+
+Expected<bool> ScanStore::retireLiveSet(std::string_view)
+{
+    return noSets();
+}
+
+Expected<std::vector<std::pair<std::int64_t, std::int64_t>>> ScanStore::retiredSets()
+{
+    return noSets();
+}
+
+Expected<> ScanStore::deleteSetEntries(std::int64_t, std::int64_t, std::int64_t)
+{
+    return noSets();
+}
+
+Expected<> ScanStore::forgetSet(std::int64_t)
+{
+    return noSets();
+}
+
+Expected<> ScanStore::purgeRetiredSets()
+{
+    // Small enough that the scans' writers never wait long for the lock.
+    constexpr std::int64_t kBatch = 20000;
+    auto retired = retiredSets();
+    if (!retired)
+        return reject(retired.error());
+    for (const auto& [setId, entries] : *retired) {
+        for (std::int64_t from = 0; from < entries; from += kBatch) {
+            if (auto deleted = deleteSetEntries(setId, from, from + kBatch); !deleted)
+                return deleted;
+        }
+        if (auto forgotten = forgetSet(setId); !forgotten)
+            return forgotten;
+    }
+    return {};
+}
+
+Expected<std::unique_ptr<HashSetImport>> ScanStore::beginSetImport(std::string_view name, bool bad)
+{
+    auto setId = createSet(name, bad);
+    if (!setId)
+        return reject(setId.error());
+    std::unique_ptr<HashSetImport> import = std::make_unique<StoreSetImport>(*this, *setId);
+    if (auto purged = purgeRetiredSets(); !purged)
+        return reject(purged.error());
+    return import;
+}
+
+Expected<> ScanStore::removeSet(std::string_view name)
+{
+    auto retired = retireLiveSet(name);
+    if (!retired)
+        return reject(retired.error());
+    if (!*retired)
+        return reject(noSuchSet());
+    return purgeRetiredSets();
 }
 
 bool comparesScans(std::string_view client)

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "service/change.h"
@@ -89,6 +90,54 @@ struct SetMatch {
     std::string name;     // the file name the entry names, or empty
 };
 
+// A reference set names one digest under many products (a DLL that ships
+// with hundreds): a file shows this many of its matches at most.
+inline constexpr std::size_t kMaxSetMatches = 8;
+
+// Puts `matches` in the order StoredFile::sets keeps (bad sets first, then
+// by set name, product and file name), without repeats, and keeps the
+// first kMaxSetMatches.
+void orderSetMatches(std::vector<SetMatch>& matches);
+
+// The SHA-1 by which a file is matched against the sets: its "hash.sha1"
+// fact in lower case, or empty when it has none that reads as one.
+std::string matchingSha1(const Values& facts);
+
+// One entry of a known-file set as it is imported: `sha1` 40 and `md5` 32
+// lower-case hex digits, either empty where the source has none (never
+// both); the file and product names as UTF-8 text, possibly empty.
+struct SetEntry {
+    std::string sha1;
+    std::string md5;
+    std::string name;
+    std::string product;
+};
+
+// How many of `entries` have no SHA-1 (and are matched by MD5).
+std::int64_t entriesWithoutSha1(const std::vector<SetEntry>& entries);
+
+// A known-file set as it is kept.
+struct HashSetInfo {
+    std::string name;
+    bool bad = false;
+    std::string importedAt;  // UTC "YYYY-MM-DD HH:MM:SS"
+    std::int64_t rows = 0;
+};
+
+// One import of a set. Entries are stored batch by batch, each batch on
+// its own (so that the scans' writers never wait for a whole import), but
+// no report sees them until commit() puts the set in the place of the set
+// of the same name, in one step. An import destroyed before its commit
+// (a failure, an interruption) removes what it stored, and the old set
+// stays whole; rows that a killed process left behind are removed by the
+// next import or removal. It must not outlive its store.
+class HashSetImport {
+public:
+    virtual ~HashSetImport() = default;
+    virtual Expected<> add(const std::vector<SetEntry>& entries) = 0;
+    virtual Expected<HashSetInfo> commit() = 0;
+};
+
 struct StoredFile {
     // The file's SHA-1 and size were confirmed by enough distinct clients,
     // and this scan either sent no facts of its own or sent those same two.
@@ -100,7 +149,7 @@ struct StoredFile {
     // Values of the corroborating clients that differ from `facts`.
     Disputes differing;
     Prevalence prevalence;
-    // Every set entry the file matches, bad sets first, then by set name.
+    // The set entries the file matches, in orderSetMatches' order.
     std::vector<SetMatch> sets;
 };
 
@@ -214,7 +263,13 @@ inline constexpr StoreOperation kLoadPage{"read a report page", "the report coul
 inline constexpr StoreOperation kAdmitScan{"count scans of an address", "the scan could not be counted"};
 inline constexpr StoreOperation kDeleteReport{"delete report", "the report could not be deleted"};
 inline constexpr StoreOperation kPurge{"purge", "expired scans could not be removed"};
+inline constexpr StoreOperation kImportSet{"import a known-file set", "the set could not be stored"};
+inline constexpr StoreOperation kListSets{"list known-file sets", "the sets could not be read"};
+inline constexpr StoreOperation kRemoveSet{"remove a known-file set", "the set could not be removed"};
 }  // namespace operations
+
+// No set of that name is kept (404).
+Rejection noSuchSet();
 
 class ScanStore {
 public:
@@ -268,6 +323,47 @@ public:
     // empty; noSuchReport() when there is no such submitted scan. The
     // default reads the whole scan and keeps the page.
     virtual Expected<ScanPage> loadScanPage(std::string_view scanId, const PageRequest& request);
+
+    // Takes the set out of every report at once, then removes its rows;
+    // noSuchSet() when none has that name.
+    Expected<> removeSet(std::string_view name);
+
+    // Starts importing the set `name` of the given kind (see
+    // HashSetImport). Clears first what abandoned imports and removed sets
+    // left behind.
+    Expected<std::unique_ptr<HashSetImport>> beginSetImport(std::string_view name, bool bad);
+
+    // The sets kept, by name.
+    virtual Expected<std::vector<HashSetInfo>> listSets();
+
+protected:
+    // The steps of the set methods above, each one transaction of the
+    // backend (see hash_sets in the schema). A set is 'importing', 'live'
+    // or 'removing'; its entries are numbered from 0 by seq. By default a
+    // store keeps no sets: every step is refused.
+
+    // A new set 'importing'; imports silent for an hour turn 'removing'.
+    virtual Expected<std::int64_t> createSet(std::string_view name, bool bad);
+    // Stores entries from number `firstSeq` on, while the set is importing.
+    virtual Expected<> addSetEntries(std::int64_t setId, std::int64_t firstSeq,
+                                     const std::vector<SetEntry>& entries);
+    // Makes the importing set live and the live set of its name removing.
+    virtual Expected<HashSetInfo> publishSet(std::int64_t setId);
+    // Turns an importing set removing.
+    virtual Expected<> retireImport(std::int64_t setId);
+    // Turns the live set of `name` removing; false when there is none.
+    virtual Expected<bool> retireLiveSet(std::string_view name);
+    // The removing sets, each with its number of entries.
+    virtual Expected<std::vector<std::pair<std::int64_t, std::int64_t>>> retiredSets();
+    // Deletes a removing set's entries numbered [fromSeq, toSeq).
+    virtual Expected<> deleteSetEntries(std::int64_t setId, std::int64_t fromSeq, std::int64_t toSeq);
+    // Deletes a removing set with what is left of its entries.
+    virtual Expected<> forgetSet(std::int64_t setId);
+
+private:
+    friend class StoreSetImport;
+    // Deletes the removing sets, their entries in batches.
+    Expected<> purgeRetiredSets();
 };
 
 // Opens the store that `location` names: a "postgresql://" or

@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <barrier>
 #include <random>
+#include <sstream>
 #include <set>
 #include <thread>
 
 #include "backends.h"
+#include "service/hash_sets.h"
 #include "service/schema.h"
 
 namespace zorvane::testing {
@@ -775,6 +777,189 @@ TEST_P(StoreTest, PrevalenceCountsEachMachineOnceWithinTheWindow)
     }
 }
 
+// A file's SHA-1 fact for the set tests: its MD5 and eight more digits,
+// sent in upper case (the sets keep lower case).
+std::string sha1Of(const std::string& md5)
+{
+    return md5 + "0123abcd";
+}
+
+// Stores one scan of `md5s` whose files carry sha1Of() as their SHA-1.
+void storeScanWithSha1s(ScanStore& store, const std::string& scanId, const std::vector<std::string>& md5s)
+{
+    auto slots = store.initialiseScan(header(scanId), md5s);
+    ASSERT_TRUE(slots);
+    Submission submission = submissionFor(scanId, *slots, "sets");
+    for (service::SubmittedFile& file : submission.files) {
+        std::string sha1 = sha1Of(file.facts["hash.md5"]);
+        std::transform(sha1.begin(), sha1.end(), sha1.begin(), [](unsigned char c) { return std::toupper(c); });
+        file.facts["hash.sha1"] = sha1;
+    }
+    ASSERT_EQ(statusOf(store.storeSubmission(submission, "2026-12-08 10:00:01")), kStored);
+}
+
+// "set:product" for each set match of the file of `md5`, "!" after a bad
+// set's name, from the whole scan and from its page; the two must agree.
+std::string matchesOf(ScanStore& store, const std::string& scanId, const std::string& md5)
+{
+    auto scan = store.loadScan(scanId);
+    auto page = store.loadScanPage(scanId, service::PageRequest{});
+    EXPECT_TRUE(scan && page);
+    if (!scan || !page)
+        return "unreadable";
+    std::string shown[2];
+    for (int k = 0; k < 2; ++k) {
+        const auto& processes = k == 0 ? scan->processes : page->processes;
+        const auto& files = k == 0 ? scan->files : page->files;
+        auto p = std::find_if(processes.begin(), processes.end(),
+                              [&](const service::StoredProcess& q) { return q.slot.md5 == md5; });
+        if (p == processes.end())
+            return "no such file";
+        for (const service::SetMatch& m : files.at(p->slot.fileId).sets)
+            shown[k] += (shown[k].empty() ? "" : " ") + m.set + (m.bad ? "!" : "") + ":" + m.product;
+    }
+    EXPECT_EQ(shown[0], shown[1]) << "the whole scan and its page show other sets";
+    return shown[0];
+}
+
+struct SetEntryRow {
+    const char* set;
+    bool bad;
+    std::string sha1;
+    std::string md5;
+    std::string product;
+};
+
+void importSets(ScanStore& store, const std::vector<SetEntryRow>& rows)
+{
+    std::map<std::string, std::vector<const SetEntryRow*>> sets;
+    for (const SetEntryRow& row : rows)
+        sets[row.set].push_back(&row);
+    for (const auto& [name, entries] : sets) {
+        auto import = store.beginSetImport(name, entries.front()->bad);
+        ASSERT_TRUE(import) << import.error().reason;
+        std::vector<service::SetEntry> batch;
+        for (const SetEntryRow* row : entries)
+            batch.push_back({row->sha1, row->md5, "file.dll", row->product});
+        ASSERT_TRUE((*import)->add(batch));
+        auto set = (*import)->commit();
+        ASSERT_TRUE(set) << set.error().reason;
+        EXPECT_EQ(set->rows, static_cast<std::int64_t>(entries.size()));
+    }
+}
+
+TEST_P(StoreTest, KnownFileSetsMatchBySha1WhereTheEntryHasOneElseByMd5)
+{
+    std::string otherSha1 = sha1Of(kMd5C);
+    otherSha1.back() = 'e';
+    std::vector<SetEntryRow> rows = {
+        {"vendor", false, sha1Of(kMd5A), kMd5C, "by SHA-1, whatever its MD5"},
+        {"vendor", false, otherSha1, kMd5C, "an MD5 beside another SHA-1"},
+        {"vendor", false, "", kMd5C, "by MD5 alone"},
+        {"abc", false, sha1Of(kMd5A), "", "a second good set"},
+        {"evil", true, "", kMd5C, "bad"},
+        {"evil", true, sha1Of(kMd5B), "", "bad"},
+    };
+    // More entries for one digest than a file shows: the bad set's still shows.
+    for (int k = 0; k < 12; ++k)
+        rows.push_back({"many", false, "", kMd5B, "p" + std::to_string(10 + k)});
+    importSets(*store_, rows);
+    storeScanWithSha1s(*store_, scanIdFor(1), {kMd5A, kMd5B, kMd5C, ""});
+
+    struct Expected {
+        std::string md5;
+        std::string matches;
+    };
+    const Expected kExpected[] = {
+        {kMd5A, "abc:a second good set vendor:by SHA-1, whatever its MD5"},
+        {kMd5C, "evil!:bad vendor:by MD5 alone"},
+        {"", ""},
+    };
+    for (const Expected& e : kExpected)
+        EXPECT_EQ(matchesOf(*store_, scanIdFor(1), e.md5), e.matches) << e.md5;
+    const std::string many = matchesOf(*store_, scanIdFor(1), kMd5B);
+    EXPECT_TRUE(many.starts_with("evil!:bad many:p")) << many;
+    EXPECT_EQ(std::count(many.begin(), many.end(), ':'), static_cast<long>(service::kMaxSetMatches)) << many;
+}
+
+TEST_P(StoreTest, ASetIsReplacedAtCommitAndAnImportThatEndsEarlyLeavesItWhole)
+{
+    storeScanWithSha1s(*store_, scanIdFor(1), {kMd5A, kMd5B});
+    std::string error;
+    auto rowsKept = [&] { return db_->column("SELECT count(*) FROM hash_set_rows", error); };
+    auto shown = [&] { return matchesOf(*store_, scanIdFor(1), kMd5A) + "/" + matchesOf(*store_, scanIdFor(1), kMd5B); };
+    auto entryFor = [](const std::string& md5, const char* product) {
+        return std::vector<service::SetEntry>{{"", md5, "x.dll", product}};
+    };
+
+    importSets(*store_, {{"vendor", false, "", kMd5A, "v1"}});
+    EXPECT_EQ(shown(), "vendor:v1/");
+    {
+        auto replacing = store_->beginSetImport("vendor", false);
+        ASSERT_TRUE(replacing);
+        ASSERT_TRUE((*replacing)->add(entryFor(kMd5B, "v2")));
+        EXPECT_EQ(shown(), "vendor:v1/") << "readers see the old set until the commit";
+        ASSERT_TRUE((*replacing)->commit());
+    }
+    EXPECT_EQ(shown(), "/vendor:v2");
+    EXPECT_EQ(rowsKept(), std::vector<std::string>{"1"}) << error;
+    {
+        auto abandoned = store_->beginSetImport("vendor", true);
+        ASSERT_TRUE(abandoned);
+        ASSERT_TRUE((*abandoned)->add(entryFor(kMd5A, "v3")));
+    }
+    EXPECT_EQ(shown(), "/vendor:v2") << "an import that ends without its commit keeps nothing";
+    EXPECT_EQ(rowsKept(), std::vector<std::string>{"1"}) << error;
+
+    // What the import of a file meets on the way: no row that reads, or a stop.
+    std::atomic<bool> stop{true};
+    const struct {
+        const char* what;
+        std::string list;
+        const std::atomic<bool>* stop;
+        const char* reason;
+    } kEndings[] = {
+        {"an empty set", "# nothing\nnot a digest\n", nullptr, "empty"},
+        {"an interruption", kMd5A + "\n", &stop, "interrupted"},
+    };
+    for (const auto& ending : kEndings) {
+        auto reader = service::plainListReader(std::make_unique<std::istringstream>(ending.list));
+        service::ImportOptions options;
+        options.stop = ending.stop;
+        auto imported = service::importHashSet(*store_, *reader, "vendor", false, options);
+        ASSERT_FALSE(imported) << ending.what;
+        EXPECT_NE(imported.error().reason.find(ending.reason), std::string::npos) << imported.error().reason;
+        EXPECT_EQ(shown(), "/vendor:v2") << ending.what;
+    }
+    // A process killed during an import leaves its rows; the next import
+    // clears them once the import has been silent for an hour.
+    ASSERT_TRUE(db_->run("INSERT INTO hash_sets(set_id, name, kind, state, imported_at, row_count) "
+                         "VALUES(1000, 'dead', 'good', 'importing', '2000-01-01 00:00:00', 1)",
+                         error))
+        << error;
+    ASSERT_TRUE(db_->run("INSERT INTO hash_set_rows(set_id, seq, md5, name, product) VALUES(1000, 0, '" + kMd5A +
+                             "', 'x', '')",
+                         error))
+        << error;
+    importSets(*store_, {{"other", true, sha1Of(kMd5A), "", "o"}});
+    EXPECT_EQ(shown(), "other!:o/vendor:v2");
+    EXPECT_EQ(rowsKept(), std::vector<std::string>{"2"}) << error;
+
+    auto listed = store_->listSets();
+    ASSERT_TRUE(listed);
+    ASSERT_EQ(listed->size(), 2u);
+    EXPECT_EQ(std::tie((*listed)[0].name, (*listed)[0].bad, (*listed)[0].rows), std::tuple("other", true, 1));
+    EXPECT_EQ(std::tie((*listed)[1].name, (*listed)[1].bad, (*listed)[1].rows), std::tuple("vendor", false, 1));
+    EXPECT_EQ((*listed)[1].importedAt.size(), 19u) << (*listed)[1].importedAt;
+
+    ASSERT_TRUE(store_->removeSet("vendor"));
+    EXPECT_EQ(shown(), "other!:o/");
+    EXPECT_EQ(rowsKept(), std::vector<std::string>{"1"}) << error;
+    auto again = store_->removeSet("vendor");
+    ASSERT_FALSE(again);
+    EXPECT_EQ(again.error().status, kNoSuchReport);
+}
+
 TEST_P(StoreTest, AnAddressWindowAdmitsItsLimitAndSaysWhenItEnds)
 {
     struct Attempt {
@@ -829,6 +1014,15 @@ TEST_P(StoreTest, AFreshDatabaseHoldsTheSchemaEarlierReleasesMade)
         "CREATE TABLE files(\n    file_id  INTEGER PRIMARY KEY AUTOINCREMENT,\n    md5      TEXT UNIQUE,\n"
         "    complete INTEGER NOT NULL DEFAULT 0,\n"
         "    facts    TEXT NOT NULL DEFAULT '{}', disputed TEXT NOT NULL DEFAULT '{}')",
+        "CREATE TABLE hash_set_rows(\n    set_id  INTEGER NOT NULL,\n    seq     INTEGER NOT NULL,\n"
+        "    sha1    TEXT,\n    md5     TEXT,\n    name    TEXT NOT NULL,\n    product TEXT NOT NULL,\n"
+        "    PRIMARY KEY(set_id, seq))",
+        "CREATE INDEX hash_set_rows_by_md5 ON hash_set_rows(md5, set_id) WHERE sha1 IS NULL",
+        "CREATE INDEX hash_set_rows_by_sha1 ON hash_set_rows(sha1, set_id) WHERE sha1 IS NOT NULL",
+        "CREATE TABLE hash_sets(\n    set_id      INTEGER PRIMARY KEY AUTOINCREMENT,\n    name        TEXT NOT NULL,\n"
+        "    kind        TEXT NOT NULL,\n    state       TEXT NOT NULL,\n    imported_at TEXT NOT NULL,\n"
+        "    row_count   INTEGER NOT NULL DEFAULT 0,\n    md5_only    INTEGER NOT NULL DEFAULT 0)",
+        "CREATE UNIQUE INDEX hash_sets_live ON hash_sets(name) WHERE state = 'live'",
         "CREATE TABLE machines(\n    client    TEXT PRIMARY KEY,\n    last_seen TEXT NOT NULL)",
         "CREATE INDEX machines_by_age ON machines(last_seen)",
         "CREATE TABLE processes(\n    scan_id  TEXT NOT NULL,\n    position INTEGER NOT NULL,\n"
@@ -853,6 +1047,9 @@ TEST_P(StoreTest, AFreshDatabaseHoldsTheSchemaEarlierReleasesMade)
         "file_counts.file_id bigint",           "file_counts.machines bigint",
         "file_machines.file_id bigint",
         "files.complete integer",               "files.file_id bigint",
+        "hash_set_rows.seq bigint",             "hash_set_rows.set_id bigint",
+        "hash_sets.md5_only bigint",            "hash_sets.row_count bigint",
+        "hash_sets.set_id bigint",
         "processes.position integer",           "scan_files.file_id bigint",
         "scan_slots.file_id bigint",            "scan_slots.position integer",
         "scan_slots.unknown integer",           "write_check.checked_at timestamp with time zone",
