@@ -52,6 +52,24 @@ for _ in $(seq 120); do
   sleep 0.5
 done
 
+# A known-good set in the reference library's text format (quoted CSV,
+# upper-case digests, CRLF), naming the prefix's kernel32.dll, which the
+# client loads; its product comes from the product file beside it.
+set_dir="$out/rds"
+mkdir -p "$set_dir"
+known="$WINEPREFIX/drive_c/windows/system32/kernel32.dll"
+known_md5=$(md5sum "$known" | cut -d' ' -f1)
+known_sha1=$(sha1sum "$known" | cut -d' ' -f1)
+known_product="Wine, as the end-to-end run knows it"
+printf '"SHA-1","MD5","CRC32","FileName","FileSize","ProductCode","OpSystemCode","SpecialCode"\r\n' >"$set_dir/NSRLFile.txt"
+printf '"%s","%s","00000000","kernel32.dll",%s,4242,"358",""\r\n' "${known_sha1^^}" "${known_md5^^}" \
+  "$(stat -c %s "$known")" >>"$set_dir/NSRLFile.txt"
+printf '"ProductCode","ProductName","ProductVersion","OpSystemCode","MfgCode","Language","ApplicationType"\r\n' \
+  >"$set_dir/NSRLProd.txt"
+printf '4242,"%s","8.0","358","1","English","Operating System"\r\n' "$known_product" >>"$set_dir/NSRLProd.txt"
+"$service" import-hashes --db "$out/scans.sqlite" --set e2e-rds --kind good "$set_dir/NSRLFile.txt" \
+  >"$out/import.log" 2>&1 || { cat "$out/import.log" >&2; exit 1; }
+
 status=0
 run_client "$client_build" "$SERVICE_PORT" "$CLIENT_EXE" >"$out/client.log" 2>&1 || status=$?
 wine_run winedbg --command "info proc" >"$out/wine-processes.txt" 2>/dev/null || true
@@ -77,4 +95,31 @@ python3 tests/e2e/check_scan.py --report "$out/report.json" --processes "$out/wi
 python3 tests/e2e/browser_check.py "$address" "$out"
 python3 tests/e2e/check_page.py --dom "$out/report-dom.html" --report "$out/report.json" \
   --screenshot "$out/report-1366x768.png"
+
+# A second scan of the same machine, with a program the first scan did not
+# see running: a copy of notepad.exe made new by a few bytes at its end.
+added_dir="$WINEPREFIX/drive_c/zorvane-e2e"
+mkdir -p "$added_dir"
+cp "$WINEPREFIX/drive_c/windows/system32/notepad.exe" "$added_dir/zorvane-added.exe"
+head -c 64 /dev/urandom >>"$added_dir/zorvane-added.exe"
+wine_run 'C:\zorvane-e2e\zorvane-added.exe' >/dev/null 2>&1 &
+for _ in $(seq 120); do
+  wine_run winedbg --command "info proc" 2>/dev/null | grep -q "'zorvane-added.exe'" && break
+  sleep 0.5
+done
+logged=$(wc -l <"$out/service.log")
+status=0
+run_client "$client_build" "$SERVICE_PORT" "$CLIENT_EXE" >"$out/client-2.log" 2>&1 || status=$?
+second=$(report_address "$out/service.log" $((logged + 1)) "$out/scans.sqlite")
+if [ -z "$second" ] || [ "$second" = "$address" ]; then
+  echo "e2e: FAIL: the second scan (exit status $status) was not stored" >&2
+  exit 1
+fi
+echo "e2e: second report at $second"
+curl -fsS "$second.json" -o "$out/report-2.json"
+python3 tests/e2e/check_change.py --report "$out/report-2.json" --first-id "${address##*/}" \
+  --known-md5 "$known_md5" --set e2e-rds --product "$known_product" --added zorvane-added.exe
+# The second report in the browser too, its artefacts in a folder of their own.
+mkdir -p "$out/second"
+python3 tests/e2e/browser_check.py "$second" "$out/second"
 echo "e2e: passed; artefacts in $out/"
