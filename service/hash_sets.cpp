@@ -172,18 +172,10 @@ bool readDigest(std::string_view text, std::size_t digits, std::string& out)
     out.clear();
     if (text.empty())
         return true;
-    if (text.size() != digits)
+    auto digest = lowerHexDigest(text, digits);
+    if (!digest)
         return false;
-    out.resize(digits);
-    for (std::size_t k = 0; k < digits; ++k) {
-        const char c = text[k];
-        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))
-            out[k] = c;
-        else if (c >= 'A' && c <= 'F')
-            out[k] = static_cast<char>(c - 'A' + 'a');
-        else
-            return false;
-    }
+    out = std::move(*digest);
     return true;
 }
 

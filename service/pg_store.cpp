@@ -464,13 +464,9 @@ struct SubmissionRows {
             facts.emplace(file.fileId, &file.facts);
         ArrayLiteral fileIds, fileSha1s, fileSizes, fileFacts;
         for (const auto& [id, values] : facts) {
-            auto value = [&](std::string_view key) {
-                auto it = values->find(key);
-                return it == values->end() ? std::string() : it->second;
-            };
             fileIds.add(id);
-            fileSha1s.add(value(kSha1Key));
-            fileSizes.add(value(kSizeKey));
+            fileSha1s.add(valueOf(*values, kSha1Key));
+            fileSizes.add(valueOf(*values, kSizeKey));
             fileFacts.add(valuesToJson(*values));
         }
         files = facts.size();

@@ -12,22 +12,6 @@ namespace zorvane::service {
 
 namespace {
 
-std::string valueOf(const Values& values, std::string_view key)
-{
-    auto it = values.find(key);
-    return it == values.end() ? std::string() : it->second;
-}
-
-// "directory\name" of a record's path values.
-std::string fullPathOf(const Values& values)
-{
-    std::string directory = valueOf(values, "path.path");
-    std::string name = valueOf(values, "path.file");
-    if (name.empty())
-        return directory;
-    return directory.empty() ? name : directory + "\\" + name;
-}
-
 // One record of a scan joined with the static facts of its file.
 struct RecordView {
     std::size_t position = 0;
@@ -43,10 +27,7 @@ struct RecordView {
 
     std::string value(std::string_view key) const { return valueOf(record->process.values, key); }
     std::string fact(std::string_view key) const { return file ? valueOf(file->facts, key) : std::string(); }
-    // A record without a pid is still a process when it lists modules (WMI
-    // may not know a process that started after its query); a record of a
-    // file that no process runs has neither.
-    bool isProcess() const { return !value("wmi.ProcessId").empty() || !record->process.modules.empty(); }
+    bool isProcess() const { return isProcessRecord(record->process.values, !record->process.modules.empty()); }
     bool known() const { return file && file->known; }
     std::int64_t fileId() const { return record->slot.fileId; }
     std::int64_t machines() const { return file ? file->prevalence.machines : 0; }
@@ -65,7 +46,7 @@ struct RecordView {
         return ports.find("|DEFAULT") != std::string::npos || ports.find("|INTERNET") != std::string::npos;
     }
     bool isService() const { return value("ref.startupMethod") == "2"; }
-    bool isStartupEntry() const { return value("ref.startupMethod") == "3" || !value("wmi.StartupLocation").empty(); }
+    bool isStartupEntry() const { return isStartupRecord(record->process.values); }
 };
 
 std::string startupMethodLabel(std::string_view code)

@@ -597,16 +597,12 @@ private:
         Statement insertFacts(
             db_, "INSERT INTO scan_files(scan_id, file_id, client, sha1, size, facts) VALUES(?, ?, ?, ?, ?, ?)");
         for (const SubmittedFile& file : submission.files) {
-            auto value = [&](std::string_view key) {
-                auto it = file.facts.find(key);
-                return it == file.facts.end() ? std::string() : it->second;
-            };
             insertFacts.reset();
             insertFacts.bind(1, submission.scanId)
                 .bind(2, file.fileId)
                 .bind(3, submission.client)
-                .bind(4, value(kSha1Key))
-                .bind(5, value(kSizeKey))
+                .bind(4, valueOf(file.facts, kSha1Key))
+                .bind(5, valueOf(file.facts, kSizeKey))
                 .bind(6, valuesToJson(file.facts));
             if (!insertFacts.run())
                 return false;

@@ -53,17 +53,7 @@ std::int64_t entriesWithoutSha1(const std::vector<SetEntry>& entries)
 
 std::string matchingSha1(const Values& facts)
 {
-    auto it = facts.find(kSha1Key);
-    if (it == facts.end() || it->second.size() != 40)
-        return {};
-    std::string sha1 = it->second;
-    for (char& c : sha1) {
-        if (c >= 'A' && c <= 'F')
-            c = static_cast<char>(c - 'A' + 'a');
-        else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return {};
-    }
-    return sha1;
+    return lowerHexDigest(valueOf(facts, kSha1Key), 40).value_or(std::string());
 }
 
 bool isRare(const Prevalence& prevalence, std::int64_t machinesInAll)
@@ -271,23 +261,56 @@ bool comparesScans(std::string_view client)
 
 RecordFacts recordFactsOf(const Values& values, bool listsModules, std::string md5)
 {
-    auto value = [&](std::string_view key) {
-        auto it = values.find(key);
-        return it == values.end() ? std::string() : it->second;
-    };
     RecordFacts facts;
-    std::string directory = value("path.path");
-    std::string name = value("path.file");
-    facts.path = name.empty() ? directory : directory.empty() ? name : directory + "\\" + name;
+    facts.path = fullPathOf(values);
     facts.md5 = std::move(md5);
-    // As the report counts them: a record with a pid or a module list.
-    facts.process = !value("wmi.ProcessId").empty() || listsModules;
-    std::string location = value("wmi.StartupLocation");
-    if (value("ref.startupMethod") == "3" || !location.empty())
+    facts.process = isProcessRecord(values, listsModules);
+    if (isStartupRecord(values)) {
+        std::string location = valueOf(values, "wmi.StartupLocation");
         facts.startupEntry = location.empty() ? facts.path : facts.path + " (" + location + ")";
+    }
     if (facts.process)
-        facts.ports = value("net.NetworkPorts");
+        facts.ports = valueOf(values, "net.NetworkPorts");
     return facts;
+}
+
+std::string valueOf(const Values& values, std::string_view key)
+{
+    auto it = values.find(key);
+    return it == values.end() ? std::string() : it->second;
+}
+
+std::string fullPathOf(const Values& values)
+{
+    std::string directory = valueOf(values, "path.path");
+    std::string name = valueOf(values, "path.file");
+    if (name.empty())
+        return directory;
+    return directory.empty() ? name : directory + "\\" + name;
+}
+
+bool isProcessRecord(const Values& values, bool listsModules)
+{
+    return !valueOf(values, "wmi.ProcessId").empty() || listsModules;
+}
+
+bool isStartupRecord(const Values& values)
+{
+    return valueOf(values, "ref.startupMethod") == "3" || !valueOf(values, "wmi.StartupLocation").empty();
+}
+
+std::optional<std::string> lowerHexDigest(std::string_view text, std::size_t digits)
+{
+    if (text.size() != digits)
+        return std::nullopt;
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'F')
+            c = static_cast<char>(c - 'A' + 'a');
+        else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return std::nullopt;
+    }
+    return out;
 }
 
 Values pathValues(const Values& values)

@@ -380,6 +380,21 @@ bool isPostgresLocation(std::string_view location);
 // path.path and path.file.
 Values pathValues(const Values& values);
 
+// A record's value of `key`, or empty.
+std::string valueOf(const Values& values, std::string_view key);
+// "directory\name" of a record's path values.
+std::string fullPathOf(const Values& values);
+// How a report and the change since a machine's last scan read a record.
+// A record without a pid is still a process when it lists modules (WMI may
+// not know a process that started after its query); a record of a file
+// that no process runs has neither.
+bool isProcessRecord(const Values& values, bool listsModules);
+// Started as a startup entry, or found at a startup location.
+bool isStartupRecord(const Values& values);
+
+// `text` as `digits` lower-case hex digits (either case read), or none.
+std::optional<std::string> lowerHexDigest(std::string_view text, std::size_t digits);
+
 // `location` fit for a log line: the password of a connection URL is masked.
 std::string displayLocation(const std::string& location);
 

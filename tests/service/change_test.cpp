@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "service/change.h"
-#include "service/store.h"
 
 namespace zorvane::service {
 namespace {
@@ -91,22 +90,6 @@ TEST(ScanChangeTest, IsKeptAsJsonAndReadBackSafely)
     for (const char* text : {"", "[]", "{}", "{\"previousScanId\":5}", "{\"previousScanId\":\"p\",\"newFiles\":\"x\"}"})
         EXPECT_EQ(changeFromJson(text).has_value(), std::string_view(text).find("\"p\"") != std::string_view::npos)
             << text;
-}
-
-TEST(ScanChangeTest, RecordFactsFollowTheReportsReading)
-{
-    auto facts = recordFactsOf({{"path.path", "C:\\w"}, {"path.file", "s.exe"}, {"wmi.StartupLocation", "HKLM Run"},
-                                {"net.NetworkPorts", "80|DEFAULT"}},
-                               true, "aa");
-    EXPECT_EQ(facts.path, "C:\\w\\s.exe");
-    EXPECT_TRUE(facts.process);
-    EXPECT_EQ(facts.startupEntry, "C:\\w\\s.exe (HKLM Run)");
-    EXPECT_EQ(facts.ports, "80|DEFAULT");
-    auto module = recordFactsOf({{"path.file", "k.dll"}, {"net.NetworkPorts", "80|DEFAULT"}}, false, "");
-    EXPECT_FALSE(module.process);
-    EXPECT_EQ(module.ports, "") << "only a process holds ports";
-    EXPECT_FALSE(comparesScans("ip:10.0.0.1"));
-    EXPECT_TRUE(comparesScans("id:ABC"));
 }
 
 }  // namespace
