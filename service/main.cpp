@@ -3,17 +3,15 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
 #include <mutex>
-#include <chrono>
 #include <thread>
-
-#include <unistd.h>
-
-#include <atomic>
 
 #include <CLI/CLI.hpp>
 
